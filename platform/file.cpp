@@ -1,0 +1,371 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace korawin::platform {
+
+int SystemErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return kErrFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return kErrPathNotFound;
+    case EMFILE:
+    case ENFILE: return kErrTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return kErrAccessDenied;
+    case EBADF: return kErrInvalidHandle;
+    case ENOMEM: return kErrNotEnoughMemory;
+    case EAGAIN:
+    case EDEADLK: return kErrLockViolation;
+    case ENOSPC:
+    case EDQUOT: return kErrDiskFull;
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP: return kErrInvalidFunction;
+    case EIO: return kErrReadFault;
+    default: return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+Access AccessOfMode(unsigned mode) {
+  switch (mode & 3u) {
+    case 0: return Access::kRead;
+    case 1: return Access::kWrite;
+    default: return Access::kReadWrite;
+  }
+}
+
+Share ShareOfMode(unsigned mode) {
+  switch (mode & 0x70u) {
+    case 0x10: return Share::kDenyAll;
+    case 0x20: return Share::kDenyWrite;
+    case 0x30: return Share::kDenyRead;
+    default: return Share::kDenyNone;
+  }
+}
+
+namespace {
+
+class PosixFs final : public FileSystem {
+ public:
+  int Open(const std::string& path, int flags, int perms) override {
+    int fd;
+    do {
+      fd = ::open(path.c_str(), flags | O_CLOEXEC, perms);
+    } while (fd < 0 && errno == EINTR);
+    return fd >= 0 ? fd : -errno;
+  }
+  int Close(int fd) override { return ::close(fd) == 0 ? 0 : -errno; }
+  long long PRead(int fd, void* buf, size_t n, uint64_t pos) override {
+    ssize_t r;
+    do {
+      r = ::pread(fd, buf, n, static_cast<off_t>(pos));
+    } while (r < 0 && errno == EINTR);
+    return r >= 0 ? r : -errno;
+  }
+  long long PWrite(int fd, const void* buf, size_t n, uint64_t pos) override {
+    ssize_t r;
+    do {
+      r = ::pwrite(fd, buf, n, static_cast<off_t>(pos));
+    } while (r < 0 && errno == EINTR);
+    return r >= 0 ? r : -errno;
+  }
+  int Truncate(int fd, uint64_t size) override {
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : -errno;
+  }
+  int Sync(int fd) override { return ::fdatasync(fd) == 0 ? 0 : -errno; }
+  long long Size(int fd) override {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -errno;
+    return st.st_size;
+  }
+  int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) override {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(len);
+    int r;
+    do {
+      r = ::fcntl(fd, cmd, &fl);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return -errno;
+    if (conflict) *conflict = fl.l_type != F_UNLCK;
+    return 0;
+  }
+  int Unlink(const std::string& path) override {
+    return ::unlink(path.c_str()) == 0 ? 0 : -errno;
+  }
+  int Rename(const std::string& from, const std::string& to) override {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : -errno;
+  }
+};
+
+FileSystem* g_current = nullptr;
+
+// Sharing modes are emulated with shared locks on bytes far beyond any real data. An open
+// marks its access (read, write) and what it denies (read, write); an open is refused when
+// what it asks for meets what another open denies, or what it denies meets another's access.
+constexpr uint64_t kShareBase = 0x7FFFFFFF00000000ULL;
+constexpr uint64_t kAccessReadByte = kShareBase + 0;
+constexpr uint64_t kAccessWriteByte = kShareBase + 1;
+constexpr uint64_t kDenyReadByte = kShareBase + 2;
+constexpr uint64_t kDenyWriteByte = kShareBase + 3;
+
+int DirectoryError(const std::string& path) {
+  // ENOENT for a missing folder is "path not found", for a missing file "file not found".
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return kErrFileNotFound;
+  struct stat st;
+  if (::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return kErrPathNotFound;
+  return kErrFileNotFound;
+}
+
+int OpenError(const std::string& path, int negErrno) {
+  int err = -negErrno;
+  if (err == ENOENT) return DirectoryError(path);
+  return SystemErrorFromErrno(err);
+}
+
+}  // namespace
+
+FileSystem& PosixFileSystem() {
+  static PosixFs fs;
+  return fs;
+}
+
+FileSystem& CurrentFileSystem() { return g_current ? *g_current : PosixFileSystem(); }
+
+FileSystem* SetFileSystem(FileSystem* fs) {
+  FileSystem* old = g_current;
+  g_current = fs;
+  return old;
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), access_(other.access_) {
+  other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    path_ = std::move(other.path_);
+    access_ = other.access_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int File::AcquireShareLocks(Share share) {
+  FileSystem& fs = CurrentFileSystem();
+  const bool wantsRead = access_ != Access::kWrite;
+  const bool wantsWrite = access_ != Access::kRead;
+  const bool deniesRead = share == Share::kDenyAll || share == Share::kDenyRead;
+  const bool deniesWrite = share == Share::kDenyAll || share == Share::kDenyWrite;
+
+  // Take our own marks first, then look for a conflict: two racing opens can then both be
+  // refused, but never both admitted.
+  auto mark = [&](uint64_t byte) { return fs.Lock(fd_, F_OFD_SETLK, F_RDLCK, byte, 1, nullptr); };
+  auto othersHold = [&](uint64_t byte, bool* held) {
+    return fs.Lock(fd_, F_OFD_GETLK, F_WRLCK, byte, 1, held);
+  };
+  struct Mark {
+    bool on;
+    uint64_t byte;
+  };
+  const Mark marks[] = {{wantsRead, kAccessReadByte},
+                        {wantsWrite, kAccessWriteByte},
+                        {deniesRead, kDenyReadByte},
+                        {deniesWrite, kDenyWriteByte}};
+  for (const Mark& m : marks) {
+    if (!m.on) continue;
+    int r = mark(m.byte);
+    if (r == -EINVAL || r == -ENOLCK || r == -EOPNOTSUPP) return 0;  // no locking here
+    if (r < 0) return SystemErrorFromErrno(-r);
+  }
+  const Mark checks[] = {{wantsRead, kDenyReadByte},
+                         {wantsWrite, kDenyWriteByte},
+                         {deniesRead, kAccessReadByte},
+                         {deniesWrite, kAccessWriteByte}};
+  for (const Mark& c : checks) {
+    if (!c.on) continue;
+    bool held = false;
+    int r = othersHold(c.byte, &held);
+    if (r < 0) return SystemErrorFromErrno(-r);
+    if (held) return kErrSharingViolation;
+  }
+  return 0;
+}
+
+int File::Open(const std::string& path, Access access, Share share) {
+  Close();
+  FileSystem& fs = CurrentFileSystem();
+  // A write-only open still reads: the share marks are read locks.
+  int flags = access == Access::kRead ? O_RDONLY : O_RDWR;
+  int fd = fs.Open(path, flags, 0);
+  if (fd < 0) return OpenError(path, fd);
+  fd_ = fd;
+  path_ = path;
+  access_ = access;
+  int err = AcquireShareLocks(share);
+  if (err != 0) {
+    Close();
+    return err;
+  }
+  return 0;
+}
+
+int File::Create(const std::string& path, Share share) {
+  Close();
+  FileSystem& fs = CurrentFileSystem();
+  // Check the sharing before truncating someone else's open file.
+  int fd = fs.Open(path, O_RDWR | O_CREAT, 0666);
+  if (fd < 0) return OpenError(path, fd);
+  fd_ = fd;
+  path_ = path;
+  access_ = Access::kReadWrite;
+  int err = AcquireShareLocks(share);
+  if (err == 0) {
+    int r = fs.Truncate(fd_, 0);
+    if (r < 0) err = SystemErrorFromErrno(-r);
+  }
+  if (err != 0) {
+    Close();
+    return err;
+  }
+  return 0;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    CurrentFileSystem().Close(fd_);  // closing drops every lock of this open
+    fd_ = -1;
+  }
+}
+
+int File::ReadAt(uint64_t pos, void* buf, size_t n, size_t* got) {
+  *got = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  FileSystem& fs = CurrentFileSystem();
+  auto* p = static_cast<unsigned char*>(buf);
+  while (*got < n) {
+    long long r = fs.PRead(fd_, p + *got, n - *got, pos + *got);
+    if (r < 0) return SystemErrorFromErrno(static_cast<int>(-r));
+    if (r == 0) break;
+    *got += static_cast<size_t>(r);
+  }
+  return 0;
+}
+
+int File::WriteAt(uint64_t pos, const void* buf, size_t n) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (access_ == Access::kRead) return kErrAccessDenied;
+  FileSystem& fs = CurrentFileSystem();
+  auto* p = static_cast<const unsigned char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    long long r = fs.PWrite(fd_, p + done, n - done, pos + done);
+    if (r < 0) {
+      int err = static_cast<int>(-r);
+      return err == EIO ? kErrWriteFault : SystemErrorFromErrno(err);
+    }
+    if (r == 0) return kErrWriteFault;
+    done += static_cast<size_t>(r);
+  }
+  return 0;
+}
+
+int File::Truncate(uint64_t size) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (access_ == Access::kRead) return kErrAccessDenied;
+  int r = CurrentFileSystem().Truncate(fd_, size);
+  return r < 0 ? SystemErrorFromErrno(-r) : 0;
+}
+
+int File::Sync() {
+  if (fd_ < 0) return kErrInvalidHandle;
+  int r = CurrentFileSystem().Sync(fd_);
+  if (r == -EINVAL || r == -EROFS) return 0;  // special files cannot be synced
+  return r < 0 ? (r == -EIO ? kErrWriteFault : SystemErrorFromErrno(-r)) : 0;
+}
+
+int File::Size(uint64_t* size) {
+  *size = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  long long r = CurrentFileSystem().Size(fd_);
+  if (r < 0) return SystemErrorFromErrno(static_cast<int>(-r));
+  *size = static_cast<uint64_t>(r);
+  return 0;
+}
+
+int File::TryLock(uint64_t pos, uint64_t len) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  // A read-only open cannot take a write lock; a read lock still keeps writers out.
+  short type = access_ == Access::kRead ? F_RDLCK : F_WRLCK;
+  int r = CurrentFileSystem().Lock(fd_, F_OFD_SETLK, type, pos, len, nullptr);
+  if (r == -EAGAIN || r == -EACCES) return kErrLockViolation;
+  if (r == -EINVAL || r == -ENOLCK || r == -EOPNOTSUPP) return kErrInvalidFunction;
+  return r < 0 ? SystemErrorFromErrno(-r) : 0;
+}
+
+int File::Unlock(uint64_t pos, uint64_t len) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  int r = CurrentFileSystem().Lock(fd_, F_OFD_SETLK, F_UNLCK, pos, len, nullptr);
+  if (r == -EINVAL || r == -ENOLCK || r == -EOPNOTSUPP) return kErrInvalidFunction;
+  return r < 0 ? SystemErrorFromErrno(-r) : 0;
+}
+
+int RemoveFile(const std::string& path) {
+  int r = CurrentFileSystem().Unlink(path);
+  return r < 0 ? OpenError(path, r) : 0;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+  int r = CurrentFileSystem().Rename(from, to);
+  return r < 0 ? OpenError(from, r) : 0;
+}
+
+int CopyFile(const std::string& from, const std::string& to) {
+  File in;
+  int err = in.Open(from, Access::kRead, Share::kDenyNone);
+  if (err) return err;
+  File out;
+  err = out.Create(to, Share::kDenyNone);
+  if (err) return err;
+  std::vector<unsigned char> buf(1 << 16);
+  uint64_t pos = 0;
+  for (;;) {
+    size_t got = 0;
+    err = in.ReadAt(pos, buf.data(), buf.size(), &got);
+    if (err) return err;
+    if (got == 0) break;
+    err = out.WriteAt(pos, buf.data(), got);
+    if (err) return err;
+    pos += got;
+  }
+  return out.Sync();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace korawin::platform

@@ -1,0 +1,119 @@
+// Operating-system file access for the storage engine: positioned reads and writes, size,
+// truncation, flush, byte-range locks and Windows-style sharing modes, all over POSIX.
+//
+// Every function reports failure as a Windows-style system error number (2 file not found,
+// 3 path not found, 4 too many open files, 5 access denied, 6 invalid handle, 32 sharing
+// violation, 33 lock violation, 112 disk full, ...) so that the drivers can apply their rule
+// "below 19 unchanged, else 5". 0 is success.
+//
+// Locks are open-file-description locks: they belong to the open file, not to the process, so
+// two opens of one file inside one program exclude each other just as two stations do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korawin::platform {
+
+// Windows system error numbers used by the layer.
+inline constexpr int kErrFileNotFound = 2;
+inline constexpr int kErrPathNotFound = 3;
+inline constexpr int kErrTooManyOpenFiles = 4;
+inline constexpr int kErrAccessDenied = 5;
+inline constexpr int kErrInvalidHandle = 6;
+inline constexpr int kErrNotEnoughMemory = 8;
+inline constexpr int kErrInvalidFunction = 1;
+inline constexpr int kErrWriteFault = 29;
+inline constexpr int kErrReadFault = 30;
+inline constexpr int kErrSharingViolation = 32;
+inline constexpr int kErrLockViolation = 33;
+inline constexpr int kErrDiskFull = 112;
+
+// Translates errno into the Windows system error number.
+int SystemErrorFromErrno(int err);
+
+// Access: the low two bits of an open mode.
+enum class Access { kRead = 0, kWrite = 1, kReadWrite = 2 };
+
+// Sharing: bits 4 to 6 of an open mode. kDenyNone covers both 0x00 and 0x40.
+enum class Share { kDenyNone, kDenyAll, kDenyWrite, kDenyRead };
+
+// Splits an open mode of the drivers into access and sharing.
+Access AccessOfMode(unsigned mode);
+Share ShareOfMode(unsigned mode);
+
+// The operations a File performs on the operating system. Production uses the POSIX one;
+// tests substitute their own (fault injection, crash simulation) through SetFileSystem.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens (or with create, creates and truncates) a file; returns a descriptor or -errno.
+  virtual int Open(const std::string& path, int flags, int perms) = 0;
+  virtual int Close(int fd) = 0;
+  // Return bytes moved, or -errno.
+  virtual long long PRead(int fd, void* buf, size_t n, uint64_t pos) = 0;
+  virtual long long PWrite(int fd, const void* buf, size_t n, uint64_t pos) = 0;
+  virtual int Truncate(int fd, uint64_t size) = 0;  // 0 or -errno
+  virtual int Sync(int fd) = 0;                      // 0 or -errno
+  virtual long long Size(int fd) = 0;                // size or -errno
+  // fcntl F_OFD_SETLK / F_OFD_SETLKW / F_OFD_GETLK; 0 or -errno. For GETLK, *conflict is set.
+  virtual int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) = 0;
+  virtual int Unlink(const std::string& path) = 0;
+  virtual int Rename(const std::string& from, const std::string& to) = 0;
+};
+
+// The POSIX file system (the default).
+FileSystem& PosixFileSystem();
+// The file system in force; tests may install another one and must restore the old one.
+FileSystem& CurrentFileSystem();
+FileSystem* SetFileSystem(FileSystem* fs);
+
+// One open file. Not copyable; movable. Closing releases its locks.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // Opens an existing file with the driver's access and sharing. A sharing mode that another
+  // open of the same file (in this or another process) denies gives 32 (sharing violation).
+  int Open(const std::string& path, Access access, Share share);
+  // Creates (or truncates) a file for read and write with the given sharing.
+  int Create(const std::string& path, Share share);
+  void Close();
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  Access access() const { return access_; }
+
+  // Reads up to n bytes at pos; *got receives the count (less than n at the end of the file).
+  int ReadAt(uint64_t pos, void* buf, size_t n, size_t* got);
+  // Writes n bytes at pos; a short write with no system error gives 29.
+  int WriteAt(uint64_t pos, const void* buf, size_t n);
+  int Truncate(uint64_t size);
+  int Sync();
+  int Size(uint64_t* size);
+
+  // Byte-range locks (exclusive). TryLock gives 33 when another open holds an overlapping lock.
+  int TryLock(uint64_t pos, uint64_t len);
+  int Unlock(uint64_t pos, uint64_t len);
+
+ private:
+  int AcquireShareLocks(Share share);
+
+  int fd_ = -1;
+  std::string path_;
+  Access access_ = Access::kRead;
+};
+
+// Removes, renames and copies whole files (used by REMOVE, RENAME and COPY).
+int RemoveFile(const std::string& path);
+int RenameFile(const std::string& from, const std::string& to);
+int CopyFile(const std::string& from, const std::string& to);
+bool FileExists(const std::string& path);
+
+}  // namespace korawin::platform

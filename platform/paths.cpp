@@ -1,0 +1,83 @@
+#include "platform/paths.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+namespace korawin::platform {
+
+std::string ResolveExisting(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return path;
+  auto slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return path;
+  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+  if (!d) return path;
+  while (dirent* e = ::readdir(d.get())) {
+    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+      return slash == std::string::npos ? std::string(e->d_name)
+                                        : path.substr(0, slash + 1) + e->d_name;
+    }
+  }
+  return path;
+}
+
+std::string ConfigDirectory() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg) return JoinPath(xdg, "korawin1");
+  const char* home = std::getenv("HOME");
+  return JoinPath(JoinPath(home && *home ? home : ".", ".config"), "korawin1");
+}
+
+namespace {
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+}  // namespace
+
+std::string ExecutableDirectory() {
+  std::string p = ExecutablePath();
+  auto slash = p.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : p.substr(0, slash);
+}
+
+std::string ExecutableName() {
+  std::string p = ExecutablePath();
+  auto slash = p.find_last_of('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string CurrentDirectory() {
+  char buf[PATH_MAX];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (!name.empty() && name.front() == '/') return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string Extension(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return path.substr(dot);
+}
+
+std::string ReplaceExtension(const std::string& path, const std::string& ext) {
+  std::string cur = Extension(path);
+  return path.substr(0, path.size() - cur.size()) + ext;
+}
+
+}  // namespace korawin::platform

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs with apt-get what a fresh Debian machine lacks to build and test the program.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+packages=(g++ clang cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libicu-dev libsqlite3-dev nlohmann-json3-dev libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "bootstrap: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,70 @@
+#include "storage/dat/dat_io.h"
+
+#include "storage/driver.h"
+
+namespace korawin::storage::dat {
+
+int DatStream::Open(const std::string& path, unsigned mode) {
+  int err = file_.Open(path, platform::AccessOfMode(mode), platform::ShareOfMode(mode));
+  if (err == platform::kErrSharingViolation || err == platform::kErrLockViolation)
+    return kErrAccessDenied;
+  return DriverCodeFromSystem(err);
+}
+
+int DatStream::Create(const std::string& path) {
+  int err = file_.Create(path, platform::Share::kDenyNone);
+  if (err == platform::kErrSharingViolation || err == platform::kErrLockViolation)
+    return kErrAccessDenied;
+  return DriverCodeFromSystem(err);
+}
+
+void DatStream::Close() {
+  file_.Close();
+  journalNumber_ = 0;
+}
+
+int DatStream::Read(uint64_t pos, void* buf, size_t n, int shortCode) {
+  size_t got = 0;
+  int err = file_.ReadAt(pos, buf, n, &got);
+  if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
+  return got == n ? 0 : shortCode;
+}
+
+int DatStream::ReadSome(uint64_t pos, void* buf, size_t n, size_t* got) {
+  int err = file_.ReadAt(pos, buf, n, got);
+  if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
+  return 0;
+}
+
+int DatStream::Write(uint64_t pos, const void* buf, size_t n) {
+  if (n == 0) return 0;
+  if (observer_) {
+    int err = observer_->BeforeWrite(*this, pos, n);
+    if (err) return err;
+  }
+  int err = file_.WriteAt(pos, buf, n);
+  if (err == platform::kErrWriteFault) return kErrWriteFault;
+  return DriverCodeFromSystem(err);
+}
+
+int DatStream::Truncate(uint64_t size) {
+  if (observer_) {
+    int err = observer_->BeforeTruncate(*this, size);
+    if (err) return err;
+  }
+  return DriverCodeFromSystem(file_.Truncate(size));
+}
+
+int DatStream::Sync() {
+  int err = file_.Sync();
+  if (err == platform::kErrWriteFault) return kErrWriteFault;
+  return DriverCodeFromSystem(err);
+}
+
+uint64_t DatStream::Size() {
+  uint64_t size = 0;
+  file_.Size(&size);
+  return size;
+}
+
+}  // namespace korawin::storage::dat

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "platform/codepage.h"
+
+namespace korawin::platform {
+namespace {
+
+TEST(Codepage, RussianTextRoundTripsThroughWindows1251) {
+  std::string utf8 = "Движение ёЁ № «бить»";
+  auto cp = Utf8ToCp1251(utf8);
+  ASSERT_TRUE(cp.has_value());
+  EXPECT_EQ('\xC4', (*cp)[0]);         // Д
+  EXPECT_EQ('\xB8', (*cp)[9]);         // ё
+  EXPECT_EQ('\xA8', (*cp)[10]);        // Ё
+  EXPECT_EQ('\xB9', (*cp)[12]);        // №
+  EXPECT_EQ(utf8, Cp1251ToUtf8(*cp));
+  for (int c = 0; c < 256; ++c) {
+    auto back = UnicodeToCp1251(Cp1251ToUnicode(static_cast<unsigned char>(c)));
+    ASSERT_TRUE(back.has_value()) << c;
+    EXPECT_EQ(c, *back);
+  }
+}
+
+TEST(Codepage, TextOutsideTheCodePageIsRefusedWithItsOffset) {
+  size_t bad = 99;
+  EXPECT_FALSE(Utf8ToCp1251("ab漢", &bad).has_value());
+  EXPECT_EQ(2u, bad);
+  EXPECT_FALSE(Utf8ToCp1251("a\xC0\x80", &bad).has_value());  // overlong
+  EXPECT_EQ("ab?", Utf8ToCp1251Lossy("ab漢"));
+}
+
+TEST(Codepage, OemConversionMapsCyrillic) {
+  EXPECT_EQ(0x80, AnsiToOem(0xC0));  // А
+  EXPECT_EQ(0xA0, AnsiToOem(0xE0));  // а
+  EXPECT_EQ(0xF1, AnsiToOem(0xB8));  // ё
+  EXPECT_EQ(0xE0, AnsiToOem(0xF0));  // р
+  for (int c = 0xC0; c < 256; ++c) EXPECT_EQ(c, OemToAnsi(AnsiToOem(static_cast<unsigned char>(c))));
+  EXPECT_EQ('A', AnsiToOem('A'));
+}
+
+}  // namespace
+}  // namespace korawin::platform
