@@ -1,0 +1,371 @@
+#include "storage/dat/memo_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <unordered_set>
+
+#include "platform/paths.h"
+#include "storage/driver.h"
+
+namespace korawin::storage::dat {
+
+namespace {
+
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+  std::array<uint16_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    uint16_t crc = static_cast<uint16_t>(i);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    table[i] = crc;
+  }
+  return table;
+}
+
+constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
+
+std::string Num(uint64_t n) { return std::to_string(n); }
+
+}  // namespace
+
+uint16_t Crc16Arc(const void* data, size_t n, uint16_t crc) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ p[i]) & 0xFF]);
+  return crc;
+}
+
+std::string MemoFileName(const std::string& dataPath) {
+  return platform::ReplaceExtension(dataPath, ".MEM");
+}
+
+size_t MemoLength(const char* text, size_t n, bool binary) {
+  const char pad = binary ? '\0' : ' ';
+  while (n > 0 && text[n - 1] == pad) --n;
+  return n;
+}
+
+int MemoFile::Create(const std::string& path) {
+  Close();
+  int err = stream_.Create(path);
+  if (err) return err;
+  err = WriteHeader(0);
+  if (err) stream_.Close();
+  return err;
+}
+
+int MemoFile::Open(const std::string& path, unsigned mode) {
+  Close();
+  int err = stream_.Open(platform::ResolveExisting(path), mode);
+  if (err == kErrFileNotFound || err == kErrPathNotFound) return kErrMemoMissing;
+  if (err) return err;
+  err = ReadHeader();
+  if (err) stream_.Close();
+  return err;
+}
+
+void MemoFile::Close() {
+  stream_.Close();
+  firstFree_ = 0;
+  ForgetRead();
+  fault_.clear();
+}
+
+void MemoFile::ForgetRead() {
+  readValid_ = false;
+  readFirst_ = 0;
+  readCheck_ = 0;
+  readCopy_.clear();
+}
+
+uint32_t MemoFile::BlockCount() {
+  uint64_t size = stream_.Size();
+  if (size <= kMemoHeaderSize) return 0;
+  uint64_t blocks = (size - kMemoHeaderSize) / kMemoBlockSize;
+  return blocks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(blocks);
+}
+
+int MemoFile::ReadHeader() {
+  unsigned char h[kMemoHeaderSize];
+  int err = stream_.Read(0, h, sizeof h, kErrMemoMissing);
+  if (err) return err == kErrMemoMissing ? err : kErrMemoMissing;
+  if (Get16(h) != kMemoSignature) return kErrInvalidMemoFile;
+  firstFree_ = Get32(h + 2);
+  return 0;
+}
+
+int MemoFile::WriteHeader(uint32_t firstFree) {
+  unsigned char h[kMemoHeaderSize];
+  Put16(h, kMemoSignature);
+  Put32(h + 2, firstFree);
+  int err = stream_.Write(0, h, sizeof h);
+  if (err == 0) firstFree_ = firstFree;
+  return err;
+}
+
+int MemoFile::ReadLink(uint32_t block, uint32_t* link) {
+  unsigned char b[kMemoLinkSize];
+  int err = stream_.Read(BlockOffset(block), b, sizeof b);
+  if (err) return err;
+  *link = Get32(b);
+  return 0;
+}
+
+int MemoFile::WriteLink(uint32_t block, uint32_t link) {
+  unsigned char b[kMemoLinkSize];
+  Put32(b, link);
+  return stream_.Write(BlockOffset(block), b, sizeof b);
+}
+
+int MemoFile::Fault(std::string text) {
+  fault_ = std::move(text);
+  return kErrInvalidMemoFile;
+}
+
+int MemoFile::WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,
+                        std::vector<uint32_t>* out, uint32_t* next) {
+  std::unordered_set<uint32_t> seen;
+  uint32_t block = first;
+  uint32_t from = 0;  // the block whose link led here
+  *next = 0;
+  while (block != 0 && (limit == 0 || out->size() < limit)) {
+    if (block > blockCount) {
+      return Fault(std::string(what) + " runs past the end of the file: " +
+                   (from ? "block " + Num(from) + " links to" : "it starts at") + " block " +
+                   Num(block) + ", the file has " + Num(blockCount) + " blocks");
+    }
+    if (!seen.insert(block).second)
+      return Fault(std::string(what) + " loops: block " + Num(from) + " links back to block " +
+                   Num(block));
+    out->push_back(block);
+    uint32_t link = 0;
+    int err = ReadLink(block, &link);
+    if (err) return err;
+    from = block;
+    block = link;
+  }
+  *next = block;
+  return 0;
+}
+
+int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
+  fault_.clear();
+  ForgetRead();
+  std::memset(buf, ' ', n);
+  const uint32_t blockCount = firstBlock ? BlockCount() : 0;
+  std::vector<uint32_t> seen;  // a memo spans few blocks
+  unsigned char block[kMemoBlockSize];
+  uint32_t at = firstBlock;
+  uint32_t from = 0;
+  for (size_t done = 0; at != 0 && done < n;) {
+    if (at > blockCount)
+      return Fault("memo chain from block " + Num(firstBlock) + " runs past the end of the file: " +
+                   (from ? "block " + Num(from) + " links to" : "it starts at") + " block " +
+                   Num(at) + ", the file has " + Num(blockCount) + " blocks");
+    if (std::find(seen.begin(), seen.end(), at) != seen.end())
+      return Fault("memo chain from block " + Num(firstBlock) + " loops: block " + Num(from) +
+                   " links back to block " + Num(at));
+    seen.push_back(at);
+    int err = stream_.Read(BlockOffset(at), block, sizeof block);
+    if (err) return err;
+    size_t take = std::min<size_t>(kMemoBlockData, n - done);
+    std::memcpy(buf + done, block + kMemoLinkSize, take);
+    done += take;
+    from = at;
+    at = Get32(block);
+  }
+  readCheck_ = Crc16Arc(buf, n);
+  readFirst_ = firstBlock;
+  readCopy_.assign(buf, n);
+  readValid_ = true;
+  return 0;
+}
+
+int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binary,
+                    uint32_t* newFirst) {
+  fault_.clear();
+  *newFirst = currentFirst;
+  if (stream_.read_only()) return kErrAccessDenied;
+  const size_t length = MemoLength(buf, n, binary);
+
+  if (length == 0) {
+    if (currentFirst != 0) {
+      int err = Free(currentFirst);
+      // A chain that can't be walked stays lost; the record simply has no memo any more.
+      if (err && err != kErrInvalidMemoFile) return err;
+    }
+    *newFirst = 0;
+    ForgetRead();
+    return 0;
+  }
+
+  // Decide "unchanged" by the bytes: two texts may share a check value.
+  if (currentFirst != 0 && readValid_ && readFirst_ == currentFirst && readCopy_.size() == n &&
+      std::memcmp(readCopy_.data(), buf, n) == 0)
+    return 0;
+
+  const uint32_t blockCount = BlockCount();
+  const size_t needed = (length + kMemoBlockData - 1) / kMemoBlockData;
+
+  // The record's old chain. A damaged chain is reused up to the damage and never freed.
+  std::vector<uint32_t> old;
+  bool oldSound = true;
+  if (currentFirst != 0) {
+    uint32_t next = 0;
+    int err = WalkChain(currentFirst, blockCount, 0, "memo chain", &old, &next);
+    if (err == kErrInvalidMemoFile) oldSound = false;
+    else if (err) return err;
+  }
+  std::vector<uint32_t> blocks(old.begin(), old.begin() + std::min(needed, old.size()));
+  std::vector<uint32_t> surplus;
+  if (oldSound && old.size() > needed) surplus.assign(old.begin() + needed, old.end());
+
+  // Then the head of the free chain. A free block that is also in the old chain, or a damaged
+  // free chain, ends the free chain there: its rest is lost rather than handed out twice.
+  uint32_t freeHead = firstFree_;
+  if (blocks.size() < needed && freeHead != 0) {
+    std::vector<uint32_t> taken;
+    uint32_t next = 0;
+    int err = WalkChain(freeHead, blockCount, needed - blocks.size(), "free chain", &taken, &next);
+    if (err && err != kErrInvalidMemoFile) return err;
+    if (err) next = 0;
+    for (size_t i = 0; i < taken.size(); ++i) {
+      if (std::find(old.begin(), old.end(), taken[i]) != old.end()) {
+        fault_ = "free chain shares block " + Num(taken[i]) + " with a memo chain";
+        taken.resize(i);
+        next = 0;
+        break;
+      }
+    }
+    if (next > blockCount) next = 0;
+    blocks.insert(blocks.end(), taken.begin(), taken.end());
+    freeHead = next;
+  }
+
+  // Then new blocks at the end of the file.
+  for (uint32_t b = blockCount + 1; blocks.size() < needed; ++b) blocks.push_back(b);
+
+  // Write the chain, one write per run of consecutive blocks; the last block links 0.
+  std::string run;
+  for (size_t i = 0; i < needed;) {
+    size_t j = i;
+    run.clear();
+    do {
+      unsigned char block[kMemoBlockSize];
+      Put32(block, j + 1 < needed ? blocks[j + 1] : 0);
+      size_t off = j * kMemoBlockData;
+      size_t take = std::min<size_t>(kMemoBlockData, length - off);
+      std::memcpy(block + kMemoLinkSize, buf + off, take);
+      std::memset(block + kMemoLinkSize + take, ' ', kMemoBlockData - take);
+      run.append(reinterpret_cast<const char*>(block), sizeof block);
+      ++j;
+    } while (j < needed && blocks[j] == blocks[j - 1] + 1);
+    int err = stream_.Write(BlockOffset(blocks[i]), run.data(), run.size());
+    if (err) {
+      ForgetRead();
+      return err;
+    }
+    i = j;
+  }
+
+  // The shrunk chain's surplus goes to the head of the free chain.
+  if (!surplus.empty()) {
+    int err = WriteLink(surplus.back(), freeHead);
+    if (err) return err;
+    freeHead = surplus.front();
+  }
+  if (freeHead != firstFree_) {
+    int err = WriteHeader(freeHead);
+    if (err) return err;
+  }
+
+  *newFirst = blocks.front();
+  readFirst_ = *newFirst;
+  readCopy_.assign(buf, n);
+  readCheck_ = Crc16Arc(buf, n);
+  readValid_ = true;
+  return 0;
+}
+
+int MemoFile::Free(uint32_t firstBlock) {
+  fault_.clear();
+  if (firstBlock == 0) return 0;
+  if (stream_.read_only()) return kErrAccessDenied;
+  std::vector<uint32_t> chain;
+  uint32_t next = 0;
+  int err = WalkChain(firstBlock, BlockCount(), 0, "memo chain", &chain, &next);
+  if (err) return err;
+  if (readFirst_ == firstBlock) ForgetRead();
+  err = WriteLink(chain.back(), firstFree_);
+  if (err) return err;
+  return WriteHeader(firstBlock);
+}
+
+int MemoFile::Empty() {
+  fault_.clear();
+  if (stream_.read_only()) return kErrAccessDenied;
+  ForgetRead();
+  int err = WriteHeader(0);
+  if (err) return err;
+  return stream_.Truncate(kMemoHeaderSize);
+}
+
+int MemoFile::Check(const std::vector<MemoOwner>& owners, MemoCheckResult* result) {
+  *result = MemoCheckResult();
+  fault_.clear();
+  int err = ReadHeader();
+  if (err == kErrInvalidMemoFile) {
+    result->fault = "the memo file's signature is wrong";
+    return err;
+  }
+  if (err) {
+    result->fault = "the memo file's header can't be read";
+    return err;
+  }
+  const uint32_t blockCount = BlockCount();
+  result->blocks = blockCount;
+  // Owner of each block: 0 none, kFree the free chain, else the record number.
+  constexpr uint32_t kFree = UINT32_MAX;
+  std::vector<uint32_t> owner(static_cast<size_t>(blockCount) + 1, 0);
+  auto fail = [&](std::string text) {
+    result->fault = std::move(text);
+    fault_ = result->fault;
+    return kErrInvalidMemoFile;
+  };
+  auto walk = [&](uint32_t first, uint32_t who, const std::string& what, uint32_t* count) -> int {
+    uint32_t from = 0;
+    for (uint32_t b = first; b != 0;) {
+      if (b > blockCount)
+        return fail(what + " runs past the end of the file: " +
+                    (from ? "block " + Num(from) + " links to" : "it starts at") + " block " +
+                    Num(b) + ", the file has " + Num(blockCount) + " blocks");
+      if (owner[b] == who)
+        return fail(what + " loops: block " + Num(from) + " links back to block " + Num(b));
+      if (owner[b] == kFree)
+        return fail(what + " uses block " + Num(b) + ", which is on the free chain");
+      if (owner[b] != 0)
+        return fail(what + " uses block " + Num(b) + ", which belongs to the memo of record " +
+                    Num(owner[b]));
+      owner[b] = who;
+      ++*count;
+      uint32_t link = 0;
+      int e = ReadLink(b, &link);
+      if (e) return e;
+      from = b;
+      b = link;
+    }
+    return 0;
+  };
+  err = walk(firstFree_, kFree, "the free chain", &result->freeBlocks);
+  if (err) return err;
+  for (const MemoOwner& o : owners) {
+    if (o.firstBlock == 0) continue;
+    err = walk(o.firstBlock, o.record, "the memo chain of record " + Num(o.record),
+               &result->usedBlocks);
+    if (err) return err;
+  }
+  result->lostBlocks = blockCount - result->usedBlocks - result->freeBlocks;
+  return 0;
+}
+
+}  // namespace korawin::storage::dat
