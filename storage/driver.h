@@ -150,6 +150,7 @@ struct DriverArgs {
   int key = 0;                 // key number from 1 (0: none; record order)
   uint32_t mode = 0;           // OPEN access mode
   int64_t number = 0;          // record number, count, seconds, length
+  int64_t length = 0;          // bytes of the record buffer (the "len" forms of the text driver)
   std::string text;            // position text, option text, new file name
   // Out.
   int64_t value = 0;           // BOF/EOF (0/1), BYTES, POINTER, RECORDS, QUERY_KEY
