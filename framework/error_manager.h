@@ -142,6 +142,8 @@ class ErrorClass {
   // Shows messages through ui (nullptr: the program-wide message interface).
   void SetUi(ui::MessageUi* ui) { ui_ = ui; }
 
+  // The message list and the context. Setting a field directly (MessageText, as callers do)
+  // is not guarded; the setters are.
   std::vector<ErrorEntry> Errors;
   std::string FieldName;
   std::string FileName;
