@@ -145,6 +145,18 @@ struct FileDescriptor {
 
 // Arguments and second results of DriverEntry. Each operation reads the members it needs and
 // writes its result into the output members.
+//
+// Sequences. SETfile starts record order and SETkey (key) key order at the beginning: the next
+// NEXT yields the first record, the next PREVIOUS the last. SETkeykey (key) starts at the key
+// value held in the record buffer's key fields: NEXT yields the first entry not below it,
+// PREVIOUS the last entry not above it. SETfileptr / SETkeyptr (number) start at a record
+// number. NEXT and PREVIOUS continue the sequence; past either end they give 33.
+// Positions. POSITIONfile / POSITIONkey (key) put a position text in result; RESETfile /
+// RESETkey (key, text) make the next NEXT or PREVIOUS yield the record at that position and go
+// on from there; REGETfile / REGETkey (key, text) read that record without touching the
+// sequence. GETfileptr (number) reads by record number, GETfilekey (key) by the key value in
+// the record buffer. RECORDSfile / RECORDSkey (key), POINTERfile / POINTERkey put their answer
+// in value.
 struct DriverArgs {
   // In.
   int key = 0;                 // key number from 1 (0: none; record order)
