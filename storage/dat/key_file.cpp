@@ -1,0 +1,1015 @@
+#include "storage/dat/key_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+
+#include "platform/paths.h"
+
+namespace korawin::storage::dat {
+
+namespace {
+
+constexpr size_t kCacheLimit = 8192;  // pages kept between calls (4 MB)
+constexpr uint16_t kMaxLevels = 64;
+
+uint8_t Count(const unsigned char* p) { return p[0]; }
+uint32_t NextOf(const unsigned char* p) { return Get32(p + 1); }
+uint32_t PrevOf(const unsigned char* p) { return Get32(p + 5); }
+void SetNext(unsigned char* p, uint32_t n) { Put32(p + 1, n); }
+void SetPrev(unsigned char* p, uint32_t n) { Put32(p + 5, n); }
+
+}  // namespace
+
+#define KEY_TRY(expr)          \
+  do {                         \
+    int rc_ = (expr);          \
+    if (rc_ != 0) return rc_;  \
+  } while (0)
+
+void KeyFileHeader::Decode(const unsigned char* b) {
+  root = Get32(b);
+  entries = Get32(b + 4);
+  pages = Get32(b + 8);
+  lastLeaf = Get32(b + 12);
+  word16 = Get32(b + 16);
+  word20 = Get32(b + 20);
+  firstFree = Get32(b + 24);
+  flags = b[28];
+  entriesPerPage = b[29];
+  components = b[30];
+  entryLength = Get16(b + 31);
+  levels = Get16(b + 33);
+}
+
+void KeyFileHeader::Encode(unsigned char* b) const {
+  Put32(b, root);
+  Put32(b + 4, entries);
+  Put32(b + 8, pages);
+  Put32(b + 12, lastLeaf);
+  Put32(b + 16, word16);
+  Put32(b + 20, word20);
+  Put32(b + 24, firstFree);
+  b[28] = flags;
+  b[29] = entriesPerPage;
+  b[30] = components;
+  Put16(b + 31, entryLength);
+  Put16(b + 33, levels);
+}
+
+void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
+  data_.insert(data_.end(), value, value + keyLength_);
+  unsigned char r[4] = {static_cast<unsigned char>(recno >> 24),
+                        static_cast<unsigned char>(recno >> 16),
+                        static_cast<unsigned char>(recno >> 8), static_cast<unsigned char>(recno)};
+  data_.insert(data_.end(), r, r + 4);
+}
+
+// ---- Opening and closing -------------------------------------------------------------------
+
+int KeyFile::Create(const std::string& path, const KeyShape& shape) {
+  Close();
+  KEY_TRY(stream_.Create(path));
+  path_ = path;
+  shape_ = shape;
+  shared_ = true;  // CREATE opens with sharing 0x40
+  return WriteEmpty();
+}
+
+int KeyFile::WriteEmpty() {
+  keyLength_ = shape_.keyLength;
+  entryLength_ = shape_.entry_length();
+  epp_ = shape_.entries_per_page();
+  h_ = KeyFileHeader();
+  h_.flags = shape_.flags;
+  h_.entriesPerPage = static_cast<uint8_t>(epp_);
+  h_.components = shape_.componentCount;
+  h_.entryLength = static_cast<uint16_t>(entryLength_);
+  DropCache();
+  cursor_ = Cursor::kNone;
+  unsigned char buf[2 * kPageSize] = {};
+  h_.Encode(buf);
+  KEY_TRY(stream_.Truncate(0));
+  KEY_TRY(stream_.Write(0, buf, sizeof buf));
+  if (flushHeaders_) KEY_TRY(stream_.Sync());
+  return 0;
+}
+
+int KeyFile::Empty() {
+  if (!is_open()) return kErrFileNotOpen;
+  return WriteEmpty();
+}
+
+int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
+                  int64_t liveRecords) {
+  Close();
+  int rc = stream_.Open(platform::ResolveExisting(path), mode);
+  if (rc == kErrFileNotFound || rc == kErrPathNotFound) return kErrKeyRebuild;
+  if (rc) return rc;
+  path_ = path;
+  shape_ = shape;
+  shared_ = (mode & 0x70) == kShareDenyNone;
+  rc = ReadHeader();
+  if (rc == 0) {
+    Page* root;
+    rc = ReadPage(h_.root, &root);
+  }
+  if (rc == 0 && liveRecords >= 0) {
+    uint64_t live = static_cast<uint64_t>(liveRecords);
+    bool bad = shape_.opt() ? h_.entries > live : h_.entries != live;
+    if (bad) rc = kErrKeyRebuild;
+  }
+  if (rc) {
+    Close();
+    return rc == kErrReadFault ? kErrKeyRebuild : rc;
+  }
+  return 0;
+}
+
+void KeyFile::Close() {
+  stream_.Close();
+  DropCache();
+  cursor_ = Cursor::kNone;
+  headerCached_ = headerFresh_ = false;
+}
+
+int KeyFile::ReadHeader() {
+  unsigned char b[KeyFileHeader::kSize];
+  int rc = stream_.Read(0, b, sizeof b, kErrKeyRebuild);
+  if (rc) return rc;
+  KeyFileHeader h;
+  h.Decode(b);
+  const uint8_t kCompared = kKeyFlagDup | kKeyFlagNoCase | kKeyFlagNotOpt;
+  if (h.components != shape_.componentCount || h.entryLength != shape_.entry_length() ||
+      (h.flags & kCompared) != (shape_.flags & kCompared))
+    return kErrKeyRebuild;
+  // A file written elsewhere may pack its pages differently; take its count if it fits.
+  uint32_t epp = h.entriesPerPage;
+  if (epp == 0 || kPageHeaderSize + epp * h.entryLength > kPageSize) return kErrKeyRebuild;
+  if (h.pages == 0 || h.root == 0 || h.root > h.pages || h.lastLeaf == 0 ||
+      h.lastLeaf > h.pages || h.firstFree > h.pages || h.levels == 0 || h.levels > kMaxLevels)
+    return kErrKeyRebuild;
+  h_ = h;
+  keyLength_ = shape_.keyLength;
+  entryLength_ = h.entryLength;
+  epp_ = epp;
+  return 0;
+}
+
+int KeyFile::WriteHeader() {
+  unsigned char b[KeyFileHeader::kSize];
+  KeyFileHeader h = h_;
+  h.word16 = h.word20 = 0;
+  h.Encode(b);
+  KEY_TRY(stream_.Write(0, b, sizeof b));
+  if (flushHeaders_) KEY_TRY(stream_.Sync());
+  return 0;
+}
+
+void KeyFile::BeginHeaderCache() {
+  headerCached_ = true;
+  headerFresh_ = false;
+}
+
+void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
+
+void KeyFile::DropCache() {
+  cache_.clear();
+  ++generation_;
+}
+
+// Called at the start of every public operation.
+int KeyFile::Prepare() {
+  if (!is_open()) return kErrFileNotOpen;
+  if (shared_ && !(headerCached_ && headerFresh_)) {
+    // Another station may have changed the tree since the last call.
+    DropCache();
+    int rc = ReadHeader();
+    if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
+    headerFresh_ = headerCached_;
+  } else if (cache_.size() > kCacheLimit) {
+    DropCache();
+  }
+  return 0;
+}
+
+int KeyFile::Entries(uint32_t* count) {
+  KEY_TRY(Prepare());
+  *count = h_.entries;
+  return 0;
+}
+
+// ---- Pages ---------------------------------------------------------------------------------
+
+int KeyFile::ReadPage(uint32_t n, Page** page) {
+  if (n == 0 || n > h_.pages) return kErrKeyRebuild;
+  auto it = cache_.find(n);
+  if (it != cache_.end()) {
+    *page = it->second.get();
+    return 0;
+  }
+  auto p = std::make_unique<Page>();
+  int rc = stream_.Read(static_cast<uint64_t>(n) * kPageSize, p->b, kPageSize, kErrKeyRebuild);
+  if (rc) return rc;
+  if (Count(p->b) > epp_) return kErrKeyRebuild;
+  *page = p.get();
+  cache_[n] = std::move(p);
+  return 0;
+}
+
+KeyFile::Page* KeyFile::NewPage(uint32_t n) {
+  auto& slot = cache_[n];
+  if (!slot) slot = std::make_unique<Page>();
+  std::memset(slot->b, 0, kPageSize);
+  return slot.get();
+}
+
+int KeyFile::WritePage(uint32_t n, Page* page) {
+  std::memset(page->b + 9, 0, 4);  // the page word kept by other writers
+  return stream_.Write(static_cast<uint64_t>(n) * kPageSize, page->b, kPageSize);
+}
+
+int KeyFile::AllocPage(uint32_t* n) {
+  if (h_.firstFree != 0) {
+    Page* f;
+    KEY_TRY(ReadPage(h_.firstFree, &f));
+    uint32_t next = NextOf(f->b);
+    if (next > h_.pages || next == h_.firstFree) return kErrKeyRebuild;
+    *n = h_.firstFree;
+    h_.firstFree = next;
+    NewPage(*n);
+    return 0;
+  }
+  if (h_.pages == UINT32_MAX) return kErrKeyRebuild;
+  *n = ++h_.pages;
+  NewPage(*n);
+  return 0;
+}
+
+// ---- Searching -----------------------------------------------------------------------------
+
+int KeyFile::CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const {
+  int c = std::memcmp(e + 4, v, keyLength_);
+  if (c) return c;
+  uint32_t er = Get32(e);
+  return er < r ? -1 : er > r ? 1 : 0;
+}
+
+// The first entry of a leaf not less than (v, r).
+int KeyFile::LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const {
+  int lo = 0, hi = Count(p->b);
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (CompareEntry(Entry(p, mid), v, r) < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+// Walks from the root to the leaf position of the first entry not less than (v, r), recording
+// the entry taken at each level. At the end of a leaf the walk goes on into the next one, so
+// the position is either on an entry or past the last entry of the last leaf.
+int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
+  path->assign(h_.levels, Step{0, 0});
+  uint32_t page = h_.root;
+  for (int level = 0; level + 1 < h_.levels; ++level) {
+    Page* p;
+    KEY_TRY(ReadPage(page, &p));
+    int count = Count(p->b);
+    if (count == 0) return kErrKeyRebuild;
+    int lo = 0, hi = count;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (std::memcmp(Entry(p, mid) + 4, v, keyLength_) < 0)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    // Past every entry: the rightmost child; the leaf walk below finds the place.
+    if (lo == count) lo = count - 1;
+    (*path)[level] = Step{page, lo};
+    page = Get32(Entry(p, lo));
+  }
+  Page* leaf;
+  KEY_TRY(ReadPage(page, &leaf));
+  int idx = LeafLowerBound(leaf, v, r);
+  (*path)[h_.levels - 1] = Step{page, idx};
+  uint32_t guard = 0;
+  while (idx == Count(leaf->b) && NextOf(leaf->b) != 0) {
+    if (++guard > h_.pages) return kErrKeyRebuild;
+    KEY_TRY(MoveRight(path));
+    KEY_TRY(ReadPage(path->back().page, &leaf));
+    idx = LeafLowerBound(leaf, v, r);
+    path->back().idx = idx;
+  }
+  return 0;
+}
+
+// Moves the path to the next leaf, which must be the current leaf's next link.
+int KeyFile::MoveRight(Path* path) {
+  int leafLevel = h_.levels - 1;
+  Page* leaf;
+  KEY_TRY(ReadPage((*path)[leafLevel].page, &leaf));
+  uint32_t target = NextOf(leaf->b);
+  int k = leafLevel - 1;
+  for (; k >= 0; --k) {
+    Page* q;
+    KEY_TRY(ReadPage((*path)[k].page, &q));
+    if ((*path)[k].idx + 1 < Count(q->b)) {
+      ++(*path)[k].idx;
+      break;
+    }
+  }
+  if (k < 0) return kErrKeyRebuild;  // a next link the tree above doesn't know
+  for (int j = k; j < leafLevel; ++j) {
+    Page* q;
+    KEY_TRY(ReadPage((*path)[j].page, &q));
+    uint32_t child = Get32(Entry(q, (*path)[j].idx));
+    (*path)[j + 1] = Step{child, 0};
+    if (j + 1 < leafLevel) {
+      Page* c;
+      KEY_TRY(ReadPage(child, &c));
+      if (Count(c->b) == 0) return kErrKeyRebuild;
+    }
+  }
+  if ((*path)[leafLevel].page != target) return kErrKeyRebuild;
+  return 0;
+}
+
+int KeyFile::FirstLeaf(uint32_t* leaf) {
+  uint32_t page = h_.root;
+  for (int level = 0; level + 1 < h_.levels; ++level) {
+    Page* p;
+    KEY_TRY(ReadPage(page, &p));
+    if (Count(p->b) == 0) return kErrKeyRebuild;
+    page = Get32(Entry(p, 0));
+  }
+  *leaf = page;
+  return 0;
+}
+
+void KeyFile::SetOn(Page* p, uint32_t leaf, int idx) {
+  cursor_ = Cursor::kOn;
+  curLeaf_ = leaf;
+  curIdx_ = idx;
+  curGeneration_ = generation_;
+  const unsigned char* e = Entry(p, idx);
+  curValue_.assign(reinterpret_cast<const char*>(e + 4), keyLength_);
+  curRecno_ = Get32(e);
+}
+
+int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
+                         const unsigned char* v, uint32_t r) {
+  Step s = path.back();
+  Page* leaf;
+  KEY_TRY(ReadPage(s.page, &leaf));
+  if (s.idx >= Count(leaf->b)) {
+    *result = SearchResult::kPastEnd;
+    cursor_ = Cursor::kEnd;
+    return 0;
+  }
+  const unsigned char* e = Entry(leaf, s.idx);
+  bool found = std::memcmp(e + 4, v, keyLength_) == 0 && (r == 0 || Get32(e) == r);
+  *result = found ? SearchResult::kFound : SearchResult::kBefore;
+  SetOn(leaf, s.page, s.idx);
+  if (!found || before) cursor_ = Cursor::kBefore;  // before the entry just taken
+  return 0;
+}
+
+int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* result) {
+  KEY_TRY(Prepare());
+  if (h_.entries == 0) {
+    *result = SearchResult::kPastEnd;
+    cursor_ = Cursor::kEnd;
+    return 0;
+  }
+  Path path;
+  KEY_TRY(Descend(value, recno, &path));
+  return PlaceCursor(path, result, false, value, recno);
+}
+
+int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* result) {
+  KEY_TRY(Prepare());
+  if (h_.entries == 0) {
+    *result = SearchResult::kPastEnd;
+    cursor_ = Cursor::kEnd;
+    return 0;
+  }
+  Path path;
+  KEY_TRY(Descend(value, recno, &path));
+  return PlaceCursor(path, result, true, value, recno);
+}
+
+int KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
+  KEY_TRY(Prepare());
+  *found = false;
+  if (h_.entries == 0) return 0;
+  Path path;
+  KEY_TRY(Descend(value, 0, &path));
+  Page* leaf;
+  KEY_TRY(ReadPage(path.back().page, &leaf));
+  int idx = path.back().idx;
+  if (idx < Count(leaf->b) && std::memcmp(Entry(leaf, idx) + 4, value, keyLength_) == 0) {
+    *found = true;
+    if (recno) *recno = Get32(Entry(leaf, idx));
+  }
+  return 0;
+}
+
+// ---- Walking -------------------------------------------------------------------------------
+
+void KeyFile::SetToStart() { cursor_ = Cursor::kStart; }
+void KeyFile::SetToEnd() { cursor_ = Cursor::kEnd; }
+
+// Finds the leaf place of a remembered position again when pages may have changed since.
+int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
+  if (curGeneration_ == generation_) {
+    *leaf = curLeaf_;
+    *idx = curIdx_;
+    return 0;
+  }
+  Path path;
+  const auto* v = reinterpret_cast<const unsigned char*>(curValue_.data());
+  KEY_TRY(Descend(v, curRecno_, &path));
+  *leaf = path.back().page;
+  *idx = path.back().idx;
+  if (cursor_ == Cursor::kOn) {
+    Page* p;
+    KEY_TRY(ReadPage(*leaf, &p));
+    if (*idx >= Count(p->b) || CompareEntry(Entry(p, *idx), v, curRecno_) != 0)
+      cursor_ = Cursor::kBefore;  // the entry went away: stand before its successor
+  }
+  curLeaf_ = *leaf;
+  curIdx_ = *idx;
+  curGeneration_ = generation_;
+  return 0;
+}
+
+int KeyFile::Next() {
+  KEY_TRY(Prepare());
+  uint32_t leaf;
+  int idx;
+  switch (cursor_) {
+    case Cursor::kNone:
+    case Cursor::kEnd:
+      return kErrRecordNotAvailable;
+    case Cursor::kStart:
+      KEY_TRY(FirstLeaf(&leaf));
+      idx = 0;
+      break;
+    case Cursor::kOn:
+    case Cursor::kBefore:
+      KEY_TRY(LocateCursor(&leaf, &idx));
+      if (cursor_ == Cursor::kOn) ++idx;
+      break;
+  }
+  Page* p;
+  KEY_TRY(ReadPage(leaf, &p));
+  uint32_t guard = 0;
+  while (idx >= Count(p->b)) {
+    uint32_t next = NextOf(p->b);
+    if (next == 0) {
+      cursor_ = Cursor::kEnd;
+      return kErrRecordNotAvailable;
+    }
+    if (++guard > h_.pages) return kErrKeyRebuild;
+    leaf = next;
+    KEY_TRY(ReadPage(leaf, &p));
+    idx = 0;
+  }
+  SetOn(p, leaf, idx);
+  return 0;
+}
+
+int KeyFile::Previous() {
+  KEY_TRY(Prepare());
+  uint32_t leaf;
+  int idx;
+  Page* p;
+  switch (cursor_) {
+    case Cursor::kNone:
+    case Cursor::kStart:
+      return kErrRecordNotAvailable;
+    case Cursor::kEnd:
+      leaf = h_.lastLeaf;
+      KEY_TRY(ReadPage(leaf, &p));
+      idx = Count(p->b) - 1;
+      break;
+    case Cursor::kOn:
+    case Cursor::kBefore:
+    default:
+      KEY_TRY(LocateCursor(&leaf, &idx));
+      KEY_TRY(ReadPage(leaf, &p));
+      --idx;
+      break;
+  }
+  uint32_t guard = 0;
+  while (idx < 0) {
+    uint32_t prev = PrevOf(p->b);
+    if (prev == 0) {
+      cursor_ = Cursor::kStart;
+      return kErrRecordNotAvailable;
+    }
+    if (++guard > h_.pages) return kErrKeyRebuild;
+    leaf = prev;
+    KEY_TRY(ReadPage(leaf, &p));
+    idx = Count(p->b) - 1;
+  }
+  SetOn(p, leaf, idx);
+  return 0;
+}
+
+int KeyFile::SeekNth(uint64_t n) {
+  KEY_TRY(Prepare());
+  if (n == 0 || n > h_.entries) return kErrRecordNotAvailable;
+  Page* p;
+  uint32_t guard = 0;
+  if (n <= h_.entries / 2) {
+    uint32_t leaf;
+    KEY_TRY(FirstLeaf(&leaf));
+    uint64_t before = 0;  // entries in the leaves passed
+    for (;;) {
+      KEY_TRY(ReadPage(leaf, &p));
+      if (n <= before + Count(p->b)) {
+        SetOn(p, leaf, static_cast<int>(n - before - 1));
+        return 0;
+      }
+      before += Count(p->b);
+      leaf = NextOf(p->b);
+      if (leaf == 0 || ++guard > h_.pages) return kErrKeyRebuild;
+    }
+  }
+  uint64_t fromEnd = h_.entries - n;  // entries after the one wanted
+  uint32_t leaf = h_.lastLeaf;
+  uint64_t after = 0;
+  for (;;) {
+    KEY_TRY(ReadPage(leaf, &p));
+    if (fromEnd < after + Count(p->b)) {
+      SetOn(p, leaf, static_cast<int>(Count(p->b) - 1 - (fromEnd - after)));
+      return 0;
+    }
+    after += Count(p->b);
+    leaf = PrevOf(p->b);
+    if (leaf == 0 || ++guard > h_.pages) return kErrKeyRebuild;
+  }
+}
+
+int KeyFile::Current(std::string* value, uint32_t* recno) const {
+  if (cursor_ != Cursor::kOn) return kErrRecordNotAvailable;
+  if (value) *value = curValue_;
+  if (recno) *recno = curRecno_;
+  return 0;
+}
+
+// ---- Changing ------------------------------------------------------------------------------
+
+int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
+  KEY_TRY(Prepare());
+  if (!shape_.dup()) {
+    bool found = false;
+    KEY_TRY(Lookup(value, &found, nullptr));
+    if (found) return kErrDuplicateKey;
+  }
+  Path path;
+  KEY_TRY(Descend(value, recno, &path));
+  Page* leaf;
+  KEY_TRY(ReadPage(path.back().page, &leaf));
+  if (path.back().idx < Count(leaf->b) &&
+      CompareEntry(Entry(leaf, path.back().idx), value, recno) == 0)
+    return kErrDuplicateKey;
+  std::vector<unsigned char> entry(entryLength_, 0);
+  Put32(entry.data(), recno);
+  std::memcpy(entry.data() + 4, value, keyLength_);
+  KeyFileHeader saved = h_;
+  int rc = InsertAt(h_.levels - 1, path, entry.data());
+  if (rc == 0) {
+    ++h_.entries;
+    rc = WriteHeader();
+  }
+  ++generation_;
+  if (rc) {
+    // Pages may be half-written; read them again rather than trust the cache.
+    DropCache();
+    h_ = saved;
+  }
+  return rc;
+}
+
+int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
+  uint32_t pn = path[level].page;
+  int idx = path[level].idx;
+  Page* p;
+  KEY_TRY(ReadPage(pn, &p));
+  int count = Count(p->b);
+  if (static_cast<uint32_t>(count) < epp_) {
+    unsigned char* at = Entry(p, idx);
+    std::memmove(at + entryLength_, at, static_cast<size_t>(count - idx) * entryLength_);
+    std::memcpy(at, entry, entryLength_);
+    p->b[0] = static_cast<unsigned char>(count + 1);
+    KEY_TRY(WritePage(pn, p));
+    if (idx == count && level > 0) KEY_TRY(RaiseKey(level - 1, path, entry + 4));
+    return 0;
+  }
+
+  // Split: the entries plus the new one, spread over this page and a new right neighbour.
+  uint32_t total = epp_ + 1;
+  std::vector<unsigned char> all(static_cast<size_t>(total) * entryLength_);
+  std::memcpy(all.data(), Entry(p, 0), static_cast<size_t>(idx) * entryLength_);
+  std::memcpy(all.data() + static_cast<size_t>(idx) * entryLength_, entry, entryLength_);
+  std::memcpy(all.data() + static_cast<size_t>(idx + 1) * entryLength_, Entry(p, idx),
+              static_cast<size_t>(count - idx) * entryLength_);
+  // Appending at the right edge (loading in order) leaves the left page full.
+  uint32_t left = (NextOf(p->b) == 0 && idx == count) ? epp_ : (total + 1) / 2;
+  uint32_t right = total - left;
+
+  uint32_t nn;
+  KEY_TRY(AllocPage(&nn));
+  KEY_TRY(ReadPage(pn, &p));  // the cache may have grown; pointers stay valid, but be plain
+  Page* n = NewPage(nn);
+  n->b[0] = static_cast<unsigned char>(right);
+  std::memcpy(Entry(n, 0), all.data() + static_cast<size_t>(left) * entryLength_,
+              static_cast<size_t>(right) * entryLength_);
+  uint32_t after = NextOf(p->b);
+  SetNext(n->b, after);
+  SetPrev(n->b, pn);
+  if (after != 0) {
+    Page* a;
+    KEY_TRY(ReadPage(after, &a));
+    SetPrev(a->b, nn);
+    KEY_TRY(WritePage(after, a));
+  }
+  std::memset(p->b + kPageHeaderSize, 0, kPageSize - kPageHeaderSize);
+  std::memcpy(Entry(p, 0), all.data(), static_cast<size_t>(left) * entryLength_);
+  p->b[0] = static_cast<unsigned char>(left);
+  SetNext(p->b, nn);
+  KEY_TRY(WritePage(nn, n));
+  KEY_TRY(WritePage(pn, p));
+  if (level == h_.levels - 1 && h_.lastLeaf == pn) h_.lastLeaf = nn;
+
+  const unsigned char* leftMax = all.data() + static_cast<size_t>(left - 1) * entryLength_ + 4;
+  const unsigned char* rightMax = all.data() + static_cast<size_t>(total - 1) * entryLength_ + 4;
+  std::vector<unsigned char> up(entryLength_);
+  if (level == 0) {
+    // The root split: a new root above the two halves.
+    if (h_.levels >= kMaxLevels) return kErrKeyRebuild;
+    uint32_t rn;
+    KEY_TRY(AllocPage(&rn));
+    Page* r = NewPage(rn);
+    r->b[0] = 2;
+    Put32(Entry(r, 0), pn);
+    std::memcpy(Entry(r, 0) + 4, leftMax, keyLength_);
+    Put32(Entry(r, 1), nn);
+    std::memcpy(Entry(r, 1) + 4, rightMax, keyLength_);
+    KEY_TRY(WritePage(rn, r));
+    h_.root = rn;
+    ++h_.levels;
+    return 0;
+  }
+  Page* parent;
+  KEY_TRY(ReadPage(path[level - 1].page, &parent));
+  std::memcpy(Entry(parent, path[level - 1].idx) + 4, leftMax, keyLength_);
+  Put32(up.data(), nn);
+  std::memcpy(up.data() + 4, rightMax, keyLength_);
+  ++path[level - 1].idx;
+  return InsertAt(level - 1, path, up.data());
+}
+
+// A page got a new highest value: the entries above that point to it follow.
+int KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
+  for (int l = level; l >= 0; --l) {
+    Page* p;
+    KEY_TRY(ReadPage(path[l].page, &p));
+    unsigned char* e = Entry(p, path[l].idx);
+    if (std::memcmp(e + 4, key, keyLength_) >= 0) return 0;
+    std::memcpy(e + 4, key, keyLength_);
+    KEY_TRY(WritePage(path[l].page, p));
+    if (path[l].idx != Count(p->b) - 1) return 0;
+  }
+  return 0;
+}
+
+// A page lost its highest entry: the entries above carry its new highest value.
+int KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
+  for (int l = level; l >= 0; --l) {
+    Page* p;
+    KEY_TRY(ReadPage(path[l].page, &p));
+    unsigned char* e = Entry(p, path[l].idx);
+    if (std::memcmp(e + 4, key, keyLength_) == 0) return 0;
+    std::memcpy(e + 4, key, keyLength_);
+    KEY_TRY(WritePage(path[l].page, p));
+    if (path[l].idx != Count(p->b) - 1) return 0;
+  }
+  return 0;
+}
+
+int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
+  KEY_TRY(Prepare());
+  if (h_.entries == 0) return kErrRecordNotFound;
+  Path path;
+  KEY_TRY(Descend(value, recno, &path));
+  Page* leaf;
+  KEY_TRY(ReadPage(path.back().page, &leaf));
+  if (path.back().idx >= Count(leaf->b) ||
+      CompareEntry(Entry(leaf, path.back().idx), value, recno) != 0)
+    return kErrRecordNotFound;
+  KeyFileHeader saved = h_;
+  int rc = RemoveAt(h_.levels - 1, path);
+  if (rc == 0) {
+    --h_.entries;
+    rc = WriteHeader();
+  }
+  ++generation_;
+  if (rc) {
+    DropCache();
+    h_ = saved;
+  }
+  return rc;
+}
+
+int KeyFile::RemoveAt(int level, Path& path) {
+  uint32_t pn = path[level].page;
+  int idx = path[level].idx;
+  Page* p;
+  KEY_TRY(ReadPage(pn, &p));
+  int count = Count(p->b);
+  if (idx >= count) return kErrKeyRebuild;
+  unsigned char* at = Entry(p, idx);
+  std::memmove(at, at + entryLength_, static_cast<size_t>(count - idx - 1) * entryLength_);
+  std::memset(Entry(p, count - 1), 0, entryLength_);
+  p->b[0] = static_cast<unsigned char>(--count);
+
+  if (count > 0) {
+    KEY_TRY(WritePage(pn, p));
+    if (idx == count && level > 0) KEY_TRY(LowerKey(level - 1, path, Entry(p, count - 1) + 4));
+    return 0;
+  }
+  if (level == 0) {
+    // The root stays the root; emptied, it is an empty leaf again.
+    SetNext(p->b, 0);
+    SetPrev(p->b, 0);
+    h_.levels = 1;
+    h_.lastLeaf = pn;
+    return WritePage(pn, p);
+  }
+  // An emptied page leaves its level's chain and goes to the head of the free chain.
+  uint32_t prev = PrevOf(p->b), next = NextOf(p->b);
+  if (prev != 0) {
+    Page* q;
+    KEY_TRY(ReadPage(prev, &q));
+    SetNext(q->b, next);
+    KEY_TRY(WritePage(prev, q));
+  }
+  if (next != 0) {
+    Page* q;
+    KEY_TRY(ReadPage(next, &q));
+    SetPrev(q->b, prev);
+    KEY_TRY(WritePage(next, q));
+  }
+  if (level == h_.levels - 1 && h_.lastLeaf == pn) h_.lastLeaf = prev;
+  std::memset(p->b, 0, kPageSize);
+  SetNext(p->b, h_.firstFree);
+  h_.firstFree = pn;
+  KEY_TRY(WritePage(pn, p));
+  return RemoveAt(level - 1, path);
+}
+
+// ---- Building ------------------------------------------------------------------------------
+
+int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
+                   const std::function<std::string(uint32_t)>& describe) {
+  if (!is_open()) return kErrFileNotOpen;
+  if (builder.keyLength_ != shape_.keyLength) return kErrInvalidKeyLength;
+  KEY_TRY(WriteEmpty());
+  const size_t stride = keyLength_ + 4;
+  const size_t n = builder.size();
+  if (n > UINT32_MAX) return kErrInvalidKeyFile;
+  const unsigned char* data = builder.data_.data();
+  std::vector<uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0u);
+  // Value then big-endian record number: one memcmp gives the order.
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return std::memcmp(data + a * stride, data + b * stride, stride) < 0;
+  });
+  auto recnoOf = [&](uint32_t i) {
+    const unsigned char* r = data + i * stride + keyLength_;
+    return (uint32_t{r[0]} << 24) | (uint32_t{r[1]} << 16) | (uint32_t{r[2]} << 8) | r[3];
+  };
+
+  if (!shape_.dup()) {
+    std::string report;
+    for (size_t i = 1; i < n; ++i) {
+      if (std::memcmp(data + order[i - 1] * stride, data + order[i] * stride, keyLength_) != 0)
+        continue;
+      uint32_t first = recnoOf(order[i - 1]), second = recnoOf(order[i]);
+      std::string shown = describe ? describe(first)
+                                   : std::string(reinterpret_cast<const char*>(
+                                                     data + order[i] * stride), keyLength_);
+      char line[64];
+      report += "Duplicate record numbers for:\n";
+      report += shown + "\n";
+      std::snprintf(line, sizeof line, "Record number: %lu\n", static_cast<unsigned long>(first));
+      report += line;
+      std::snprintf(line, sizeof line, "Record number: %lu\n\n",
+                    static_cast<unsigned long>(second));
+      report += line;
+    }
+    if (!report.empty()) {
+      if (!reportPath.empty()) {
+        DatStream out;
+        KEY_TRY(out.Create(reportPath));
+        KEY_TRY(out.Write(0, report.data(), report.size()));
+        out.Close();
+      }
+      return kErrDuplicateKey;
+    }
+  }
+  if (n == 0) return 0;
+
+  // Pages go out in order: the leaves first, then each level above them, the root last.
+  std::vector<unsigned char> out;
+  const size_t kChunkPages = 64;
+  uint32_t nextPage = 1;
+  uint64_t flushedPages = 0;  // pages written so far, from page 1
+  auto flush = [&]() -> int {
+    if (out.empty()) return 0;
+    int rc = stream_.Write((flushedPages + 1) * kPageSize, out.data(), out.size());
+    flushedPages += out.size() / kPageSize;
+    out.clear();
+    return rc;
+  };
+  auto emit = [&](const unsigned char* entries, uint32_t count, uint32_t prev,
+                  uint32_t next) -> int {
+    size_t at = out.size();
+    out.resize(at + kPageSize, 0);
+    unsigned char* pg = out.data() + at;
+    pg[0] = static_cast<unsigned char>(count);
+    SetNext(pg, next);
+    SetPrev(pg, prev);
+    std::memcpy(pg + kPageHeaderSize, entries, static_cast<size_t>(count) * entryLength_);
+    if (out.size() >= kChunkPages * kPageSize) return flush();
+    return 0;
+  };
+
+  // Leaves.
+  std::vector<unsigned char> level;  // the entries of the level above, built as we go
+  uint32_t leaves = static_cast<uint32_t>((n + epp_ - 1) / epp_);
+  std::vector<unsigned char> buf(static_cast<size_t>(epp_) * entryLength_);
+  for (uint32_t l = 0; l < leaves; ++l) {
+    size_t from = static_cast<size_t>(l) * epp_;
+    uint32_t count = static_cast<uint32_t>(std::min<size_t>(epp_, n - from));
+    for (uint32_t j = 0; j < count; ++j) {
+      uint32_t i = order[from + j];
+      unsigned char* e = buf.data() + static_cast<size_t>(j) * entryLength_;
+      Put32(e, recnoOf(i));
+      std::memcpy(e + 4, data + i * stride, keyLength_);
+    }
+    uint32_t page = nextPage++;
+    KEY_TRY(emit(buf.data(), count, l ? page - 1 : 0, l + 1 < leaves ? page + 1 : 0));
+    std::vector<unsigned char> up(entryLength_);
+    Put32(up.data(), page);
+    std::memcpy(up.data() + 4, buf.data() + static_cast<size_t>(count - 1) * entryLength_ + 4,
+                keyLength_);
+    level.insert(level.end(), up.begin(), up.end());
+  }
+  uint16_t levels = 1;
+  uint32_t root = 1;
+  // Inner levels until one page holds them all.
+  while (level.size() / entryLength_ > 1) {
+    size_t m = level.size() / entryLength_;
+    uint32_t pagesHere = static_cast<uint32_t>((m + epp_ - 1) / epp_);
+    std::vector<unsigned char> above;
+    for (uint32_t q = 0; q < pagesHere; ++q) {
+      size_t from = static_cast<size_t>(q) * epp_;
+      uint32_t count = static_cast<uint32_t>(std::min<size_t>(epp_, m - from));
+      const unsigned char* src = level.data() + from * entryLength_;
+      uint32_t page = nextPage++;
+      KEY_TRY(emit(src, count, q ? page - 1 : 0, q + 1 < pagesHere ? page + 1 : 0));
+      std::vector<unsigned char> up(entryLength_);
+      Put32(up.data(), page);
+      std::memcpy(up.data() + 4, src + static_cast<size_t>(count - 1) * entryLength_ + 4,
+                  keyLength_);
+      above.insert(above.end(), up.begin(), up.end());
+      root = page;
+    }
+    level.swap(above);
+    ++levels;
+    if (levels > kMaxLevels) return kErrKeyRebuild;
+  }
+  KEY_TRY(flush());
+  h_.root = root;
+  h_.entries = static_cast<uint32_t>(n);
+  h_.pages = nextPage - 1;
+  h_.lastLeaf = leaves;
+  h_.levels = levels;
+  h_.firstFree = 0;
+  DropCache();
+  return WriteHeader();
+}
+
+// ---- Checking ------------------------------------------------------------------------------
+
+int KeyFile::Check(std::string* fault) {
+  fault->clear();
+  auto fail = [&](const std::string& text) {
+    *fault = text;
+    return kErrKeyRebuild;
+  };
+  int rc = Prepare();
+  if (rc) return fail("the header can't be read or doesn't match the key (code " +
+                      std::to_string(rc) + ")");
+  const uint64_t need = (static_cast<uint64_t>(h_.pages) + 1) * kPageSize;
+  if (stream_.Size() < need)
+    return fail("the file is shorter than its " + std::to_string(h_.pages) + " pages");
+  std::vector<char> seen(static_cast<size_t>(h_.pages) + 1, 0);
+  auto pageText = [](uint32_t n) { return "page " + std::to_string(n); };
+
+  // Each level: walk its chain and compare it with the children listed by the level above.
+  std::vector<uint32_t> expected{h_.root};
+  std::vector<std::string> bounds;  // the key each child carries in its parent
+  uint64_t leafEntries = 0;
+  std::string lastEntry;  // the previous leaf entry, across pages
+  for (int level = 0; level < h_.levels; ++level) {
+    bool isLeaf = level == h_.levels - 1;
+    std::vector<uint32_t> children;
+    std::vector<std::string> childBounds;
+    uint32_t prevPage = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      uint32_t pn = expected[i];
+      if (pn == 0 || pn > h_.pages)
+        return fail("level " + std::to_string(level + 1) + " points to " + pageText(pn) +
+                    " beyond the " + std::to_string(h_.pages) + " pages");
+      if (seen[pn]) return fail(pageText(pn) + " is reached twice");
+      seen[pn] = 1;
+      Page* p;
+      rc = ReadPage(pn, &p);
+      if (rc) return fail(pageText(pn) + " can't be read or holds more entries than fit");
+      int count = Count(p->b);
+      if (PrevOf(p->b) != prevPage)
+        return fail(pageText(pn) + " has a wrong previous link");
+      uint32_t next = NextOf(p->b);
+      uint32_t want = i + 1 < expected.size() ? expected[i + 1] : 0;
+      if (next != want) return fail(pageText(pn) + " has a wrong next link");
+      if (count == 0 && !(level == 0 && isLeaf)) return fail(pageText(pn) + " is empty");
+      for (int j = 0; j < count; ++j) {
+        const unsigned char* e = Entry(p, j);
+        if (j > 0 && std::memcmp(Entry(p, j - 1) + 4, e + 4, keyLength_) > 0)
+          return fail(pageText(pn) + " is out of order");
+        if (isLeaf) {
+          std::string cur(reinterpret_cast<const char*>(e), entryLength_);
+          if (!lastEntry.empty()) {
+            int c = std::memcmp(lastEntry.data() + 4, e + 4, keyLength_);
+            if (c > 0 || (c == 0 && Get32(reinterpret_cast<const unsigned char*>(
+                                        lastEntry.data())) >= Get32(e)))
+              return fail(pageText(pn) + " is out of order");
+            if (c == 0 && !shape_.dup())
+              return fail(pageText(pn) + " holds a duplicate value in a unique key");
+          }
+          lastEntry = cur;
+        } else {
+          children.push_back(Get32(e));
+          childBounds.emplace_back(reinterpret_cast<const char*>(e + 4), keyLength_);
+        }
+      }
+      // The parent's key for this page: not below the page's highest value, and not above
+      // the lowest value of the page that follows.
+      if (level > 0 && count > 0) {
+        const std::string& bound = bounds[i];
+        if (std::memcmp(Entry(p, count - 1) + 4, bound.data(), keyLength_) > 0)
+          return fail(pageText(pn) + " holds values above its parent's key");
+        if (i > 0) {
+          const std::string& before = bounds[i - 1];
+          if (std::memcmp(before.data(), Entry(p, 0) + 4, keyLength_) > 0)
+            return fail(pageText(pn) + " holds values below its left neighbour's key");
+        }
+      }
+      if (isLeaf) leafEntries += count;
+      prevPage = pn;
+    }
+    if (isLeaf) {
+      if (prevPage != h_.lastLeaf) return fail("the header's last leaf is not the last leaf");
+    } else {
+      expected.swap(children);
+      bounds.swap(childBounds);
+    }
+  }
+  if (leafEntries != h_.entries)
+    return fail("the header counts " + std::to_string(h_.entries) + " entries, the leaves " +
+                std::to_string(leafEntries));
+  uint32_t free = h_.firstFree, steps = 0;
+  while (free != 0) {
+    if (free > h_.pages) return fail("the free chain points beyond the pages");
+    if (seen[free]) return fail(pageText(free) + " is both in use and free");
+    if (++steps > h_.pages) return fail("the free chain loops");
+    seen[free] = 1;
+    Page* p;
+    rc = ReadPage(free, &p);
+    if (rc) return fail("free " + pageText(free) + " can't be read");
+    free = NextOf(p->b);
+  }
+  return 0;
+}
+
+}  // namespace korawin::storage::dat

@@ -1,0 +1,192 @@
+// One key file: a B+-tree of 512-byte pages whose leaf entries pair an encoded key value with
+// a record number. Entries are ordered by value, then by record number (unsigned). Every read
+// and write goes through a DatStream so that the transaction journal sees the changes; every
+// page read is checked, and a page that lies gives 46, never a crash or an endless walk.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "storage/dat/dat_io.h"
+#include "storage/dat/key_codec.h"
+
+namespace korawin::storage::dat {
+
+// The 35-byte header at offset 0 of a key file.
+struct KeyFileHeader {
+  uint32_t root = 1;
+  uint32_t entries = 0;
+  uint32_t pages = 1;       // highest page number in use
+  uint32_t lastLeaf = 1;
+  uint32_t word16 = 0;      // kept by other writers; read, written back as 0
+  uint32_t word20 = 0;
+  uint32_t firstFree = 0;   // head of the chain of freed pages
+  uint8_t flags = 0;
+  uint8_t entriesPerPage = 0;
+  uint8_t components = 0;
+  uint16_t entryLength = 0;
+  uint16_t levels = 1;      // 1: the root is a leaf
+
+  static constexpr size_t kSize = 35;
+  void Decode(const unsigned char* b);
+  void Encode(unsigned char* b) const;
+};
+
+// Where a search ended.
+enum class SearchResult { kFound = 0, kBefore = 1, kPastEnd = 2 };
+
+// Collects (value, record number) pairs for KeyFile::Build.
+class KeyBuilder {
+ public:
+  explicit KeyBuilder(uint32_t keyLength) : keyLength_(keyLength) {}
+  // Adds one entry; value holds keyLength bytes.
+  void Add(const unsigned char* value, uint32_t recno);
+  size_t size() const { return data_.size() / (keyLength_ + 4); }
+  uint32_t key_length() const { return keyLength_; }
+
+ private:
+  friend class KeyFile;
+  uint32_t keyLength_;
+  std::vector<unsigned char> data_;  // value then the record number big-endian, per entry
+};
+
+class KeyFile {
+ public:
+  KeyFile() = default;
+  KeyFile(const KeyFile&) = delete;
+  KeyFile& operator=(const KeyFile&) = delete;
+
+  // Creates (or truncates) an empty key file of the given shape and leaves it open for read and
+  // write: header with root 1, one empty leaf, file of 1024 bytes.
+  int Create(const std::string& path, const KeyShape& shape);
+  // Opens an existing key file with a driver access mode and checks it against the shape: 46
+  // when missing, short or different. liveRecords >= 0 also checks the entry count (equal, or
+  // for an OPT key not above it); -1 skips that check (IGNORECORRUPTIONS).
+  int Open(const std::string& path, unsigned mode, const KeyShape& shape, int64_t liveRecords);
+  void Close();
+  bool is_open() const { return stream_.is_open(); }
+  // Recreates the open file empty (EMPTY of the data file); the position is lost.
+  int Empty();
+
+  // The stream of the file, for the journal's observer.
+  DatStream& stream() { return stream_; }
+  const KeyFileHeader& header() const { return h_; }
+  const KeyShape& shape() const { return shape_; }
+
+  // Whether other stations may change the file between calls (set by Open from the sharing
+  // mode; CREATE opens shared). Pages are kept across calls only for a file not shared.
+  void set_shared(bool shared) { shared_ = shared; }
+  // Whether each header write is followed by a flush to the disk (on by default; off in a
+  // STREAM batch).
+  void set_flush_headers(bool on) { flushHeaders_ = on; }
+  // While the data file's header lock is held the header is read once; outside that span a
+  // shared file re-reads it (and forgets its cached pages) at each call.
+  void BeginHeaderCache();
+  void EndHeaderCache();
+  // Writes nothing; flushes the file to the disk.
+  int Flush() { return stream_.Sync(); }
+
+  // The number of entries (RECORDSkey).
+  int Entries(uint32_t* count);
+
+  // Finds (value, recno); recno 0 matches any record. Positions on the entry when found, else
+  // before the first greater entry (or past the end). Codes: 0, 46, I/O codes.
+  int Search(const unsigned char* value, uint32_t recno, SearchResult* result);
+  // Like Search, but always positions before the entry found, so that Next reads it.
+  int Seek(const unsigned char* value, uint32_t recno, SearchResult* result);
+  // Whether an entry with this value exists, without moving the position; *recno receives the
+  // record number of the first such entry.
+  int Lookup(const unsigned char* value, bool* found, uint32_t* recno);
+  // Positions before the first entry or after the last one.
+  void SetToStart();
+  void SetToEnd();
+  // Moves to the next (previous) entry in key order: 33 past either end.
+  int Next();
+  int Previous();
+  // Positions on the n-th entry (from 1): 33 when there is none.
+  int SeekNth(uint64_t n);
+  // The entry the position is on: 33 when it is on none.
+  bool has_current() const { return cursor_ == Cursor::kOn; }
+  int Current(std::string* value, uint32_t* recno) const;
+
+  // Adds an entry. 40 when a key without DUP already holds the value (or the same entry
+  // exists); nothing is written then.
+  int Insert(const unsigned char* value, uint32_t recno);
+  // Removes the entry (value, recno); 35 when it is not there.
+  int Remove(const unsigned char* value, uint32_t recno);
+
+  // Rewrites the file from the builder's entries: sorted by value and record number, pages
+  // written in order, levels built bottom-up. For a key without DUP, equal values write the
+  // report file at reportPath (when not empty) and give 40, leaving the key file empty;
+  // describe turns a record number into the text shown for its value.
+  int Build(KeyBuilder& builder, const std::string& reportPath,
+            const std::function<std::string(uint32_t)>& describe = nullptr);
+
+  // Walks the whole tree and the free chain. 0 when sound, else 46 with the first fault found
+  // described in *fault.
+  int Check(std::string* fault);
+
+ private:
+  struct Page {
+    unsigned char b[kPageSize];
+  };
+  struct Step {
+    uint32_t page;
+    int idx;
+  };
+  using Path = std::vector<Step>;
+  enum class Cursor { kNone, kStart, kEnd, kOn, kBefore };
+
+  int Prepare();
+  int ReadHeader();
+  int WriteHeader();
+  int ReadPage(uint32_t n, Page** page);
+  Page* NewPage(uint32_t n);
+  int WritePage(uint32_t n, Page* page);
+  int AllocPage(uint32_t* n);
+  void DropCache();
+
+  unsigned char* Entry(Page* p, int i) const { return p->b + kPageHeaderSize + i * entryLength_; }
+  int CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const;
+  int LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const;
+  int Descend(const unsigned char* v, uint32_t r, Path* path);
+  int MoveRight(Path* path);
+  int FirstLeaf(uint32_t* leaf);
+  int LocateCursor(uint32_t* leaf, int* idx);
+  int PlaceCursor(const Path& path, SearchResult* result, bool before,
+                  const unsigned char* v, uint32_t r);
+  void SetOn(Page* p, uint32_t leaf, int idx);
+
+  int InsertAt(int level, Path& path, const unsigned char* entry);
+  int RaiseKey(int level, const Path& path, const unsigned char* key);
+  int RemoveAt(int level, Path& path);
+  int LowerKey(int level, const Path& path, const unsigned char* key);
+  int WriteEmpty();
+
+  DatStream stream_;
+  std::string path_;
+  KeyShape shape_;
+  KeyFileHeader h_;
+  uint32_t keyLength_ = 0;
+  uint32_t entryLength_ = 0;
+  uint32_t epp_ = 0;
+  bool shared_ = false;
+  bool headerCached_ = false;
+  bool headerFresh_ = false;
+  bool flushHeaders_ = true;
+  std::unordered_map<uint32_t, std::unique_ptr<Page>> cache_;
+  uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
+
+  Cursor cursor_ = Cursor::kNone;
+  std::string curValue_;
+  uint32_t curRecno_ = 0;
+  uint32_t curLeaf_ = 0;
+  int curIdx_ = 0;
+  uint64_t curGeneration_ = ~uint64_t{0};
+};
+
+}  // namespace korawin::storage::dat
