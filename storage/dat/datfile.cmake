@@ -1,0 +1,9 @@
+# The DAT driver's data file, journal, dispatch and trace.
+korawin_library(korawin_dat
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/dat_header.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/journal.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/halt.cpp
+  DEPS korawin_dat_io)
