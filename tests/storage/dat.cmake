@@ -1,0 +1,4 @@
+# Tests of the DAT driver's data file, journal and dispatch.
+korawin_test(dat_file_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/dat_file_test.cpp
+  DEPS korawin_dat)
