@@ -245,6 +245,13 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
   // Then new blocks at the end of the file.
   for (uint32_t b = blockCount + 1; blocks.size() < needed; ++b) blocks.push_back(b);
 
+  // Take the free blocks off the free chain before using them: should a later write fail,
+  // they are lost, never handed out twice.
+  if (freeHead != firstFree_) {
+    int err = WriteHeader(freeHead);
+    if (err) return err;
+  }
+
   // Write the chain, one write per run of consecutive blocks; the last block links 0.
   std::string run;
   for (size_t i = 0; i < needed;) {
@@ -270,12 +277,7 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
 
   // The shrunk chain's surplus goes to the head of the free chain.
   if (!surplus.empty()) {
-    int err = WriteLink(surplus.back(), freeHead);
-    if (err) return err;
-    freeHead = surplus.front();
-  }
-  if (freeHead != firstFree_) {
-    int err = WriteHeader(freeHead);
+    int err = PushFree(surplus.front(), surplus.back());
     if (err) return err;
   }
 
@@ -296,9 +298,16 @@ int MemoFile::Free(uint32_t firstBlock) {
   int err = WalkChain(firstBlock, BlockCount(), 0, "memo chain", &chain, &next);
   if (err) return err;
   if (readFirst_ == firstBlock) ForgetRead();
-  err = WriteLink(chain.back(), firstFree_);
+  return PushFree(firstBlock, chain.back());
+}
+
+int MemoFile::PushFree(uint32_t first, uint32_t last) {
+  int err = WriteLink(last, firstFree_);
   if (err) return err;
-  return WriteHeader(firstBlock);
+  err = WriteHeader(first);
+  // Without the header the chain must end again, or its memo would run into the free chain.
+  if (err) WriteLink(last, 0);  // best effort; the header's error is the one reported
+  return err;
 }
 
 int MemoFile::Empty() {

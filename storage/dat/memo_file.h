@@ -110,6 +110,8 @@ class MemoFile {
   int WriteHeader(uint32_t firstFree);
   int ReadLink(uint32_t block, uint32_t* link);
   int WriteLink(uint32_t block, uint32_t link);
+  // Puts the chain first..last (last linking 0) at the head of the free chain.
+  int PushFree(uint32_t first, uint32_t last);
   // Walks the chain from first up to limit blocks (0: no limit), appending its blocks to out.
   // *next receives the link after the last block taken. A bad link gives 57 and sets fault_.
   int WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,

@@ -54,8 +54,13 @@ class TextControl : public DriverControl {
 };
 
 TextControl& Control(FileDescriptor& file) {
-  if (!file.control) file.control = std::make_unique<TextControl>();
-  return static_cast<TextControl&>(*file.control);
+  auto* control = dynamic_cast<TextControl*>(file.control.get());
+  if (!control) {
+    auto made = std::make_unique<TextControl>();
+    control = made.get();
+    file.control = std::move(made);
+  }
+  return *control;
 }
 
 std::string Upper(std::string_view s) {

@@ -352,6 +352,48 @@ TEST_F(MemoTest, FailedWriteIsReportedAndTheNextWriteIsNotSkipped) {
   EXPECT_EQ(buf, Load(first));
 }
 
+TEST_F(MemoTest, InterruptedDeleteLeavesTheChainEnded) {
+  uint32_t kept = Store(Text(300, 'K'));   // blocks 1, 2
+  uint32_t spare = Store(Text(100, 'S'));  // block 3
+  ASSERT_EQ(0, memo_.Free(spare));         // the free chain is block 3
+  WriteCounter counter;
+  counter.failAt = 2;                      // the header write
+  memo_.stream().set_observer(&counter);
+  EXPECT_EQ(kErrUnableToLog, memo_.Free(kept));
+  EXPECT_EQ(spare, memo_.first_free());
+  // The record still owns its chain, and its memo doesn't run on into the free block.
+  EXPECT_EQ(Buffer(Text(300, 'K'), 10000), Load(kept));
+  MemoCheckResult check;
+  EXPECT_EQ(0, memo_.Check({{1, kept}}, &check)) << check.fault;
+}
+
+TEST(MemoInterrupted, GrowingMemoNeverSharesBlocksWithTheFreeChain) {
+  // Whichever write of the growth fails, no block ends up both free and in the record's chain.
+  for (int failAt = 1; failAt <= 4; ++failAt) {
+    TempDir dir;
+    MemoFile memo;
+    ASSERT_EQ(0, memo.Create(dir.File("g.mem")));
+    std::string small = Buffer("small", 1000);
+    std::string other = Buffer(Text(600), 1000);
+    uint32_t record = 0, gone = 0;
+    ASSERT_EQ(0, memo.Write(0, small.data(), small.size(), false, &record));  // block 1
+    ASSERT_EQ(0, memo.Write(0, other.data(), other.size(), false, &gone));    // blocks 2-4
+    ASSERT_EQ(0, memo.Free(gone));
+    WriteCounter counter;
+    counter.failAt = failAt;
+    memo.stream().set_observer(&counter);
+    std::string grown = Buffer(Text(700, 'W'), 1000);
+    uint32_t first = 0;
+    int err = memo.Write(record, grown.data(), grown.size(), false, &first);
+    if (err == 0) {
+      EXPECT_EQ(record, first);
+    }
+    MemoCheckResult check;
+    EXPECT_EQ(0, memo.Check({{1, record}}, &check)) << "failing write " << failAt << ": "
+                                                     << check.fault;
+  }
+}
+
 // Damaged chains: detected, reported, never followed forever nor past the buffer.
 class MemoDamageTest : public ::testing::Test {
  protected:
