@@ -1,0 +1,211 @@
+// LOGOUT transactions: rollback, commit, and recovery at OPEN after a station died.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/file.h"
+#include "storage/dat/journal.h"
+#include "tests/storage/dat_test_util.h"
+
+namespace korawin::storage::dat {
+namespace {
+
+using testing::People;
+using testing::TempDir;
+
+class JournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The journal goes to VELTMP of the test's own win.ini.
+    std::string config = dir_.File("config");
+    ::mkdir(config.c_str(), 0755);
+    ::mkdir((config + "/korawin1").c_str(), 0755);
+    ::mkdir(dir_.File("tmp").c_str(), 0755);
+    testing::WriteAll(config + "/korawin1/win.ini", "[VWC21]\nVELTMP=" + dir_.File("tmp") + "\n");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ASSERT_EQ(0, p_.Call(kOpCreate));
+    ASSERT_EQ(0, p_.Call(kOpOpen));
+    for (int i = 1; i <= 4; ++i) ASSERT_EQ(0, p_.AddNamed(i, "before" + std::to_string(i)));
+    ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2));
+    ASSERT_EQ(0, p_.Call(kOpDelete));
+  }
+  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+  std::string Data() { return testing::ReadAll(dir_.File("j.DAT")); }
+  int TmpFiles() {
+    int n = 0;
+    if (DIR* d = ::opendir(dir_.File("tmp").c_str())) {
+      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+      ::closedir(d);
+    }
+    return n;
+  }
+  // Adds, rewrites, deletes and empties inside the running transaction.
+  void ChangeEverything(People& p) {
+    ASSERT_EQ(0, p.AddNamed(5, "new5"));  // reuses record 2
+    ASSERT_EQ(0, p.AddNamed(6, "new6"));  // grows the file
+    ASSERT_EQ(0, p.Call(kOpGetFilePtr, 1));
+    p.Set(1, "changed");
+    ASSERT_EQ(0, p.Call(kOpPut));
+    ASSERT_EQ(0, p.Call(kOpGetFilePtr, 3));
+    ASSERT_EQ(0, p.Call(kOpDelete));
+  }
+
+  TempDir dir_;
+  People p_{dir_.File("j")};
+};
+
+TEST_F(JournalTest, RollbackRestoresEveryByteAndRemovesJournalAndMarker) {
+  const std::string before = Data();
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  EXPECT_TRUE(testing::Exists(dir_.File("j.LOG")));
+  EXPECT_EQ(1, TmpFiles());
+  EXPECT_NE(before, Data());
+  ASSERT_EQ(0, p_.Call(kOpRollback));
+  EXPECT_EQ(before, Data());
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  EXPECT_EQ(0, TmpFiles());
+  // The file's own state followed the rollback: record 2 is deleted again and reusable.
+  EXPECT_EQ(3, p_.Value(kOpRecordsFile));
+  ASSERT_EQ(0, p_.AddNamed(7, "after"));
+  EXPECT_EQ(2, p_.Value(kOpPointerFile));
+}
+
+TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
+  const std::string before = Data();
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ASSERT_EQ(0, p_.Call(kOpEmpty));
+  EXPECT_LT(Data().size(), before.size());
+  ASSERT_EQ(0, p_.Call(kOpRollback));
+  EXPECT_EQ(before, Data());
+
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  const std::string after = Data();
+  ASSERT_EQ(0, p_.Call(kOpCommit));
+  EXPECT_EQ(after, Data());
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  EXPECT_EQ(0, TmpFiles());
+  ASSERT_EQ(0, p_.Call(kOpRollback));  // nothing left to undo
+  EXPECT_EQ(after, Data());
+}
+
+TEST_F(JournalTest, AnyStreamCanTakePartAndCloseBeforeTheRollback) {
+  // A second file of the data file (as a key file would be) written through its own stream.
+  const std::string side = dir_.File("j.K01");
+  testing::WriteAll(side, std::string(1024, 'k'));
+  DatStream key;
+  ASSERT_EQ(0, key.Open(side, 0x42));
+  const std::string before = Data();
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ASSERT_EQ(0, Journal::Instance().Join(key, p_.dat().path()));
+  ASSERT_EQ(0, key.Write(512, std::string(700, 'z').data(), 700));
+  ASSERT_EQ(0, key.Truncate(100));
+  Journal::Instance().Leave(key);
+  key.Close();
+  ChangeEverything(p_);
+  ASSERT_EQ(0, p_.Call(kOpClose));  // closed files are reopened by the rollback
+  ASSERT_EQ(0, Journal::Instance().Rollback());
+  EXPECT_EQ(std::string(1024, 'k'), testing::ReadAll(side));
+  EXPECT_EQ(before, Data());
+}
+
+TEST_F(JournalTest, StationKilledInATransactionIsRolledBackByTheNextOpen) {
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  const std::string before = Data();
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  pid_t child = ::fork();
+  if (child == 0) {
+    People q(dir_.File("j"));
+    if (q.Call(kOpOpen) || q.Call(kOpLogout)) ::_exit(1);
+    for (int i = 0; i < 50; ++i)
+      if (q.AddNamed(100 + i, "doomed")) ::_exit(2);
+    if (q.Call(kOpGetFilePtr, 1)) ::_exit(3);
+    q.Set(1, "doomed");
+    if (q.Call(kOpPut) || q.Call(kOpGetFilePtr, 3) || q.Call(kOpDelete)) ::_exit(4);
+    char c = 1;
+    (void)!::write(ready[1], &c, 1);
+    for (;;) ::pause();
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_NE(before, Data());
+  ASSERT_TRUE(testing::Exists(dir_.File("j.LOG")));
+
+  People again(dir_.File("j"));
+  ASSERT_EQ(0, again.Call(kOpOpen));
+  EXPECT_EQ(before, Data());
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  EXPECT_EQ(0, TmpFiles());
+  EXPECT_EQ(3, again.Value(kOpRecordsFile));
+  ASSERT_EQ(0, again.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("before1", again.Name());
+}
+
+TEST_F(JournalTest, TransactionOfARunningStationIsNotRolledBack) {
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  int ready[2], done[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  ASSERT_EQ(0, ::pipe(done));
+  pid_t child = ::fork();
+  if (child == 0) {
+    People q(dir_.File("j"));
+    if (q.Call(kOpShare, 0, "", 0x2) || q.Call(kOpLogout) || q.AddNamed(9, "running")) ::_exit(1);
+    char c = 1;
+    (void)!::write(ready[1], &c, 1);
+    (void)!::read(done[0], &c, 1);
+    ::_exit(q.Call(kOpCommit));
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  People other(dir_.File("j"));
+  ASSERT_EQ(0, other.Call(kOpShare, 0, "", 0x2));
+  EXPECT_EQ(4, other.Value(kOpRecordsFile));  // the running station's ADD stands
+  EXPECT_TRUE(testing::Exists(dir_.File("j.LOG")));
+  (void)!::write(done[1], &c, 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+}
+
+TEST_F(JournalTest, DamagedMarkersAndJournalsStopTheOpen) {
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  const std::string before = Data();
+  const std::string marker = dir_.File("j.LOG");
+  People q(dir_.File("j"));
+
+  testing::WriteAll(marker, "short");
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  std::string gone = dir_.File("tmp/VWgone.TR$");
+  gone.resize(79, '\0');
+  testing::WriteAll(marker, gone);
+  EXPECT_EQ(kErrLogoutActive, q.Call(kOpOpen));
+  // A journal whose last entry claims more bytes than it holds.
+  std::string journal = dir_.File("tmp/VWcut.TR$");
+  std::string entry(10, 'x');
+  unsigned char trailer[8];
+  Put32(trailer, 0);
+  Put16(trailer + 4, 500);
+  Put16(trailer + 6, 1);
+  entry.append(reinterpret_cast<char*>(trailer), 8);
+  testing::WriteAll(journal, entry);
+  std::string named = journal;
+  named.resize(79, '\0');
+  testing::WriteAll(marker, named);
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  EXPECT_EQ(before, Data());  // nothing was written
+  ::unlink(marker.c_str());
+  EXPECT_EQ(0, q.Call(kOpOpen));
+}
+
+}  // namespace
+}  // namespace korawin::storage::dat
