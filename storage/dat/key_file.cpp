@@ -363,6 +363,7 @@ void KeyFile::SetOn(Page* p, uint32_t leaf, int idx) {
 
 int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
                          const unsigned char* v, uint32_t r) {
+  crossings_ = 0;
   Step s = path.back();
   Page* leaf;
   KEY_TRY(ReadPage(s.page, &leaf));
@@ -383,7 +384,7 @@ int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* re
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
-    cursor_ = Cursor::kEnd;
+    SetToEnd();
     return 0;
   }
   Path path;
@@ -395,7 +396,7 @@ int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* resu
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
-    cursor_ = Cursor::kEnd;
+    SetToEnd();
     return 0;
   }
   Path path;
@@ -421,8 +422,28 @@ int KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
 
 // ---- Walking -------------------------------------------------------------------------------
 
-void KeyFile::SetToStart() { cursor_ = Cursor::kStart; }
-void KeyFile::SetToEnd() { cursor_ = Cursor::kEnd; }
+void KeyFile::SetToStart() {
+  cursor_ = Cursor::kStart;
+  crossings_ = 0;
+}
+
+void KeyFile::SetToEnd() {
+  cursor_ = Cursor::kEnd;
+  crossings_ = 0;
+}
+
+// Steps from one leaf to its neighbour, which must link back; a walk that changes leaves in one
+// direction more often than there are pages is going round in circles.
+int KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
+  if (forward != crossingForward_) {
+    crossingForward_ = forward;
+    crossings_ = 0;
+  }
+  if (++crossings_ > h_.pages) return kErrKeyRebuild;
+  KEY_TRY(ReadPage(to, page));
+  if ((forward ? PrevOf((*page)->b) : NextOf((*page)->b)) != from) return kErrKeyRebuild;
+  return 0;
+}
 
 // Finds the leaf place of a remembered position again when pages may have changed since.
 int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
@@ -476,8 +497,8 @@ int KeyFile::Next() {
       return kErrRecordNotAvailable;
     }
     if (++guard > h_.pages) return kErrKeyRebuild;
+    KEY_TRY(CrossTo(leaf, next, true, &p));
     leaf = next;
-    KEY_TRY(ReadPage(leaf, &p));
     idx = 0;
   }
   SetOn(p, leaf, idx);
@@ -514,8 +535,8 @@ int KeyFile::Previous() {
       return kErrRecordNotAvailable;
     }
     if (++guard > h_.pages) return kErrKeyRebuild;
+    KEY_TRY(CrossTo(leaf, prev, false, &p));
     leaf = prev;
-    KEY_TRY(ReadPage(leaf, &p));
     idx = Count(p->b) - 1;
   }
   SetOn(p, leaf, idx);
@@ -524,6 +545,7 @@ int KeyFile::Previous() {
 
 int KeyFile::SeekNth(uint64_t n) {
   KEY_TRY(Prepare());
+  crossings_ = 0;
   if (n == 0 || n > h_.entries) return kErrRecordNotAvailable;
   Page* p;
   uint32_t guard = 0;

@@ -160,6 +160,7 @@ class KeyFile {
   int PlaceCursor(const Path& path, SearchResult* result, bool before,
                   const unsigned char* v, uint32_t r);
   void SetOn(Page* p, uint32_t leaf, int idx);
+  int CrossTo(uint32_t from, uint32_t to, bool forward, Page** page);
 
   int InsertAt(int level, Path& path, const unsigned char* entry);
   int RaiseKey(int level, const Path& path, const unsigned char* key);
@@ -187,6 +188,8 @@ class KeyFile {
   uint32_t curLeaf_ = 0;
   int curIdx_ = 0;
   uint64_t curGeneration_ = ~uint64_t{0};
+  uint64_t crossings_ = 0;  // leaf changes in one direction: a walk can't go round in circles
+  bool crossingForward_ = true;
 };
 
 }  // namespace korawin::storage::dat
