@@ -141,5 +141,16 @@ TEST(CollationTest, EnvironmentFileLoading) {
   rmdir(dir);
 }
 
+TEST(CollationTest, ShippedFileFoldsAndOrdersRussian) {
+  Collation c;
+  std::string warnings;
+  ASSERT_EQ(Collation::Load(std::string(KORAWIN_SOURCE_DIR) + "/config/korawin1.ENV", &c,
+                            &warnings), 0);
+  EXPECT_EQ(warnings, "");
+  EXPECT_EQ(c.Upper(C("ё")), C("Ё"));
+  EXPECT_LT(Key(c, "ёлка", true), Key(c, "ЖУК", true));
+  EXPECT_EQ(Key(c, "ёлка", true), Key(c, "ЁЛКА", true));
+}
+
 }  // namespace
 }  // namespace korawin::storage::dat
