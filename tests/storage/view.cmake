@@ -1,0 +1,4 @@
+# View engine tests over an in-memory driver.
+korawin_test(view_test
+  SOURCES view_pipeline_test.cpp view_join_test.cpp view_model_test.cpp view_memory_driver.cpp
+  DEPS korawin_view)
