@@ -77,6 +77,7 @@ CrashHarness::ChildResult CrashHarness::RunChild(const Workload& workload, int c
     ::close(pipeFds[0]);
     ::alarm(kChildSeconds);
     FaultFileSystem faults;
+    faults.SetRecordPoints(crashAt == 0);
     faults.CrashAt(crashAt, options.torn);
     faults.SetDropUnsynced(options.dropUnsynced);
     if (options.stopAtCrash) {
@@ -88,11 +89,17 @@ CrashHarness::ChildResult CrashHarness::RunChild(const Workload& workload, int c
     ctx.folder_ = folder();
     ctx.fs_ = &faults;
     ctx.stopAfter_ = stopAfter;
-    workload(ctx);
+    try {
+      workload(ctx);
+    } catch (...) {
+      ::_exit(4);  // never back into the test runner of the parent
+    }
     faults.DiscardCreatedAfterCrash();
     std::ostringstream out;
     out << faults.WritePoints();
     for (int m : ctx.marks_) out << ' ' << m;
+    out << '\n';
+    for (const std::string& name : faults.PointNames()) out << name << '\n';
     WriteWhole(pipeFds[1], out.str());
     ::_exit(0);
   }
@@ -103,9 +110,13 @@ CrashHarness::ChildResult CrashHarness::RunChild(const Workload& workload, int c
   ::waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return result;
   std::istringstream in(text);
-  result.ok = static_cast<bool>(in >> result.points) || crashAt > 0;
+  std::string line;
+  std::getline(in, line);
+  std::istringstream counts(line);
+  result.ok = static_cast<bool>(counts >> result.points) || crashAt > 0;
   int m;
-  while (in >> m) result.marks.push_back(m);
+  while (counts >> m) result.marks.push_back(m);
+  while (std::getline(in, line)) result.pointNames.push_back(line);
   return result;
 }
 
@@ -129,8 +140,12 @@ CrashReport CrashHarness::Run(const Setup& setup, const Workload& workload, cons
     else
       ::unsetenv("XDG_CONFIG_HOME");
   };
+  std::vector<std::string> pointNames;
   auto fail = [&](int point, int step, std::string what) {
-    report.failures.push_back({point, step, std::move(what)});
+    std::string at = point >= 1 && point <= static_cast<int>(pointNames.size())
+                         ? pointNames[point - 1]
+                         : std::string();
+    report.failures.push_back({point, step, std::move(at), std::move(what)});
   };
 
   std::error_code ec;
@@ -156,6 +171,7 @@ CrashReport CrashHarness::Run(const Setup& setup, const Workload& workload, cons
     return report;
   }
   report.points = whole.points;
+  pointNames = whole.pointNames;
   std::vector<int> marks = whole.marks;
   if (marks.empty() || marks.back() < whole.points) marks.push_back(whole.points);
   report.steps = static_cast<int>(marks.size());
@@ -175,6 +191,9 @@ CrashReport CrashHarness::Run(const Setup& setup, const Workload& workload, cons
   }
 
   for (int k = 1; k <= report.points; k += std::max(1, options.stride)) {
+    if (options.pointFilter && k <= static_cast<int>(pointNames.size()) &&
+        !options.pointFilter(pointNames[k - 1]))
+      continue;
     Restore();
     ++report.tried;
     int step = 1;

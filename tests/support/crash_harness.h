@@ -42,11 +42,14 @@ struct CrashOptions {
   bool dropUnsynced = false;  // the crash also loses writes not yet flushed
   int stride = 1;             // try every stride-th point only
   bool stopAtCrash = true;    // the child ends at the crash instead of running on blind
+  // When set, only the points whose description it accepts are tried.
+  std::function<bool(const std::string& point)> pointFilter;
 };
 
 struct CrashFailure {
   int point = 0;
   int step = 0;
+  std::string at;    // the write point, as the file system describes it
   std::string what;
 };
 
@@ -82,6 +85,7 @@ class CrashHarness {
     bool ok = false;
     int points = 0;
     std::vector<int> marks;
+    std::vector<std::string> pointNames;
   };
   ChildResult RunChild(const Workload& workload, int crashAt, int stopAfter,
                        const CrashOptions& options);

@@ -35,11 +35,17 @@ void FaultFileSystem::Reset() {
   onCrash_ = nullptr;
   unsynced_.clear();
   createdAfterCrash_.clear();
+  pointNames_.clear();
 }
 
 int FaultFileSystem::Count(FaultOp op) const {
   std::lock_guard<std::mutex> lock(mu_);
   return counts_[Index(op)];
+}
+
+int FaultFileSystem::FilteredCount(FaultOp op) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return filteredCounts_[Index(op)];
 }
 
 int FaultFileSystem::WritePoints() const {
@@ -116,10 +122,21 @@ const FaultFileSystem::Plan* FaultFileSystem::Tick(FaultOp op, const std::string
   return nullptr;
 }
 
-bool FaultFileSystem::PointLocked(bool* isCrashPoint) {
+void FaultFileSystem::SetRecordPoints(bool on) {
+  std::lock_guard<std::mutex> lock(mu_);
+  recordPoints_ = on;
+}
+
+std::vector<std::string> FaultFileSystem::PointNames() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pointNames_;
+}
+
+bool FaultFileSystem::PointLocked(bool* isCrashPoint, const std::string& what) {
   *isCrashPoint = false;
   if (crashed_) return true;
   ++points_;
+  if (recordPoints_) pointNames_.push_back(what);
   if (crashAt_ > 0 && points_ == crashAt_) *isCrashPoint = true;
   return false;
 }
@@ -194,7 +211,9 @@ long long FaultFileSystem::PWrite(int fd, const void* buf, size_t n, uint64_t po
     std::lock_guard<std::mutex> lock(mu_);
     const Plan* p = Tick(FaultOp::kWrite, PathOf(fd));
     bool crashNow = false;
-    if (PointLocked(&crashNow)) return static_cast<long long>(n);
+    if (PointLocked(&crashNow, "PWrite " + std::to_string(n) + " at " + std::to_string(pos) +
+                                   " of " + PathOf(fd)))
+      return static_cast<long long>(n);
     if (crashNow) {
       if (torn_ && n > 1) {
         RememberUndoLocked(fd, pos, n / 2);
@@ -233,7 +252,7 @@ int FaultFileSystem::Truncate(int fd, uint64_t size) {
     std::lock_guard<std::mutex> lock(mu_);
     const Plan* p = Tick(FaultOp::kTruncate, PathOf(fd));
     bool crashNow = false;
-    if (PointLocked(&crashNow)) return 0;
+    if (PointLocked(&crashNow, "Truncate " + std::to_string(size) + " of " + PathOf(fd))) return 0;
     if (crashNow) {
       CrashLocked();
       onCrash = onCrash_;
@@ -255,7 +274,7 @@ int FaultFileSystem::Truncate(int fd, uint64_t size) {
     }
     if (!onCrash) return base_.Truncate(fd, size);
   }
-  onCrash();
+  if (onCrash) onCrash();
   return 0;
 }
 
@@ -265,7 +284,7 @@ int FaultFileSystem::Sync(int fd) {
     std::lock_guard<std::mutex> lock(mu_);
     const Plan* p = Tick(FaultOp::kSync, PathOf(fd));
     bool crashNow = false;
-    if (PointLocked(&crashNow)) return 0;
+    if (PointLocked(&crashNow, "Sync " + PathOf(fd))) return 0;
     if (crashNow) {
       CrashLocked();
       onCrash = onCrash_;
@@ -277,7 +296,7 @@ int FaultFileSystem::Sync(int fd) {
       return r;
     }
   }
-  onCrash();
+  if (onCrash) onCrash();
   return 0;
 }
 
@@ -304,7 +323,7 @@ int FaultFileSystem::Unlink(const std::string& path) {
     std::lock_guard<std::mutex> lock(mu_);
     const Plan* p = Tick(FaultOp::kUnlink, path);
     bool crashNow = false;
-    if (PointLocked(&crashNow)) return 0;
+    if (PointLocked(&crashNow, "Unlink " + path)) return 0;
     if (crashNow) {
       CrashLocked();
       onCrash = onCrash_;
@@ -315,7 +334,7 @@ int FaultFileSystem::Unlink(const std::string& path) {
       return base_.Unlink(path);
     }
   }
-  onCrash();
+  if (onCrash) onCrash();
   return 0;
 }
 
@@ -325,7 +344,7 @@ int FaultFileSystem::Rename(const std::string& from, const std::string& to) {
     std::lock_guard<std::mutex> lock(mu_);
     const Plan* p = Tick(FaultOp::kRename, from);
     bool crashNow = false;
-    if (PointLocked(&crashNow)) return 0;
+    if (PointLocked(&crashNow, "Rename " + from + " to " + to)) return 0;
     if (crashNow) {
       CrashLocked();
       onCrash = onCrash_;
@@ -345,7 +364,7 @@ int FaultFileSystem::Rename(const std::string& from, const std::string& to) {
       return r;
     }
   }
-  onCrash();
+  if (onCrash) onCrash();
   return 0;
 }
 

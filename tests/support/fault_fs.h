@@ -38,6 +38,8 @@ class FaultFileSystem final : public platform::FileSystem {
 
   // Calls of op seen so far (failed ones included), and write points so far.
   int Count(FaultOp op) const;
+  // Calls of op on the paths that the filter accepts.
+  int FilteredCount(FaultOp op) const;
   int WritePoints() const;
 
   // The nth call of op from now on (1 = the next one) and the times-1 calls after it fail
@@ -60,6 +62,9 @@ class FaultFileSystem final : public platform::FileSystem {
   bool crashed() const;
   // Called once, at the moment of the crash (a harness may end the process there).
   void SetOnCrash(std::function<void()> onCrash);
+  // Keeps a description of every write point ("PWrite 512 at 85 of /x/a.DAT").
+  void SetRecordPoints(bool on);
+  std::vector<std::string> PointNames() const;
   // Removes the files that were created after the crash (the dead program never made them).
   void DiscardCreatedAfterCrash();
 
@@ -95,7 +100,7 @@ class FaultFileSystem final : public platform::FileSystem {
   // Counts a call of op on path; returns the plan that fires for it, if any.
   const Plan* Tick(FaultOp op, const std::string& path);
   // Counts a write point; true when it is the crash point (the crash has then happened).
-  bool PointLocked(bool* isCrashPoint);
+  bool PointLocked(bool* isCrashPoint, const std::string& what);
   void CrashLocked();
   void RememberUndoLocked(int fd, uint64_t pos, size_t n);
 
@@ -114,6 +119,8 @@ class FaultFileSystem final : public platform::FileSystem {
   std::map<int, std::string> paths_;
   std::map<std::string, std::vector<Undo>> unsynced_;
   std::set<std::string> createdAfterCrash_;
+  bool recordPoints_ = false;
+  std::vector<std::string> pointNames_;
 };
 
 // Installs a file system for the life of the object and restores the previous one after.
