@@ -1,4 +1,5 @@
 // Two stations (processes) sharing one data file: header lock, LOCK, HOLD and WATCH.
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,9 +27,11 @@ class Pipe {
     char c = 1;
     (void)!::write(fd_[1], &c, 1);
   }
+  // Gives up after 20 seconds, so that a failed station never leaves the other waiting.
   bool Wait() {
+    pollfd p{fd_[0], POLLIN, 0};
     char c;
-    return ::read(fd_[0], &c, 1) == 1;
+    return ::poll(&p, 1, 20000) == 1 && ::read(fd_[0], &c, 1) == 1;
   }
 
  private:
@@ -65,17 +68,19 @@ class StationTest : public ::testing::Test {
 };
 
 TEST_F(StationTest, HeaderLockHeldByAnotherStationRefusesAddWith5) {
-  Pipe locked, done;
+  Pipe opened, locked, done;
   pid_t child = Station([&] {
     platform::File f;
     if (f.Open(DataFile(), platform::Access::kReadWrite, platform::Share::kDenyNone)) return 1;
+    opened.Wait();
     if (f.TryLock(0, 1)) return 2;
     locked.Signal();
     done.Wait();
     return 0;
   });
   People p(path_);
-  ASSERT_EQ(0, p.Call(kOpShare, 0, "", 0x2));
+  EXPECT_EQ(0, p.Call(kOpShare, 0, "", 0x2));
+  opened.Signal();
   ASSERT_TRUE(locked.Wait());
   EXPECT_EQ(kErrAccessDenied, p.AddNamed(3, "third"));
   EXPECT_EQ(2, p.Value(kOpRecordsFile));
