@@ -317,7 +317,8 @@ Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& pare
       if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
         Me->RestoreBuffer(before, true);
         if (!shown) {
-          Me->SetError(RecordNotUpdated);  // captures the write's code before the rollback
+          // The failed write captured its code; the rollback must not replace it.
+          Me->Info().LastError = RecordNotUpdated;
           AbortTransaction();
           Me->Throw();
         }
@@ -411,7 +412,7 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
         bool shown = false;
         if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
           if (!shown) {
-            Me->SetError(RecordNotUpdated);
+            Me->Info().LastError = RecordNotUpdated;  // the write's code is already captured
             AbortTransaction();
             Me->Throw();
           }
