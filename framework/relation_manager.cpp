@@ -242,7 +242,10 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
 // ---- Update -----------------------------------------------------------------------------
 
 Level RelationManager::Update(int mode) {
-  Open();
+  if (Level l = Open()) {
+    Close();
+    return l;
+  }
   bool shown = false;
   Level result = WriteAndCascade(mode, &shown);
   Close();
@@ -338,7 +341,10 @@ Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& pare
 Level RelationManager::Delete(bool ask) {
   if (ask && Me->ThrowError(ConfirmDelete) != LevelBenign) return LevelNotify;
   for (;;) {
-    Open();
+    if (Level l = Open()) {
+      Close();
+      return l;
+    }
     std::string pos = Me->Position();
     Level result = DeleteOnce(pos);
     Close();
