@@ -83,10 +83,35 @@ bool IsKeyed(uint8_t op) {
   }
 }
 
-// Keyed access, key maintenance calls of their own and PACK (which rebuilds the keys) belong
-// to the key files; they answer here once the key files join the driver.
-int KeyedOperation(uint8_t /*op*/, DatFile& /*file*/, DriverArgs& /*args*/) {
-  return kErrUnsupportedFunction;
+// Keyed access: args.key is the key's number in the declaration (from 1).
+int KeyedOperation(uint8_t op, DatFile& f, DriverArgs& args) {
+  switch (op) {
+    case kOpSetKey: return f.SetKey(args.key);
+    case kOpSetKeyKey: return f.SetKeyKey(args.key);
+    case kOpSetKeyPtr: return f.SetKeyPtr(args.key, args.number, false);
+    case kOpSetKeyKeyPtr: return f.SetKeyPtr(args.key, args.number, true);
+    case kOpSetFileKey: return f.SetFileKey(args.key);
+    case kOpGetFileKey: return f.GetFileKey(args.key);
+    case kOpGetKeyPtr: return f.Get(args.number);
+    case kOpPositionKey: return f.PositionKey(args.key, &args.result);
+    case kOpResetKey: return f.ResetKey(args.key, args.text);
+    case kOpRegetKey: return f.RegetKey(args.key, args.text);
+    case kOpRecordsKey: return f.RecordsKey(args.key, &args.value);
+    case kOpPointerKey: args.value = f.Pointer(); return 0;
+    case kOpDuplicate:
+    case kOpDuplicateKey: {
+      bool dup = false;
+      int err = f.Duplicate(op == kOpDuplicate ? 0 : args.key, &dup);
+      args.value = dup ? 1 : 0;
+      return err;
+    }
+    case kOpBuildFile: return f.Build(0);
+    case kOpBuildKey:
+    case kOpBuildDyn: return f.Build(args.key);
+    case kOpGetPropertyKey: args.result.clear(); return 0;
+    case kOpSetPropertyKey: return 0;
+    default: return kErrUnsupportedFunction;  // PACK
+  }
 }
 
 int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
@@ -110,7 +135,6 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
   }
   if (!VelmoraRegistration().Supports(op)) return kErrUnsupportedFunction;
   if (IsKeyed(op)) return KeyedOperation(op, f, args);
-  bool keyOrder = args.key > 0;
   switch (op) {
     case kOpCreate: return f.Create();
     case kOpOpen: return f.Open(args.mode);
@@ -130,12 +154,12 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
     case kOpGetFilePtr: return f.Get(args.number);
     case kOpSetFile: return f.SetFile();
     case kOpSetFilePtr: return f.SetFilePtr(args.number);
-    case kOpNext: return keyOrder ? KeyedOperation(op, f, args) : f.Next();
-    case kOpPrevious: return keyOrder ? KeyedOperation(op, f, args) : f.Previous();
-    case kOpSkip: return keyOrder ? KeyedOperation(op, f, args) : f.Skip(args.number);
+    case kOpNext: return f.Next();
+    case kOpPrevious: return f.Previous();
+    case kOpSkip: return f.Skip(args.number);
     case kOpBof:
     case kOpEof: {
-      if (keyOrder) return KeyedOperation(op, f, args);
+      if (f.key_order()) return kErrUnsupportedFunction;  // the ends of a key are found by NEXT
       bool end = false;
       int err = op == kOpBof ? f.Bof(&end) : f.Eof(&end);
       args.value = end ? 1 : 0;
@@ -161,7 +185,7 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
     case kOpLogout: return f.Logout();
     case kOpCommit: return Journal::Instance().Commit();
     case kOpRollback: return Journal::Instance().Rollback();
-    case kOpNoMemo: return 0;  // no memo is read yet, so there is nothing to skip
+    case kOpNoMemo: return f.NoMemo();
     case kOpGetProperty:
       // The application reads no property; the driver answers with its name and the path.
       if (EqualNoCase(args.text, "DRIVER")) args.result = "Velmora";

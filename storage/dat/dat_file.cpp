@@ -44,15 +44,6 @@ std::string DataFilePath(const std::string& name) {
   return platform::Extension(name).empty() ? name + ".DAT" : name;
 }
 
-std::string KeyFilePath(const std::string& dataPath, size_t index, bool isIndex) {
-  static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  size_t n = index + 1;
-  std::string ext = isIndex ? ".I" : ".K";
-  ext += kDigits[(n / 36) % 36];
-  ext += kDigits[n % 36];
-  return platform::ReplaceExtension(dataPath, ext);
-}
-
 int CheckDeletedChain(DatStream& stream, const DatHeader& h, std::string* fault) {
   auto fail = [&](const std::string& why) {
     if (fault) *fault = why;
@@ -83,6 +74,15 @@ int CheckDeletedChain(DatStream& stream, const DatHeader& h, std::string* fault)
 
 DatFile::DatFile(FileDescriptor& file) : file_(file) {
   declaredError_ = LayoutFromDeclaration(file, &declared_);
+  for (size_t i = 0; i < file.keys.size(); ++i) {
+    if (file.keys[i].attributes & kKeyNotStored) continue;
+    Key k;
+    k.decl = i;
+    k.index = (file.keys[i].attributes & kKeyIndex) != 0;
+    int err = k.layout.Init(file, i);
+    if (err && !keysError_) keysError_ = err;
+    keys_.push_back(std::move(k));
+  }
   // Text bytes of the record, each once even where fields overlay one another.
   std::vector<std::pair<uint32_t, uint32_t>> ranges;
   for (const FieldDescriptor& f : file.fields)
@@ -161,11 +161,13 @@ int DatFile::LockHeader() {
     SleepMs(5);
   }
   headerLocked_ = true;
+  KeysHeaderCache(true);
   return 0;
 }
 
 void DatFile::UnlockHeader() {
   if (!headerLocked_) return;
+  KeysHeaderCache(false);
   stream_.file().Unlock(0, 1);
   headerLocked_ = false;
 }
@@ -213,8 +215,6 @@ void DatFile::ToAnsi(unsigned char* data) const {
 }
 
 int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
-  int err = MemoRead(Get32(raw.data() + 1));
-  if (err) return err;
   current_ = n;
   currentStatus_ = raw[0];
   currentLink_ = Get32(raw.data() + 1);
@@ -224,7 +224,8 @@ int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
   ToAnsi(reinterpret_cast<unsigned char*>(file_.record));
   seqPos_ = n;
   seq_ = Seq::kAfter;
-  return 0;
+  // A damaged memo chain is reported, but the record stays current so that a walk can go on.
+  return MemoRead(currentLink_);
 }
 
 void DatFile::ForgetCurrent() {
@@ -246,6 +247,7 @@ int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link) {
 int DatFile::Create() {
   if (!(file_.attributes & kFileCreate)) return kErrNoCreateAttribute;
   if (declaredError_) return declaredError_;
+  if (keysError_) return keysError_;
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
   if (stream_.is_open()) Close();
@@ -279,6 +281,7 @@ int DatFile::Open(unsigned mode) {
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
   if (declaredError_) return declaredError_;
+  if (keysError_) return keysError_;
   if (!file_.record && file_.recordSize > 0) return kErrInvalidParameters;
   if (stream_.is_open()) Close();
   path = platform::ResolveExisting(path);
@@ -313,6 +316,14 @@ int DatFile::Open(unsigned mode) {
   err = CheckSize();
   if (!err) err = CheckDeletedChain(stream_, layout_.header, nullptr);
   if (err) return fail(err);
+  // The key entry counts are compared with the record count under the same lock.
+  err = MemoOpen();
+  if (!err && !skipKeysAtOpen_) err = KeysOpen();
+  if (err) {
+    KeysClose();
+    MemoClose();
+    return fail(err);
+  }
   UnlockHeader();
 
   if (LockedByOther()) {
@@ -320,13 +331,11 @@ int DatFile::Open(unsigned mode) {
     if (err) return fail(err);
     // Broken as stale: the lock is now ours; an OPEN does not keep it.
     err = Unlock();
-    if (err) return fail(err);
-  }
-  err = MemoOpen();
-  if (!err) err = KeysOpen();
-  if (err) {
-    MemoClose();
-    return fail(err);
+    if (err) {
+      KeysClose();
+      MemoClose();
+      return fail(err);
+    }
   }
   return 0;
 }
@@ -344,6 +353,9 @@ int DatFile::Close() {
   stream_.Close();
   ForgetCurrent();
   seq_ = Seq::kStart;
+  seqKey_ = -1;
+  keyPending_ = KeyPending::kNone;
+  noMemo_ = false;
   watched_ = 0;
   streaming_ = false;
   return result;
@@ -367,6 +379,8 @@ int DatFile::Empty() {
   UnlockHeader();
   ForgetCurrent();
   seq_ = Seq::kStart;
+  seqKey_ = -1;
+  keyPending_ = KeyPending::kNone;
   held_ = watched_ = 0;
   return err;
 }
@@ -377,7 +391,7 @@ std::vector<std::string> DatFile::AllPaths() const {
   size_t index = 0;
   for (const KeyDescriptor& k : file_.keys) {
     if (k.attributes & kKeyNotStored) continue;
-    paths.push_back(KeyFilePath(data, index++, (k.attributes & kKeyIndex) != 0));
+    paths.push_back(KeyFileName(data, static_cast<int>(++index), (k.attributes & kKeyIndex) != 0));
   }
   if (!file_.memos.empty()) paths.push_back(platform::ReplaceExtension(data, ".MEM"));
   return paths;
@@ -444,18 +458,20 @@ int DatFile::Add(bool append) {
   }
   if (LockedByOther()) return kErrFileLocked;
 
-  DatHeader h = layout_.header;
+  const DatHeader before = layout_.header;
+  DatHeader h = before;
   uint32_t n = 0;
-  uint32_t nextDeleted = 0;
   bool reuse = false;
   if ((h.attributes & kAttrReclaim) && h.firstDeleted != 0) {
     unsigned char prefix[kRecordPrefixSize];
     err = ReadStatus(h.firstDeleted, prefix);
     if (err) return err;
     if (prefix[0] & kStatusDeleted) {
-      nextDeleted = Get32(prefix + 1);
-      if (nextDeleted > h.records || h.deleted == 0) return kErrInvalidDataFile;
+      uint32_t next = Get32(prefix + 1);
+      if (next > h.records || h.deleted == 0) return kErrInvalidDataFile;
       n = h.firstDeleted;
+      h.firstDeleted = next;
+      h.deleted -= 1;
       reuse = true;
     }
   }
@@ -464,29 +480,58 @@ int DatFile::Add(bool append) {
     n = h.records + 1;
   }
   if (!append) {
-    err = KeysCheckUnique();
+    err = KeysCheckUnique(0);
     if (err) return err;
-  }
-  uint32_t memo = 0;
-  err = MemoWrite(&memo);
-  if (err) return err;
-  err = WriteRecord(n, kStatusNew, memo);
-  if (err) return err;
-  if (!append) {
-    err = KeysInsert(n);
-    if (err) return err;
-  }
-  if (reuse) {
-    h.firstDeleted = nextDeleted;
-    h.deleted -= 1;
-  } else {
-    h.records = n;
   }
   h.highestWritten = std::max(h.highestWritten, n);
   h.lowestWritten = h.lowestWritten == 0 ? n : std::min(h.lowestWritten, n);
-  layout_.header = h;
-  err = WriteHeader(true);
-  if (err) return err;
+  // A reused record leaves the deleted chain before it is written: a crash in between leaves
+  // a deleted record outside the chain, never a chain that runs into a live record.
+  if (reuse) {
+    layout_.header = h;
+    err = WriteHeader(true);
+    if (err) {
+      layout_.header = before;
+      return err;
+    }
+  }
+  // Puts a reused record back on the deleted chain when the add fails after taking it.
+  auto undo = [&](int code) {
+    if (reuse) {
+      unsigned char prefix[kRecordPrefixSize];
+      prefix[0] = kStatusDeleted;
+      Put32(prefix + 1, h.firstDeleted);  // the link it had on the chain
+      if (stream_.Write(RecordPos(n), prefix, kRecordPrefixSize) == 0) {
+        layout_.header = before;
+        WriteHeader(true);  // the add failed already; this write's outcome changes nothing
+      }
+    }
+    return code;
+  };
+  uint32_t memo = 0;
+  err = MemoWrite(&memo);
+  if (err) return undo(err);
+  err = WriteRecord(n, kStatusNew, memo);
+  if (err) {
+    MemoFree(memo);
+    return undo(err);
+  }
+  if (!append) {
+    err = KeysInsert(n);
+    if (err) {
+      MemoFree(memo);
+      return undo(err);
+    }
+  }
+  if (!reuse) {
+    h.records = n;
+    layout_.header = h;
+    err = WriteHeader(true);
+    if (err) {
+      layout_.header = before;
+      return err;
+    }
+  }
 
   current_ = n;
   currentStatus_ = kStatusNew;
@@ -517,6 +562,20 @@ int DatFile::Put(uint32_t record) {
     if (!std::equal(watchCopy_.begin(), watchCopy_.end(), disk.begin() + kRecordPrefixSize))
       return kErrRecordChanged;
   }
+  // Key pages and free memo blocks are shared with the other stations: change them under the
+  // header lock.
+  bool lockHere = shared_ && !headerLocked_ && (!keys_.empty() || HasMemo());
+  if (lockHere) {
+    err = LockHeader();
+    if (err) return err;
+  }
+  struct Unlocker {
+    DatFile* f;
+    bool on;
+    ~Unlocker() {
+      if (on) f->UnlockHeader();
+    }
+  } unlocker{this, lockHere};
   err = KeysMove(n, disk.data() + kRecordPrefixSize);
   if (err) return err;
   uint32_t memo = Get32(disk.data() + 1);
@@ -540,7 +599,7 @@ int DatFile::Put(uint32_t record) {
       h.lowestWritten = h.lowestWritten == 0 ? n : std::min(h.lowestWritten, n);
       err = WriteHeader(true);
     }
-    UnlockHeader();
+    if (!lockHere) UnlockHeader();
     if (err) return err;
   } else if (!shared_ && (highest != h.highestWritten || lowest != h.lowestWritten)) {
     // Written with the next header write (or at CLOSE) of this exclusive file.
@@ -627,6 +686,7 @@ int DatFile::Get(int64_t record) {
 
 int DatFile::SetFile() {
   if (!stream_.is_open()) return kErrFileNotOpen;
+  seqKey_ = -1;
   seq_ = Seq::kStart;
   seqPos_ = 0;
   return 0;
@@ -635,6 +695,7 @@ int DatFile::SetFile() {
 int DatFile::SetFilePtr(int64_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
+  seqKey_ = -1;
   seq_ = Seq::kAt;
   seqPos_ = static_cast<uint32_t>(record);
   return 0;
@@ -673,12 +734,14 @@ int DatFile::ReadAt(uint32_t n, bool forward) {
 
 int DatFile::Next() {
   if (!stream_.is_open()) return kErrFileNotOpen;
+  if (seqKey_ >= 0) return StepKey(true);
   uint32_t n = seq_ == Seq::kStart ? 1 : seq_ == Seq::kAt ? seqPos_ : seqPos_ + 1;
   return ReadAt(n, true);
 }
 
 int DatFile::Previous() {
   if (!stream_.is_open()) return kErrFileNotOpen;
+  if (seqKey_ >= 0) return StepKey(false);
   uint32_t n = seq_ == Seq::kStart ? layout_.header.records : seq_ == Seq::kAt ? seqPos_
                                                                              : seqPos_ - 1;
   if (seq_ == Seq::kStart && shared_) {
@@ -691,6 +754,13 @@ int DatFile::Previous() {
 
 int DatFile::Skip(int64_t count) {
   if (!stream_.is_open()) return kErrFileNotOpen;
+  if (seqKey_ >= 0) {
+    for (int64_t i = 0; i < (count < 0 ? -count : count); ++i) {
+      int err = StepKey(count >= 0);
+      if (err) return err;
+    }
+    return 0;
+  }
   bool forward = count >= 0;
   int64_t left = forward ? count : -count;
   uint32_t n = seq_ == Seq::kStart ? (forward ? 1 : layout_.header.records)
@@ -892,12 +962,14 @@ int DatFile::Unlock() {
 int DatFile::Stream() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = true;
+  KeysFlushHeaders(false);
   return 0;
 }
 
 int DatFile::Flush() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = false;
+  KeysFlushHeaders(true);
   int err = 0;
   if (headerDirty_ && !readOnly_) {
     err = LockHeader();
@@ -995,6 +1067,613 @@ int DatFile::Logout() {
   if (!err) err = KeysJoinJournal();
   if (!err) err = MemoJoinJournal();
   return err;
+}
+
+}  // namespace korawin::storage::dat
+
+// ---- key files ----
+
+namespace korawin::storage::dat {
+
+namespace {
+constexpr uint32_t kLastRecord = 0xFFFFFFFFu;
+}  // namespace
+
+std::vector<char> DatFile::AnsiImage(const unsigned char* diskData) const {
+  std::vector<char> img(diskData, diskData + file_.recordSize);
+  ToAnsi(reinterpret_cast<unsigned char*>(img.data()));
+  return img;
+}
+
+int DatFile::KeysCreate() {
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    Key& k = keys_[i];
+    k.path = KeyFileName(path_, static_cast<int>(i + 1), k.index);
+    KeyFile kf;
+    int err = kf.Create(k.path, k.layout.shape());
+    if (err) return err;
+  }
+  return 0;
+}
+
+int DatFile::KeysOpen() {
+  int64_t live = ignoreCorruptions_ ? -1 : Records();
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    Key& k = keys_[i];
+    k.path = KeyFileName(path_, static_cast<int>(i + 1), k.index);
+    k.file.reset();
+    if (k.index) continue;  // an index is opened when it is used
+    auto kf = std::make_unique<KeyFile>();
+    int err = kf->Open(k.path, mode_, k.layout.shape(), live);
+    if (err) return err;
+    kf->set_flush_headers(!streaming_);
+    k.file = std::move(kf);
+  }
+  return 0;
+}
+
+void DatFile::KeysClose() {
+  for (Key& k : keys_) {
+    if (k.file) Journal::Instance().Leave(k.file->stream());
+    k.file.reset();
+  }
+  seqKey_ = -1;
+  keyPending_ = KeyPending::kNone;
+}
+
+int DatFile::KeysCheckUnique(uint32_t self) {
+  for (Key& k : keys_) {
+    if (!k.file || k.index || k.layout.dup()) continue;
+    if (k.layout.opt() && k.layout.IsBlank(file_.record)) continue;
+    std::string value = k.layout.Encode(file_.record);
+    bool found = false;
+    uint32_t recno = 0;
+    int err = k.file->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+    if (err) return err;
+    if (found && recno != self) return kErrDuplicateKey;
+  }
+  return 0;
+}
+
+int DatFile::KeysInsert(uint32_t record) {
+  std::vector<std::pair<Key*, std::string>> done;
+  for (Key& k : keys_) {
+    if (!k.file || k.index) continue;
+    if (k.layout.opt() && k.layout.IsBlank(file_.record)) continue;
+    std::string value = k.layout.Encode(file_.record);
+    int err = k.file->Insert(reinterpret_cast<const unsigned char*>(value.data()), record);
+    if (err) {
+      // Take the entries made so far out again, so that no key names a record never added.
+      for (auto& [key, v] : done)
+        key->file->Remove(reinterpret_cast<const unsigned char*>(v.data()), record);
+      return err;
+    }
+    done.emplace_back(&k, std::move(value));
+  }
+  return 0;
+}
+
+int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
+  struct Change {
+    Key* key;
+    bool oldIn, newIn;
+    std::string oldValue, newValue;
+  };
+  std::vector<char> old = AnsiImage(oldData);
+  std::vector<Change> changes;
+  for (Key& k : keys_) {
+    if (!k.file || k.index) continue;
+    Change c{&k, !(k.layout.opt() && k.layout.IsBlank(old.data())),
+             !(k.layout.opt() && k.layout.IsBlank(file_.record)), k.layout.Encode(old.data()),
+             k.layout.Encode(file_.record)};
+    if (c.oldIn == c.newIn && (!c.oldIn || c.oldValue == c.newValue)) continue;
+    changes.push_back(std::move(c));
+  }
+  // Every unique key is checked before any key changes, so a refusal leaves them all as they were.
+  for (const Change& c : changes) {
+    if (!c.newIn || c.key->layout.dup()) continue;
+    bool found = false;
+    uint32_t recno = 0;
+    int err = c.key->file->Lookup(reinterpret_cast<const unsigned char*>(c.newValue.data()),
+                                  &found, &recno);
+    if (err) return err;
+    if (found && recno != record) return kErrDuplicateKey;
+  }
+  for (size_t i = 0; i < changes.size(); ++i) {
+    Change& c = changes[i];
+    KeyFile& kf = *c.key->file;
+    int err = 0;
+    if (c.oldIn) {
+      err = kf.Remove(reinterpret_cast<const unsigned char*>(c.oldValue.data()), record);
+      if (err == kErrRecordNotFound) err = 0;  // the entry was missing already
+    }
+    if (!err && c.newIn)
+      err = kf.Insert(reinterpret_cast<const unsigned char*>(c.newValue.data()), record);
+    if (err) {
+      // Put back what was moved, newest first.
+      for (size_t j = i + 1; j-- > 0;) {
+        Change& u = changes[j];
+        if (j < i && u.newIn)
+          u.key->file->Remove(reinterpret_cast<const unsigned char*>(u.newValue.data()), record);
+        if (u.oldIn)
+          u.key->file->Insert(reinterpret_cast<const unsigned char*>(u.oldValue.data()), record);
+      }
+      return err;
+    }
+  }
+  return 0;
+}
+
+int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
+  std::vector<char> img = AnsiImage(data);
+  for (Key& k : keys_) {
+    if (!k.file || k.index) continue;
+    if (k.layout.opt() && k.layout.IsBlank(img.data())) continue;
+    std::string value = k.layout.Encode(img.data());
+    int err = k.file->Remove(reinterpret_cast<const unsigned char*>(value.data()), record);
+    if (err && err != kErrRecordNotFound) return err;
+  }
+  return 0;
+}
+
+int DatFile::KeysEmpty() {
+  for (Key& k : keys_) {
+    int err = 0;
+    if (k.file) {
+      err = k.file->Empty();
+    } else if (platform::FileExists(platform::ResolveExisting(k.path))) {
+      KeyFile kf;  // an index not in use is emptied too, so it never outlives its data
+      err = kf.Create(platform::ResolveExisting(k.path), k.layout.shape());
+    }
+    if (err) return err;
+  }
+  return 0;
+}
+
+int DatFile::KeysJoinJournal() {
+  for (Key& k : keys_) {
+    if (!k.file) continue;
+    KeyFile* kf = k.file.get();
+    int err = Journal::Instance().Join(kf->stream(), path_, [kf] { kf->Invalidate(); });
+    if (err) return err;
+  }
+  return 0;
+}
+
+int DatFile::KeysSync() {
+  for (Key& k : keys_) {
+    if (!k.file || k.file->stream().read_only()) continue;
+    int err = k.file->Flush();
+    if (err) return err;
+  }
+  return 0;
+}
+
+void DatFile::KeysHeaderCache(bool on) {
+  for (Key& k : keys_) {
+    if (!k.file) continue;
+    if (on)
+      k.file->BeginHeaderCache();
+    else
+      k.file->EndHeaderCache();
+  }
+}
+
+void DatFile::KeysFlushHeaders(bool on) {
+  for (Key& k : keys_)
+    if (k.file) k.file->set_flush_headers(on);
+}
+
+// ---- memo file ----
+
+std::string DatFile::MemoPath() const { return MemoFileName(path_); }
+
+int DatFile::MemoCreate() {
+  if (!HasMemo()) return 0;
+  MemoFile memo;
+  return memo.Create(MemoPath());
+}
+
+int DatFile::MemoOpen() {
+  if (!HasMemo()) return 0;
+  return memo_.Open(MemoPath(), mode_);
+}
+
+void DatFile::MemoClose() {
+  if (memo_.is_open()) Journal::Instance().Leave(memo_.stream());
+  memo_.Close();
+}
+
+int DatFile::MemoRead(uint32_t firstBlock) {
+  if (!HasMemo() || !memo_.is_open()) return 0;
+  if (noMemo_) {
+    noMemo_ = false;
+    memo_.ForgetRead();
+    return 0;
+  }
+  const MemoDescriptor& m = file_.memos[0];
+  if (!m.buffer) return 0;
+  return memo_.Read(firstBlock, m.buffer, m.size);
+}
+
+int DatFile::MemoWrite(uint32_t* firstBlock) {
+  if (!HasMemo() || !memo_.is_open()) return 0;
+  const MemoDescriptor& m = file_.memos[0];
+  if (!m.buffer) return 0;
+  if (shared_) {
+    int err = memo_.Reload();  // another station may have taken free blocks
+    if (err) return err;
+  }
+  return memo_.Write(*firstBlock, m.buffer, m.size, (m.attributes & kMemoBinary) != 0,
+                     firstBlock);
+}
+
+int DatFile::MemoFree(uint32_t firstBlock) {
+  if (!HasMemo() || !memo_.is_open() || firstBlock == 0) return 0;
+  if (shared_) {
+    int err = memo_.Reload();
+    if (err) return err;
+  }
+  int err = memo_.Free(firstBlock);
+  // A chain that can't be walked loses its blocks; the record goes all the same.
+  return err == kErrInvalidMemoFile ? 0 : err;
+}
+
+int DatFile::MemoEmpty() { return HasMemo() && memo_.is_open() ? memo_.Empty() : 0; }
+
+int DatFile::MemoJoinJournal() {
+  if (!HasMemo() || !memo_.is_open()) return 0;
+  MemoFile* memo = &memo_;
+  return Journal::Instance().Join(memo_.stream(), path_, [memo] { memo->Reload(); });
+}
+
+int DatFile::MemoSync() {
+  if (!HasMemo() || !memo_.is_open() || memo_.stream().read_only()) return 0;
+  return memo_.stream().Sync();
+}
+
+int DatFile::NoMemo() {
+  noMemo_ = true;
+  return 0;
+}
+
+// ---- keyed access ----
+
+int DatFile::KeyIndex(int key, KeyFile** kf, const KeyLayout** layout) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    Key& k = keys_[i];
+    if (static_cast<int>(k.decl) + 1 != key) continue;
+    if (!k.file) {
+      // An index is opened at its first use; it is only as fresh as its last BUILD.
+      auto f = std::make_unique<KeyFile>();
+      int err = f->Open(k.path, mode_, k.layout.shape(), -1);
+      if (err) return err;
+      k.file = std::move(f);
+    }
+    *kf = k.file.get();
+    *layout = &k.layout;
+    return static_cast<int>(i) + 1000;  // the index, offset to tell it from a code
+  }
+  return kErrInvalidKeyFile;
+}
+
+#define KEY_OR_RETURN(key)                     \
+  KeyFile* kf = nullptr;                       \
+  const KeyLayout* layout = nullptr;           \
+  int slot = KeyIndex((key), &kf, &layout);    \
+  if (slot < 1000) return slot;                \
+  slot -= 1000
+
+int DatFile::SetKey(int key) {
+  KEY_OR_RETURN(key);
+  seqKey_ = slot;
+  keyPending_ = KeyPending::kStart;
+  return 0;
+}
+
+int DatFile::SetKeyKey(int key) {
+  KEY_OR_RETURN(key);
+  seqKey_ = slot;
+  pendingValue_ = layout->Encode(file_.record);
+  keyPending_ = KeyPending::kValue;
+  return 0;
+}
+
+int DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
+  KEY_OR_RETURN(key);
+  if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
+  if (valueFromBuffer) {
+    pendingValue_ = layout->Encode(file_.record);
+  } else {
+    if (record > layout_.header.records) return kErrRecordNotFound;
+    std::vector<unsigned char> raw;
+    int err = ReadRecordRaw(static_cast<uint32_t>(record), &raw);
+    if (err) return err;
+    pendingValue_ = layout->Encode(AnsiImage(raw.data() + kRecordPrefixSize).data());
+  }
+  seqKey_ = slot;
+  pendingRecord_ = static_cast<uint32_t>(record);
+  keyPending_ = KeyPending::kEntry;
+  return 0;
+}
+
+int DatFile::SetFileKey(int key) {
+  KEY_OR_RETURN(key);
+  std::string value = layout->Encode(file_.record);
+  bool found = false;
+  uint32_t recno = 0;
+  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+  if (err) return err;
+  if (!found) return kErrRecordNotFound;
+  return SetFilePtr(recno);
+}
+
+int DatFile::StepKey(bool forward) {
+  Key& k = keys_[static_cast<size_t>(seqKey_)];
+  if (!k.file) return kErrFileNotOpen;
+  KeyFile& kf = *k.file;
+  int err = 0;
+  SearchResult where;
+  const auto* value = reinterpret_cast<const unsigned char*>(pendingValue_.data());
+  switch (keyPending_) {
+    case KeyPending::kNone:
+      break;
+    case KeyPending::kStart:
+      forward ? kf.SetToStart() : kf.SetToEnd();
+      break;
+    case KeyPending::kValue:
+      // NEXT yields the first entry not below the value, PREVIOUS the last not above it.
+      err = kf.Seek(value, forward ? 0 : kLastRecord, &where);
+      break;
+    case KeyPending::kEntry:
+      // Both directions yield the record itself first.
+      err = kf.Seek(value, forward || pendingRecord_ == kLastRecord ? pendingRecord_
+                                                                     : pendingRecord_ + 1,
+                    &where);
+      break;
+  }
+  keyPending_ = KeyPending::kNone;
+  if (err) return err;
+  err = forward ? kf.Next() : kf.Previous();
+  if (err) {
+    ForgetCurrent();
+    return err;
+  }
+  std::string v;
+  uint32_t recno = 0;
+  err = kf.Current(&v, &recno);
+  if (err) return err;
+  return Get(recno);
+}
+
+int DatFile::GetFileKey(int key) {
+  KEY_OR_RETURN(key);
+  (void)slot;
+  std::string value = layout->Encode(file_.record);
+  bool found = false;
+  uint32_t recno = 0;
+  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+  if (err) return err;
+  if (!found) {
+    ForgetCurrent();
+    return kErrRecordNotFound;
+  }
+  return Get(recno);
+}
+
+int DatFile::PositionKey(int key, std::string* position) {
+  KEY_OR_RETURN(key);
+  (void)kf;
+  (void)slot;
+  if (!haveCurrent_) return kErrRecordNotAvailable;
+  *position = layout->Encode(AnsiImage(currentData_.data()).data()) + FromNumber(current_);
+  return 0;
+}
+
+int DatFile::ResetKey(int key, const std::string& position) {
+  KEY_OR_RETURN(key);
+  (void)kf;
+  if (position.size() != layout->key_length() + 4) return kErrInvalidParameters;
+  seqKey_ = slot;
+  pendingValue_ = position.substr(0, layout->key_length());
+  pendingRecord_ = Get32(reinterpret_cast<const unsigned char*>(position.data()) +
+                         layout->key_length());
+  keyPending_ = KeyPending::kEntry;
+  return 0;
+}
+
+int DatFile::RegetKey(int key, const std::string& position) {
+  KEY_OR_RETURN(key);
+  (void)kf;
+  (void)slot;
+  if (position.size() != layout->key_length() + 4) return kErrInvalidParameters;
+  return Get(Get32(reinterpret_cast<const unsigned char*>(position.data()) +
+                   layout->key_length()));
+}
+
+int DatFile::RecordsKey(int key, int64_t* count) {
+  KEY_OR_RETURN(key);
+  (void)layout;
+  (void)slot;
+  uint32_t n = 0;
+  int err = kf->Entries(&n);
+  *count = n;
+  return err;
+}
+
+int DatFile::Duplicate(int key, bool* duplicate) {
+  *duplicate = false;
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  uint32_t self = haveCurrent_ ? current_ : 0;
+  if (key == 0) {
+    int err = KeysCheckUnique(self);
+    *duplicate = err == kErrDuplicateKey;
+    return err == kErrDuplicateKey ? 0 : err;
+  }
+  KEY_OR_RETURN(key);
+  (void)slot;
+  if (layout->dup() || (layout->opt() && layout->IsBlank(file_.record))) return 0;
+  std::string value = layout->Encode(file_.record);
+  bool found = false;
+  uint32_t recno = 0;
+  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+  *duplicate = found && recno != self;
+  return err;
+}
+
+#undef KEY_OR_RETURN
+
+// ---- BUILD ----
+
+int DatFile::BuildOne(size_t index, const std::string& reportPath) {
+  Key& k = keys_[index];
+  k.path = KeyFileName(path_, static_cast<int>(index + 1), k.index);
+  KeyBuilder builder(k.layout.key_length());
+  const DatHeader& h = layout_.header;
+  const uint32_t kChunk = 256;
+  std::vector<unsigned char> chunk;
+  std::vector<char> img(file_.recordSize);
+  for (uint32_t first = 1; first <= h.records; first += kChunk) {
+    uint32_t count = std::min<uint32_t>(kChunk, h.records - first + 1);
+    chunk.resize(static_cast<size_t>(count) * h.recordLength);
+    int err = stream_.Read(RecordPos(first), chunk.data(), chunk.size(), kErrInvalidDataFile);
+    if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
+    for (uint32_t i = 0; i < count; ++i) {
+      const unsigned char* raw = chunk.data() + static_cast<size_t>(i) * h.recordLength;
+      if (raw[0] & kStatusDeleted) continue;
+      std::memcpy(img.data(), raw + kRecordPrefixSize, file_.recordSize);
+      ToAnsi(reinterpret_cast<unsigned char*>(img.data()));
+      if (k.layout.opt() && k.layout.IsBlank(img.data())) continue;
+      builder.Add(reinterpret_cast<const unsigned char*>(k.layout.Encode(img.data()).data()),
+                  first + i);
+    }
+  }
+  if (k.file) Journal::Instance().Leave(k.file->stream());
+  k.file.reset();
+  auto kf = std::make_unique<KeyFile>();
+  int err = kf->Create(k.path, k.layout.shape());
+  if (err) return err;
+  auto describe = [this, &k](uint32_t recno) {
+    std::vector<unsigned char> raw;
+    if (ReadRecordRaw(recno, &raw)) return std::string("?");
+    return k.layout.Describe(AnsiImage(raw.data() + kRecordPrefixSize).data());
+  };
+  err = kf->Build(builder, reportPath, describe);
+  if (err) return err;
+  kf->set_shared(shared_);
+  kf->set_flush_headers(!streaming_);
+  k.file = std::move(kf);
+  return 0;
+}
+
+int DatFile::Build(int key) {
+  bool wasOpen = stream_.is_open();
+  if (!wasOpen) {
+    // The keys are what is broken: open the data file alone, exclusively.
+    skipKeysAtOpen_ = true;
+    int err = Open(kOpenReadWrite | kShareDenyAll);
+    skipKeysAtOpen_ = false;
+    if (err) return err;
+  } else if (readOnly_) {
+    return kErrAccessDenied;
+  }
+  int err = LockHeader();
+  if (!err && shared_) err = ReadHeader();
+  std::string report = platform::ReplaceExtension(path_, ".BLD");
+  for (size_t i = 0; !err && i < keys_.size(); ++i) {
+    if (key != 0 && static_cast<int>(keys_[i].decl) + 1 != key) continue;
+    err = BuildOne(i, report);
+  }
+  UnlockHeader();
+  if (key != 0 && !err) {
+    bool any = false;
+    for (const Key& k : keys_) any = any || static_cast<int>(k.decl) + 1 == key;
+    if (!any) err = kErrInvalidKeyFile;
+  }
+  seqKey_ = -1;
+  keyPending_ = KeyPending::kNone;
+  if (!wasOpen) {
+    int closeErr = Close();
+    if (!err) err = closeErr;
+  }
+  return err;
+}
+
+// ---- verification ----
+
+int DatFile::Check(std::string* fault) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  int err = CheckDeletedChain(stream_, layout_.header, fault);
+  if (err) return err;
+  const DatHeader& h = layout_.header;
+  std::vector<MemoOwner> owners;
+  std::vector<std::vector<std::pair<std::string, uint32_t>>> expected(keys_.size());
+  std::vector<unsigned char> raw;
+  for (uint32_t n = 1; n <= h.records; ++n) {
+    err = ReadRecordRaw(n, &raw);
+    if (err) {
+      *fault = "record " + std::to_string(n) + " cannot be read";
+      return err;
+    }
+    if (raw[0] & kStatusDeleted) continue;
+    if (raw[0] & kStatusHeld) {
+      // A hold left by a station that went away is not a fault of the file.
+    }
+    owners.push_back({n, Get32(raw.data() + 1)});
+    std::vector<char> img = AnsiImage(raw.data() + kRecordPrefixSize);
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i].index) continue;
+      const KeyLayout& l = keys_[i].layout;
+      if (l.opt() && l.IsBlank(img.data())) continue;
+      expected[i].emplace_back(l.Encode(img.data()), n);
+    }
+  }
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    Key& k = keys_[i];
+    if (!k.file) continue;
+    const std::string& label = file_.keys[k.decl].label;
+    std::string why;
+    err = k.file->Check(&why);
+    if (err) {
+      *fault = "key " + label + ": " + why;
+      return err;
+    }
+    auto& want = expected[i];
+    std::sort(want.begin(), want.end());
+    k.file->SetToStart();
+    size_t at = 0;
+    std::string value;
+    uint32_t recno = 0;
+    while ((err = k.file->Next()) == 0) {
+      k.file->Current(&value, &recno);
+      if (at >= want.size() || want[at].first != value || want[at].second != recno) {
+        *fault = "key " + label + ": entry " + std::to_string(at + 1) + " (record " +
+                 std::to_string(recno) + ") disagrees with the data file";
+        return kErrKeyRebuild;
+      }
+      ++at;
+    }
+    if (err != kErrRecordNotAvailable) {
+      *fault = "key " + label + ": walk failed";
+      return err;
+    }
+    if (at != want.size()) {
+      *fault = "key " + label + ": " + std::to_string(want.size() - at) +
+               " record(s) missing from the key";
+      return kErrKeyRebuild;
+    }
+  }
+  seqKey_ = -1;
+  if (HasMemo() && memo_.is_open()) {
+    MemoCheckResult result;
+    err = memo_.Check(owners, &result);
+    if (err) {
+      *fault = "memo: " + result.fault;
+      return err;
+    }
+  }
+  return 0;
 }
 
 }  // namespace korawin::storage::dat

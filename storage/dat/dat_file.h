@@ -11,11 +11,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "storage/dat/dat_header.h"
 #include "storage/dat/dat_io.h"
+#include "storage/dat/key_codec.h"
+#include "storage/dat/key_file.h"
+#include "storage/dat/memo_file.h"
 #include "storage/driver.h"
 
 namespace korawin::storage::dat {
@@ -69,6 +73,24 @@ class DatFile : public DriverControl {
   int Reset(const std::string& position);
   int Reget(const std::string& position);
 
+  // Key order (key from 1).
+  int SetKey(int key);                       // start of the key (NEXT) / its end (PREVIOUS)
+  int SetKeyKey(int key);                    // at the key value of the record buffer
+  int SetKeyPtr(int key, int64_t record, bool valueFromBuffer);  // at a record
+  int SetFileKey(int key);                   // record order, from the record the value finds
+  int GetFileKey(int key);                   // 35 when no entry holds the buffer's value
+  int PositionKey(int key, std::string* position);
+  int ResetKey(int key, const std::string& position);
+  int RegetKey(int key, const std::string& position);
+  int RecordsKey(int key, int64_t* count);
+  int Duplicate(int key, bool* duplicate);   // key 0: any unique key
+  int Build(int key);                        // key 0: every key and index
+  int NoMemo();
+  bool key_order() const { return seqKey_ >= 0; }
+  // Verification for the command-line tool: the deleted chain, every key against the data and
+  // every memo chain. 0, or the code of the first fault with *fault describing it.
+  int Check(std::string* fault);
+
   // Stations.
   int Hold(int64_t seconds);    // seconds < 0: HOLD; else HOLD with a retry time
   int Release();
@@ -113,27 +135,37 @@ class DatFile : public DriverControl {
   void ForgetCurrent();
   std::vector<std::string> AllPaths() const;
 
-  // ---- Seams for the key files and the memo file (filled in when they join the driver).
-  // Each returns a driver code; until then they have nothing to do.
-  int KeysCreate() { return 0; }                               // CREATE: empty key files
-  int KeysOpen() { return 0; }                                 // OPEN: open and check them
-  void KeysClose() {}
-  int KeysCheckUnique() { return 0; }                          // ADD: 40 on a duplicate
-  int KeysInsert(uint32_t /*record*/) { return 0; }            // ADD: enter the buffer
-  int KeysMove(uint32_t /*record*/, const unsigned char* /*oldData*/) { return 0; }  // PUT
-  int KeysRemove(uint32_t /*record*/, const unsigned char* /*data*/) { return 0; }   // DELETE
-  int KeysEmpty() { return 0; }                                // EMPTY: recreate them empty
-  int KeysJoinJournal() { return 0; }                          // LOGOUT: journal their writes
-  int KeysSync() { return 0; }                                 // FLUSH
-  int MemoCreate() { return 0; }
-  int MemoOpen() { return 0; }
-  void MemoClose() {}
-  int MemoRead(uint32_t /*firstBlock*/) { return 0; }          // with every record read
-  int MemoWrite(uint32_t* /*firstBlock*/) { return 0; }        // ADD/APPEND/PUT, before it
-  int MemoFree(uint32_t /*firstBlock*/) { return 0; }          // DELETE
-  int MemoEmpty() { return 0; }
-  int MemoJoinJournal() { return 0; }
-  int MemoSync() { return 0; }
+  // ---- Key files and the memo file.
+  int KeysCreate();                                        // CREATE: empty key files
+  int KeysOpen();                                          // OPEN: open and check them
+  void KeysClose();
+  int KeysCheckUnique(uint32_t self);                      // 40 when a unique key holds the buffer's value
+  int KeysInsert(uint32_t record);                         // ADD: enter the buffer
+  int KeysMove(uint32_t record, const unsigned char* oldData);   // PUT: old data as on disk
+  int KeysRemove(uint32_t record, const unsigned char* data);    // DELETE: data as on disk
+  int KeysEmpty();                                         // EMPTY: recreate them empty
+  int KeysJoinJournal();                                   // LOGOUT: journal their writes
+  int KeysSync();                                          // FLUSH
+  void KeysHeaderCache(bool on);                           // the span of the header lock
+  void KeysFlushHeaders(bool on);
+  int MemoCreate();
+  int MemoOpen();
+  void MemoClose();
+  int MemoRead(uint32_t firstBlock);                       // with every record read
+  int MemoWrite(uint32_t* firstBlock);                     // ADD/APPEND/PUT, before the record
+  int MemoFree(uint32_t firstBlock);                       // DELETE
+  int MemoEmpty();
+  int MemoJoinJournal();
+  int MemoSync();
+  bool HasMemo() const { return !file_.memos.empty(); }
+  std::string MemoPath() const;
+  // The record's data as on disk turned into a record buffer image (ANSI).
+  std::vector<char> AnsiImage(const unsigned char* diskData) const;
+  // Keyed sequences.
+  int KeyIndex(int key, KeyFile** kf, const KeyLayout** layout);
+  int StepKey(bool forward);                               // NEXT/PREVIOUS in key order
+  int BuildKeys(int onlyKey);
+  int BuildOne(size_t index, const std::string& reportPath);
   // ----
 
   FileDescriptor& file_;
@@ -163,6 +195,25 @@ class DatFile : public DriverControl {
   uint32_t held_ = 0;
   uint32_t watched_ = 0;
   std::vector<unsigned char> watchCopy_;
+
+  // Keys: one entry per stored key or index of the declaration, in order.
+  struct Key {
+    size_t decl = 0;         // index in the declaration's key list
+    bool index = false;      // an INDEX: built on demand, not kept up to date
+    KeyLayout layout;
+    std::unique_ptr<KeyFile> file;
+    std::string path;
+  };
+  std::vector<Key> keys_;
+  int keysError_ = 0;
+  MemoFile memo_;
+  bool noMemo_ = false;
+  enum class KeyPending { kNone, kStart, kValue, kEntry };
+  int seqKey_ = -1;          // index in keys_ of the key sequence; -1: record order
+  KeyPending keyPending_ = KeyPending::kNone;
+  std::string pendingValue_;
+  uint32_t pendingRecord_ = 0;
+  bool skipKeysAtOpen_ = false;
 
   int recoverSeconds_ = 0;
   bool ignoreStatus_ = false;

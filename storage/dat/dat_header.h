@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/dat/dat_io.h"
+#include "storage/dat/key_codec.h"
 #include "storage/driver.h"
 
 namespace korawin::storage::dat {
@@ -19,7 +20,6 @@ inline constexpr size_t kFieldDescSize = 27;
 inline constexpr size_t kKeyDescBaseSize = 19;
 inline constexpr size_t kKeyComponentSize = 6;
 inline constexpr size_t kRecordPrefixSize = 5;  // status byte + memo block / deleted link
-inline constexpr size_t kMaxKeyLength = 245;
 inline constexpr size_t kMaxArrayDims = 4;
 
 // Header attribute bits.
@@ -36,11 +36,8 @@ inline constexpr uint8_t kStatusRevised = 0x04;
 inline constexpr uint8_t kStatusDeleted = 0x10;
 inline constexpr uint8_t kStatusHeld = 0x40;
 
-// Stored key flags (key descriptions and key file headers).
-inline constexpr uint8_t kKeyFlagIndex = 0x01;
-inline constexpr uint8_t kKeyFlagDup = 0x10;
-inline constexpr uint8_t kKeyFlagNoCase = 0x20;
-inline constexpr uint8_t kKeyFlagRequired = 0x40;  // the key is not OPT
+// Stored key flags (key descriptions and key file headers): key_codec.h.
+inline constexpr uint8_t kKeyFlagRequired = kKeyFlagNotOpt;  // the key is not OPT
 
 // Field type codes of the descriptions (not the declaration's type codes).
 enum StoredType : uint8_t {

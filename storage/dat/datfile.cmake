@@ -6,4 +6,4 @@ korawin_library(korawin_dat
     ${CMAKE_CURRENT_LIST_DIR}/journal.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dat_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/halt.cpp
-  DEPS korawin_dat_io)
+  DEPS korawin_dat_io korawin_dat_keys korawin_dat_memo)

@@ -174,6 +174,13 @@ void KeyFile::BeginHeaderCache() {
 
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
+void KeyFile::Invalidate() {
+  DropCache();
+  headerFresh_ = false;
+  cursor_ = Cursor::kNone;
+  if (is_open()) ReadHeader();  // a failure shows at the next call that reads
+}
+
 void KeyFile::DropCache() {
   cache_.clear();
   ++generation_;

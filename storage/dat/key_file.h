@@ -89,6 +89,8 @@ class KeyFile {
   void EndHeaderCache();
   // Writes nothing; flushes the file to the disk.
   int Flush() { return stream_.Sync(); }
+  // Forgets the cached header, pages and position (after a rollback rewrote the file).
+  void Invalidate();
 
   // The number of entries (RECORDSkey).
   int Entries(uint32_t* count);

@@ -85,6 +85,11 @@ uint32_t MemoFile::BlockCount() {
   return blocks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(blocks);
 }
 
+int MemoFile::Reload() {
+  if (!is_open()) return kErrFileNotOpen;
+  return ReadHeader();
+}
+
 int MemoFile::ReadHeader() {
   unsigned char h[kMemoHeaderSize];
   int err = stream_.Read(0, h, sizeof h, kErrMemoMissing);

@@ -84,6 +84,8 @@ class MemoFile {
 
   // Rewrites the header with no free blocks and cuts the file to the header.
   int Empty();
+  // Reads the header again (another station or a rollback may have changed the free chain).
+  int Reload();
 
   // Verifies the header, the free chain and every owner's chain: no loop, no block past the
   // end of the file, no block in two chains. Returns 0, or 57 with result->fault set; a read

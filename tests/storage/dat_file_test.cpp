@@ -456,18 +456,6 @@ TEST(DatDriver, OptionsBySendAndByTheDriverString) {
   EXPECT_NE(5u, testing::Read32(testing::ReadAll(dir.File("opts.DAT")), 79));
 }
 
-TEST(DatDriver, KeyedOperationsAreRefusedUntilKeysExist) {
-  TempDir dir;
-  People p(dir.File("k"));
-  ASSERT_EQ(0, p.Call(kOpCreate));
-  ASSERT_EQ(0, p.Call(kOpOpen));
-  EXPECT_EQ(kErrUnsupportedFunction, p.Call(kOpGetFileKey));
-  EXPECT_EQ(kErrUnsupportedFunction, p.Call(kOpBuildFile));
-  DriverArgs args;
-  args.key = 1;
-  EXPECT_EQ(kErrUnsupportedFunction, CallDriver(kOpNext, p.file(), args));
-}
-
 TEST(DatDriver, TraceDescribesTheFileInDeclarationForm) {
   TempDir dir;
   People p(dir.File("t"));
