@@ -15,3 +15,6 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORAWIN_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
+
+# A short fuzzing run of every target (about a minute in all); scripts/fuzz.sh runs longer.
+scripts/fuzz.sh 20
