@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "platform/profile.h"
@@ -114,7 +115,49 @@ int KeyedOperation(uint8_t op, DatFile& f, DriverArgs& args) {
   }
 }
 
+struct DeferredBuilds {
+  std::mutex mu;
+  BuildEventPoster poster = nullptr;
+  std::map<FileDescriptor*, int> pending;  // file -> key to build (0: every key)
+};
+
+DeferredBuilds& Deferred() {
+  static DeferredBuilds* d = new DeferredBuilds();
+  return *d;
+}
+
+// BUILD given args.number 1: mark and post; BUILDevent: carry out what was marked.
+int DeferOrBuild(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
+  DeferredBuilds& d = Deferred();
+  int key = op == kOpBuildFile ? 0 : args.key;
+  if (op == kOpBuildEvent) {
+    {
+      std::lock_guard<std::mutex> lock(d.mu);
+      auto it = d.pending.find(&fd);
+      if (it == d.pending.end()) return 0;  // nothing was asked for
+      key = it->second;
+      d.pending.erase(it);
+    }
+    return f.Build(key);
+  }
+  BuildEventPoster poster;
+  {
+    std::lock_guard<std::mutex> lock(d.mu);
+    poster = d.poster;
+    if (poster) {
+      auto [it, fresh] = d.pending.emplace(&fd, key);
+      if (!fresh && it->second != key) it->second = 0;  // two different asks: build them all
+    }
+  }
+  if (!poster) return f.Build(key);
+  poster(fd);
+  return 0;
+}
+
 int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
+  if (op == kOpBuildEvent ||
+      ((op == kOpBuildFile || op == kOpBuildKey || op == kOpBuildDyn) && args.number == 1))
+    return DeferOrBuild(op, fd, f, args);
   switch (op) {
     case kOpInView:
     case kOpEndView:
@@ -202,6 +245,14 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
 const DriverRegistration& VelmoraRegistration() {
   static const DriverRegistration r = MakeRegistration();
   return r;
+}
+
+BuildEventPoster SetBuildEventPoster(BuildEventPoster poster) {
+  DeferredBuilds& d = Deferred();
+  std::lock_guard<std::mutex> lock(d.mu);
+  BuildEventPoster old = d.poster;
+  d.poster = poster;
+  return old;
 }
 
 void ReloadTraceSettings() {

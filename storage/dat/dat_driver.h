@@ -22,4 +22,11 @@ std::string DescribeFile(const FileDescriptor& file);
 // Re-reads the trace switches from the profile ("VWVelmora": Profile, TraceFile).
 void ReloadTraceSettings();
 
+// Deferred builds. A BUILD (of the file, a key or an index) given args.number 1 only marks the
+// file and posts it through the poster set here (the program's event loop); BUILDevent on that
+// file, run from the event, performs the build that was asked for. Without a poster a deferred
+// BUILD runs at once. Returns the previous poster.
+using BuildEventPoster = void (*)(FileDescriptor& file);
+BuildEventPoster SetBuildEventPoster(BuildEventPoster poster);
+
 }  // namespace korawin::storage::dat

@@ -343,3 +343,30 @@ TEST_F(DatKeyedTest, CorruptMemoChainIsReportedByTheCheck) {
 
 }  // namespace
 }  // namespace korawin::storage::dat
+
+namespace korawin::storage::dat {
+namespace {
+
+std::vector<FileDescriptor*> g_posted;
+void RecordPost(FileDescriptor& file) { g_posted.push_back(&file); }
+
+TEST_F(DatKeyedTest, DeferredBuildWaitsForItsEvent) {
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(0, Add("d" + std::to_string(i), "t", i));
+  ASSERT_EQ(0, lex_->Call(kOpClose));
+  testing::WriteAll(dir_.File("lex.K01"), std::string(100, '\0'));
+  EXPECT_EQ(kErrKeyRebuild, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+  BuildEventPoster old = SetBuildEventPoster(&RecordPost);
+  g_posted.clear();
+  ASSERT_EQ(0, lex_->Call(kOpBuildFile, 0, 1));  // deferred: only marked and posted
+  ASSERT_EQ(1u, g_posted.size());
+  EXPECT_EQ(lex_->fd.get(), g_posted[0]);
+  EXPECT_EQ(kErrKeyRebuild, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+  ASSERT_EQ(0, lex_->Call(kOpBuildEvent));  // the event loop runs it
+  SetBuildEventPoster(old);
+  ASSERT_EQ(0, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+  ExpectAgreesWithModel();
+  EXPECT_EQ(0, lex_->Call(kOpBuildEvent));  // nothing left to do
+}
+
+}  // namespace
+}  // namespace korawin::storage::dat
