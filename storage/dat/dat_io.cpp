@@ -61,10 +61,17 @@ int DatStream::Sync() {
   return DriverCodeFromSystem(err);
 }
 
+int DatStream::Size(uint64_t* size) {
+  uint64_t got = 0;
+  int err = file_.Size(&got);
+  if (err) return DriverCodeFromSystem(err);
+  *size = got;
+  return 0;
+}
+
 uint64_t DatStream::Size() {
   uint64_t size = 0;
-  file_.Size(&size);
-  return size;
+  return Size(&size) == 0 ? size : 0;
 }
 
 }  // namespace korawin::storage::dat

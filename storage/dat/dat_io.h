@@ -49,7 +49,9 @@ class DatStream {
   int Truncate(uint64_t size);
   // Flushes the file's data to the disk.
   int Sync();
-  // The file's size (0 on error).
+  // The file's size in *size; a failure gives its driver code and leaves *size alone.
+  int Size(uint64_t* size);
+  // The file's size, 0 when it cannot be learnt (for callers that check sizes anyway).
   uint64_t Size();
 
   void set_observer(WriteObserver* observer) { observer_ = observer; }

@@ -1,9 +1,11 @@
 #include "storage/dat/journal.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/paths.h"
@@ -15,18 +17,43 @@ namespace korawin::storage::dat {
 
 namespace {
 
+constexpr size_t kHeadSize = 8;
 constexpr size_t kTrailerSize = 8;
+constexpr size_t kEntryOverhead = kHeadSize + kTrailerSize;
 constexpr size_t kRegistrationMin = 83;
 constexpr size_t kMarkerPathSize = 79;
 constexpr size_t kMaxEntry = 0xFFFF;
 constexpr size_t kCopyPiece = 2048;
 
-std::string Trailer(uint32_t pos, uint16_t length, uint16_t number) {
-  unsigned char t[kTrailerSize];
-  Put32(t, pos);
-  Put16(t + 4, length);
-  Put16(t + 6, number);
-  return std::string(reinterpret_cast<char*>(t), kTrailerSize);
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t crc = i;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    table[i] = crc;
+  }
+  return table;
+}
+constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+
+// CRC-32 (reflected 0xEDB88320) continued over n more bytes; start and finish with ~0.
+uint32_t Crc32(uint32_t crc, const void* data, size_t n) {
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < n; ++i) crc = (crc >> 8) ^ kCrcTable[(crc ^ p[i]) & 0xFF];
+  return crc;
+}
+
+// The check of an entry at offset whose head (without check), body and trailer are given.
+uint32_t EntryCheck(uint64_t offset, const unsigned char* head, const char* body, size_t n,
+                    const unsigned char* trailer) {
+  unsigned char where[8];
+  Put32(where, static_cast<uint32_t>(offset));
+  Put32(where + 4, static_cast<uint32_t>(offset >> 32));
+  uint32_t crc = Crc32(0xFFFFFFFFu, where, sizeof where);
+  crc = Crc32(crc, head, 4);
+  crc = Crc32(crc, body, n);
+  crc = Crc32(crc, trailer, kTrailerSize);
+  return ~crc;
 }
 
 std::string Registration(uint16_t number, const std::string& path, const std::string& marker) {
@@ -68,25 +95,39 @@ int ReadExact(platform::File& f, uint64_t pos, void* buf, size_t n) {
   return err ? err : (got == n ? 0 : kErrReadFault);
 }
 
-// Walks a journal backwards. For each entry calls fn(pos, length, number, entryStart);
-// returns 65 when the entries do not fit the journal, or fn's non-zero code.
-template <typename Fn>
-int WalkBackwards(platform::File& journal, uint64_t end, Fn fn) {
-  uint64_t pos = end;
-  while (pos > 0) {
-    if (pos < kTrailerSize) return kErrUnableToRollback;
-    unsigned char t[kTrailerSize];
-    if (ReadExact(journal, pos - kTrailerSize, t, kTrailerSize)) return kErrUnableToRollback;
-    uint32_t at = Get32(t);
-    uint16_t length = Get16(t + 4);
-    uint16_t number = Get16(t + 6);
-    uint64_t body = pos - kTrailerSize;
-    if (body < length) return kErrUnableToRollback;
-    uint64_t start = body - length;
-    int err = fn(at, length, number, start);
-    if (err) return err;
-    pos = start;
+struct Entry {
+  uint64_t body = 0;  // offset of the entry's bytes in the journal
+  uint32_t at = 0;
+  uint16_t length = 0;
+  uint16_t number = 0;
+};
+
+// Reads the entries of the first size bytes of a journal, in order, up to the first one that
+// is incomplete or fails its check: the tail of an append that a crash cut short. *validEnd
+// receives where that tail starts. 65 when the journal cannot be read.
+int ScanJournal(platform::File& journal, uint64_t size, std::vector<Entry>* entries,
+                uint64_t* validEnd) {
+  entries->clear();
+  uint64_t pos = 0;
+  std::string body;
+  while (size - pos >= kEntryOverhead) {
+    unsigned char head[kHeadSize];
+    if (ReadExact(journal, pos, head, kHeadSize)) return kErrUnableToRollback;
+    size_t length = Get16(head);
+    if (Get16(head + 2) != 0 || size - pos - kEntryOverhead < length) break;
+    body.resize(length);
+    unsigned char trailer[kTrailerSize];
+    if (ReadExact(journal, pos + kHeadSize, body.data(), length) ||
+        ReadExact(journal, pos + kHeadSize + length, trailer, kTrailerSize))
+      return kErrUnableToRollback;
+    if (Get16(trailer + 4) != length ||
+        Get32(head + 4) != EntryCheck(pos, head, body.data(), length, trailer))
+      break;
+    entries->push_back({pos + kHeadSize, Get32(trailer), static_cast<uint16_t>(length),
+                        Get16(trailer + 6)});
+    pos += kEntryOverhead + length;
   }
+  *validEnd = pos;
   return 0;
 }
 
@@ -104,7 +145,60 @@ int CopyBack(platform::File& journal, uint64_t from, platform::File& file, uint6
   return 0;
 }
 
+// Undoes the entries from the last to the first and flushes the files it changed. The
+// journal itself is not cut on the way: replaying the whole of it again after a crash in the
+// middle gives the same files. fileOf(number) gives the file, nullptr when it has none. 65
+// when a file is unknown or a copy, cut or flush fails.
+template <typename FileOf>
+int Replay(platform::File& journal, const std::vector<Entry>& entries, FileOf fileOf) {
+  std::vector<platform::File*> touched;
+  for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+    if (e->number == 0) continue;
+    platform::File* f = fileOf(e->number);
+    if (!f) return kErrUnableToRollback;
+    int err = e->length == 0 ? (f->Truncate(e->at) ? kErrUnableToRollback : 0)
+                             : CopyBack(journal, e->body, *f, e->at, e->length);
+    if (err) return err;
+    if (std::find(touched.begin(), touched.end(), f) == touched.end()) touched.push_back(f);
+  }
+  for (platform::File* f : touched)
+    if (f->Sync()) return kErrUnableToRollback;
+  return 0;
+}
+
+// Makes a name just created, renamed or removed in the folder of path last through a power
+// cut. Some file systems refuse to flush a folder; their names are then as safe as they get.
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+int SyncCode(int systemError) {
+  if (systemError == platform::kErrWriteFault) return kErrWriteFault;
+  return DriverCodeFromSystem(systemError);
+}
+
 }  // namespace
+
+std::string EncodeJournalEntry(uint64_t offset, uint32_t pos, uint16_t number,
+                               const std::string& bytes) {
+  const uint16_t length = static_cast<uint16_t>(bytes.size());
+  unsigned char head[kHeadSize] = {};
+  Put16(head, length);
+  unsigned char trailer[kTrailerSize];
+  Put32(trailer, pos);
+  Put16(trailer + 4, length);
+  Put16(trailer + 6, number);
+  Put32(head + 4, EntryCheck(offset, head, bytes.data(), length, trailer));
+  std::string entry(reinterpret_cast<char*>(head), kHeadSize);
+  entry.append(bytes, 0, length);
+  entry.append(reinterpret_cast<char*>(trailer), kTrailerSize);
+  return entry;
+}
 
 std::string MarkerPathOf(const std::string& dataPath) {
   return platform::ReplaceExtension(dataPath, ".LOG");
@@ -150,10 +244,13 @@ int Journal::OpenJournalLocked() {
     platform::RemoveFile(path);
     return kErrUnableToLog;
   }
+  // A marker will name this journal: its name must outlive a power cut as long as the marker.
+  SyncFolderOf(path);
   // Marks the transaction as live for other programs; a platform without locks has no others.
   journal_.TryLock(0, 1);
   journalPath_ = path;
   journalEnd_ = 0;
+  broken_ = false;
   nextNumber_ = 1;
   return 0;
 }
@@ -195,78 +292,106 @@ Journal::Participant* Journal::Find(const DatStream& stream) {
   return nullptr;
 }
 
-int Journal::AppendLocked(const std::string& bytes) {
-  if (bytes.empty()) return 0;
-  if (journal_.WriteAt(journalEnd_, bytes.data(), bytes.size()) != 0) return kErrUnableToLog;
-  journalEnd_ += bytes.size();
+int Journal::AppendLocked(const std::string& batch) {
+  if (batch.empty()) return 0;
+  if (journal_.WriteAt(journalEnd_, batch.data(), batch.size()) != 0 || journal_.Sync() != 0) {
+    // Whatever part landed must not stay behind the end where later appends would not reach.
+    if (journal_.Truncate(journalEnd_) != 0) broken_ = true;
+    return kErrUnableToLog;
+  }
+  journalEnd_ += batch.size();
   return 0;
 }
 
-int Journal::StartLoggingLocked(Participant& p) {
+int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
   if (p.registered) return 0;
   if (std::find(markers_.begin(), markers_.end(), p.marker) == markers_.end()) {
+    // The marker appears whole or not at all: written and flushed under another name first.
+    std::string temp = platform::ReplaceExtension(p.marker, ".LO$");
     platform::File marker;
     std::string text = journalPath_;
     text.resize(std::max(kMarkerPathSize, text.size() + 1), '\0');
-    if (marker.Create(p.marker, platform::Share::kDenyAll) != 0 ||
-        marker.WriteAt(0, text.data(), text.size()) != 0 || marker.Sync() != 0) {
-      marker.Close();
+    bool ok = marker.Create(temp, platform::Share::kDenyAll) == 0 &&
+              marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
+    marker.Close();
+    ok = ok && platform::RenameFile(temp, p.marker) == 0;
+    if (!ok) {
+      platform::RemoveFile(temp);
       Halt("UNABLE TO START LOG");
       return kErrUnableToLog;
     }
+    SyncFolderOf(p.marker);
     markers_.push_back(p.marker);
   }
-  std::string r = Registration(p.number, p.path, p.marker);
-  int err = AppendLocked(r + Trailer(0, static_cast<uint16_t>(r.size()), 0));
-  if (err) return err;
-  if (journal_.Sync() != 0) return kErrUnableToLog;
-  p.registered = true;
+  *batch += EncodeJournalEntry(journalEnd_ + batch->size(), 0, 0,
+                               Registration(p.number, p.path, p.marker));
   return 0;
 }
 
-int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* out) {
+int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
   std::string buf;
   for (uint64_t at = from; at < to; at += kMaxEntry) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxEntry, to - at));
     buf.resize(n);
     size_t got = 0;
     if (p.stream->file().ReadAt(at, buf.data(), n, &got) != 0 || got != n) return kErrUnableToLog;
-    *out += buf;
-    *out += Trailer(static_cast<uint32_t>(at), static_cast<uint16_t>(n), p.number);
+    *batch += EncodeJournalEntry(journalEnd_ + batch->size(), static_cast<uint32_t>(at),
+                                 p.number, buf);
   }
+  return 0;
+}
+
+int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
+  Participant* p = journal_.is_open() ? Find(stream) : nullptr;
+  if (!p) return 0;
+  if (broken_) return kErrUnableToLog;
+  // Without the true size the journal would record a growth where old bytes stand.
+  uint64_t end = 0;
+  if (stream.Size(&end) != 0) return kErrUnableToLog;
+  std::string batch;
+  int err = StartLoggingLocked(*p, &batch);
+  if (err) return err;
+  uint64_t last = cut ? pos : pos + n;  // the file's end after a cut, the write's end else
+  if (last > end)
+    batch += EncodeJournalEntry(journalEnd_ + batch.size(), static_cast<uint32_t>(end),
+                                p->number, std::string());
+  uint64_t saveTo = cut ? end : std::min(last, end);
+  if (pos < saveTo) {
+    err = SaveRangeLocked(*p, pos, saveTo, &batch);
+    if (err) return err;
+  }
+  // Flushed before the change it protects: a change on disk always has its undo on disk.
+  err = AppendLocked(batch);
+  if (err) return err;
+  p->registered = true;
   return 0;
 }
 
 int Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
   std::lock_guard<std::mutex> lock(mu_);
-  Participant* p = journal_.is_open() ? Find(stream) : nullptr;
-  if (!p) return 0;
-  int err = StartLoggingLocked(*p);
-  if (err) return err;
-  uint64_t end = stream.Size();
-  std::string entry;
-  if (pos + n > end) entry += Trailer(static_cast<uint32_t>(end), 0, p->number);
-  if (pos < end) {
-    err = SaveRangeLocked(*p, pos, std::min<uint64_t>(pos + n, end), &entry);
-    if (err) return err;
-  }
-  return AppendLocked(entry);
+  return ProtectLocked(stream, pos, n, false);
 }
 
 int Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
   std::lock_guard<std::mutex> lock(mu_);
-  Participant* p = journal_.is_open() ? Find(stream) : nullptr;
-  if (!p) return 0;
-  int err = StartLoggingLocked(*p);
-  if (err) return err;
-  uint64_t end = stream.Size();
-  std::string entry;
-  if (size > end) entry += Trailer(static_cast<uint32_t>(end), 0, p->number);
-  if (size < end) {
-    err = SaveRangeLocked(*p, size, end, &entry);
+  return ProtectLocked(stream, size, 0, true);
+}
+
+int Journal::SyncParticipantsLocked() {
+  for (Participant& p : participants_) {
+    if (!p.registered) continue;  // never wrote
+    int err = 0;
+    if (p.stream) {
+      err = p.stream->Sync();
+    } else {
+      platform::File f;
+      int opened = f.Open(p.path, platform::Access::kReadWrite, platform::Share::kDenyNone);
+      if (opened == platform::kErrFileNotFound) continue;  // removed: nothing left to keep
+      err = opened ? DriverCodeFromSystem(opened) : SyncCode(f.Sync());
+    }
     if (err) return err;
   }
-  return AppendLocked(entry);
+  return 0;
 }
 
 void Journal::EndLocked(bool removeJournal) {
@@ -277,10 +402,9 @@ void Journal::EndLocked(bool removeJournal) {
     }
   participants_.clear();
   if (removeJournal) {
-    // An empty journal rolls nothing back: once it is cut, the transaction is committed even
-    // if the program stops before the markers are gone.
-    journal_.Truncate(0);
-    journal_.Sync();
+    // An empty journal rolls nothing back: once it is cut, the transaction is over even if the
+    // program stops before the markers are gone (a cut that fails leaves the removals below).
+    if (journal_.Truncate(0) == 0) journal_.Sync();
     for (const std::string& m : markers_) platform::RemoveFile(m);
     journal_.Close();
     platform::RemoveFile(journalPath_);
@@ -290,11 +414,15 @@ void Journal::EndLocked(bool removeJournal) {
   markers_.clear();
   journalPath_.clear();
   journalEnd_ = 0;
+  broken_ = false;
 }
 
 int Journal::Commit() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) return 0;
+  // The journal may only go once every change it could undo is on disk.
+  int err = SyncParticipantsLocked();
+  if (err) return err;
   EndLocked(true);
   return 0;
 }
@@ -305,6 +433,10 @@ int Journal::Rollback() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!journal_.is_open()) return 0;
+    std::vector<Entry> entries;
+    uint64_t validEnd = 0;
+    result = ScanJournal(journal_, journalEnd_, &entries, &validEnd);
+    if (result == 0 && validEnd != journalEnd_) result = kErrUnableToRollback;
     std::map<uint16_t, std::unique_ptr<platform::File>> reopened;
     auto fileOf = [&](uint16_t number) -> platform::File* {
       for (Participant& p : participants_) {
@@ -320,18 +452,7 @@ int Journal::Rollback() {
       }
       return nullptr;
     };
-    result = WalkBackwards(journal_, journalEnd_,
-                           [&](uint32_t at, uint16_t length, uint16_t number, uint64_t start) {
-      if (number == 0) return 0;
-      platform::File* f = fileOf(number);
-      if (!f) return static_cast<int>(kErrUnableToRollback);
-      int err = length == 0 ? (f->Truncate(at) ? kErrUnableToRollback : 0)
-                            : CopyBack(journal_, start, *f, at, length);
-      if (err) return err;
-      journal_.Truncate(start);
-      journalEnd_ = start;
-      return 0;
-    });
+    if (result == 0) result = Replay(journal_, entries, fileOf);
     for (Participant& p : participants_)
       if (p.onRollback) reloads.push_back(p.onRollback);
     // A failed replay keeps journal and markers, so that the next OPEN tries again.
@@ -360,55 +481,56 @@ int Journal::RecoverInterrupted(const std::string& dataPath) {
   if (text.empty()) return kErrUnableToRollback;
 
   platform::File journal;
-  if (journal.Open(text, platform::Access::kReadWrite, platform::Share::kDenyNone) != 0)
-    return kErrLogoutActive;
+  int opened = journal.Open(text, platform::Access::kReadWrite, platform::Share::kDenyNone);
+  if (opened == platform::kErrFileNotFound) {
+    // The journal goes only after it was emptied: its transaction ended (committed or rolled
+    // back) before this marker could be removed. A missing folder is no such proof.
+    platform::RemoveFile(markerPath);
+    SyncFolderOf(markerPath);
+    return 0;
+  }
+  if (opened != 0) return kErrLogoutActive;
   // A journal that another program still holds belongs to a transaction that is running.
   if (journal.TryLock(0, 1) == platform::kErrLockViolation) return 0;
   uint64_t end = 0;
   if (journal.Size(&end) != 0) return kErrUnableToRollback;
 
+  std::vector<Entry> entries;
+  uint64_t validEnd = 0;
+  int err = ScanJournal(journal, end, &entries, &validEnd);
+  if (err) return err;
   std::map<uint16_t, Registered> files;
-  int err = WalkBackwards(journal, end,
-                          [&](uint32_t, uint16_t length, uint16_t number, uint64_t start) {
-    if (number != 0) return 0;
-    std::string r(length, '\0');
-    if (ReadExact(journal, start, r.data(), length)) return static_cast<int>(kErrUnableToRollback);
+  for (const Entry& e : entries) {
+    if (e.number != 0) continue;
+    std::string r(e.length, '\0');
+    if (ReadExact(journal, e.body, r.data(), e.length)) return kErrUnableToRollback;
     uint16_t n = 0;
     Registered reg;
-    if (!ParseRegistration(r, &n, &reg)) return static_cast<int>(kErrUnableToRollback);
+    if (!ParseRegistration(r, &n, &reg)) return kErrUnableToRollback;
     files[n] = reg;
-    return 0;
-  });
-  if (err) return err;
+  }
 
-  std::map<uint16_t, std::unique_ptr<platform::File>> open;
-  err = WalkBackwards(journal, end,
-                      [&](uint32_t at, uint16_t length, uint16_t number, uint64_t start) {
-    if (number == 0) return 0;
+  std::map<uint16_t, std::unique_ptr<platform::File>> restored;
+  err = Replay(journal, entries, [&](uint16_t number) -> platform::File* {
     auto reg = files.find(number);
-    if (reg == files.end()) return static_cast<int>(kErrUnableToRollback);
-    auto& f = open[number];
+    if (reg == files.end()) return nullptr;
+    auto& f = restored[number];
     if (!f) {
       f = std::make_unique<platform::File>();
       if (f->Open(platform::ResolveExisting(reg->second.path), platform::Access::kReadWrite,
                   platform::Share::kDenyNone) != 0)
-        return static_cast<int>(kErrUnableToRollback);
+        return nullptr;
     }
-    int e = length == 0 ? (f->Truncate(at) ? kErrUnableToRollback : 0)
-                        : CopyBack(journal, start, *f, at, length);
-    if (e) return e;
-    journal.Truncate(start);
-    return 0;
+    return f.get();
   });
   if (err) return err;
-  for (auto& [n, f] : open) f->Sync();
 
-  journal.Truncate(0);
-  journal.Sync();
+  if (journal.Truncate(0) == 0) journal.Sync();
   for (auto& [n, reg] : files) platform::RemoveFile(reg.marker);
   platform::RemoveFile(markerPath);
   journal.Close();
   platform::RemoveFile(text);
+  SyncFolderOf(markerPath);
   return 0;
 }
 

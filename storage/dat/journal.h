@@ -1,17 +1,26 @@
 // The rollback journal of LOGOUT transactions: one per program, shared by every file that
 // takes part. Before a participating stream (data, key or memo file) changes, the bytes it is
-// about to overwrite or cut off are appended to the journal; ROLLBACK copies them back in
-// reverse order, COMMIT throws them away. A marker file "<data file>.LOG" names the journal,
-// so that the next OPEN after a crash can roll the interrupted transaction back.
+// about to overwrite or cut off are appended to the journal and flushed; ROLLBACK copies them
+// back in reverse order, COMMIT flushes the files and throws the journal away. A marker file
+// "<data file>.LOG" names the journal, so that the next OPEN after a crash can roll the
+// interrupted transaction back.
 //
-// Journal layout (only this driver reads it): a sequence of entries, each followed by an
-// 8-byte trailer: position (4), length (2), file number (2).
-//  - file number 0: a registration; the length bytes before the trailer are: file number (2),
-//    flags (1), path length (2), path, marker length (2), marker path, padded to at least 83.
+// Journal layout (only this driver reads it): a sequence of entries, each
+//   head (8): length (2), 0 (2), check (4)
+//   length bytes
+//   trailer (8): position (4), length (2), file number (2)
+// The check is a CRC-32 of the entry's offset in the journal (8) and every byte of the entry
+// but the check itself, so a crash in the middle of an append leaves a tail that recovery
+// recognises and ignores; since the journal is flushed before the write it protects, nothing
+// behind such a tail has been written.
+//  - file number 0: a registration; the length bytes are: file number (2), flags (1), path
+//    length (2), path, marker length (2), marker path, padded to at least 83.
 //  - length 0: the file grew at position; a rollback cuts it there.
 //  - otherwise: the length old bytes that stood at position.
 // The journal holds a lock on its byte 0 while its transaction is live, so that another
-// program never rolls back a transaction that is still running.
+// program never rolls back a transaction that is still running. A marker whose journal no
+// longer exists belongs to a transaction that ended (the journal goes only after it was
+// emptied), so recovery just removes it.
 #pragma once
 
 #include <cstdint>
@@ -48,14 +57,16 @@ class Journal : public WriteObserver {
   bool TakesPart(const DatStream& stream) const;
   std::string path() const;
 
-  // Ends the transaction keeping every change.
+  // Ends the transaction keeping every change, once every file that changed is flushed.
+  // A flush failure gives its code and leaves the transaction running (ROLLBACK still works).
   int Commit();
   // Undoes every change of the transaction, then ends it. 65 when the replay fails.
   int Rollback();
 
   // At OPEN of dataPath: when its marker exists and no transaction runs in this program, rolls
   // back the interrupted transaction the marker names and removes journal and markers.
-  // Codes: 56 marker or journal that cannot be opened, 65 a short or malformed journal/marker.
+  // Codes: 56 marker or journal that cannot be opened, 65 a short marker, a journal naming a
+  // file it never registered, or a replay that fails.
   int RecoverInterrupted(const std::string& dataPath);
 
   int BeforeWrite(DatStream& stream, uint64_t pos, size_t n) override;
@@ -76,15 +87,22 @@ class Journal : public WriteObserver {
 
   int OpenJournalLocked();
   Participant* Find(const DatStream& stream);
-  int StartLoggingLocked(Participant& p);
-  int AppendLocked(const std::string& bytes);
-  int SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* out);
+  // Makes the marker and adds the registration to batch when p has not written yet.
+  int StartLoggingLocked(Participant& p, std::string* batch);
+  // Writes batch at the journal's end and flushes it; on failure the journal is cut back.
+  int AppendLocked(const std::string& batch);
+  int SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch);
+  // Logs what a change of stream from pos to pos + n (n == 0: a cut at pos) destroys.
+  int ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut);
+  // Flushes every file that wrote in the transaction.
+  int SyncParticipantsLocked();
   void EndLocked(bool removeJournal);
 
   mutable std::mutex mu_;
   platform::File journal_;
   std::string journalPath_;
   uint64_t journalEnd_ = 0;
+  bool broken_ = false;  // a failed append could not be cut back: log nothing more
   uint16_t nextNumber_ = 1;
   std::vector<Participant> participants_;
   std::vector<std::string> markers_;
@@ -92,5 +110,9 @@ class Journal : public WriteObserver {
 
 // The marker file of a data file ("<name>.LOG").
 std::string MarkerPathOf(const std::string& dataPath);
+
+// The bytes of one journal entry that starts at offset offset of its journal.
+std::string EncodeJournalEntry(uint64_t offset, uint32_t pos, uint16_t number,
+                               const std::string& bytes);
 
 }  // namespace korawin::storage::dat

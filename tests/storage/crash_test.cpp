@@ -164,13 +164,9 @@ TEST_F(CrashTest, TransactionsSurviveACrashAtEveryDataFileWrite) {
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
 }
 
-// Known defects of the journal keep the following off until they are fixed: a crash between
-// creating a marker and writing it leaves an empty marker (OPEN 65 for good); the recovery of
-// one file removes the journal while another file's marker still names it, after a crash in
-// COMMIT, in a rollback or before that file's registration (OPEN 56 for good);
-// a torn journal append is replayed as garbage (65); journal entries are not flushed before
-// the data write they protect, so losing unflushed writes leaves half a transaction.
-TEST_F(CrashTest, DISABLED_TransactionsSurviveACrashAtEveryWritePoint) {
+// Every write point, the journal's and the markers' included: creating a marker, registering a
+// file, a crash in COMMIT or in a rollback over two files.
+TEST_F(CrashTest, TransactionsSurviveACrashAtEveryWritePoint) {
   CrashReport report = Run(Transactions, CrashOptions());
   EXPECT_EQ(5, report.steps);
   EXPECT_GT(report.points, 50);
@@ -178,14 +174,17 @@ TEST_F(CrashTest, DISABLED_TransactionsSurviveACrashAtEveryWritePoint) {
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
 }
 
-TEST_F(CrashTest, DISABLED_TransactionsSurviveATornWriteAtEveryWritePoint) {
+// A torn journal append must be recognised as such, not replayed.
+TEST_F(CrashTest, TransactionsSurviveATornWriteAtEveryWritePoint) {
   CrashOptions options;
   options.torn = true;
   CrashReport report = Run(Transactions, options);
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
 }
 
-TEST_F(CrashTest, DISABLED_TransactionsSurviveLosingUnflushedWrites) {
+// A power cut loses what was not flushed: the journal must be on disk before the change it
+// protects, and the changes before COMMIT throws the journal away.
+TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWrites) {
   CrashOptions options;
   options.dropUnsynced = true;
   CrashReport report = Run(Transactions, options);

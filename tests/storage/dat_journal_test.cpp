@@ -40,6 +40,40 @@ class JournalTest : public ::testing::Test {
     }
     return n;
   }
+  // A marker's text: the journal's path, NUL-padded to 79 bytes.
+  static std::string Padded(std::string path) {
+    path.resize(79, '\0');
+    return path;
+  }
+  static std::string JournalNamedBy(const std::string& marker) {
+    std::string text = testing::ReadAll(marker);
+    return text.substr(0, text.find('\0'));
+  }
+  // Another program changes j in a transaction and is killed before it ends.
+  void KillStationInATransaction() {
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    pid_t child = ::fork();
+    if (child == 0) {
+      People q(dir_.File("j"));
+      if (q.Call(kOpOpen) || q.Call(kOpLogout)) ::_exit(1);
+      for (int i = 0; i < 50; ++i)
+        if (q.AddNamed(100 + i, "doomed")) ::_exit(2);
+      if (q.Call(kOpGetFilePtr, 1)) ::_exit(3);
+      q.Set(1, "doomed");
+      if (q.Call(kOpPut) || q.Call(kOpGetFilePtr, 3) || q.Call(kOpDelete)) ::_exit(4);
+      char c = 1;
+      (void)!::write(ready[1], &c, 1);
+      for (;;) ::pause();
+    }
+    char c = 0;
+    EXPECT_EQ(1, ::read(ready[0], &c, 1));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
   // Adds, rewrites, deletes and empties inside the running transaction.
   void ChangeEverything(People& p) {
     ASSERT_EQ(0, p.AddNamed(5, "new5"));  // reuses record 2
@@ -93,7 +127,7 @@ TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
 
 TEST_F(JournalTest, AnyStreamCanTakePartAndCloseBeforeTheRollback) {
   // A second file of the data file (as a key file would be) written through its own stream.
-  const std::string side = dir_.File("j.K01");
+  const std::string side = dir_.File("j.SID");
   testing::WriteAll(side, std::string(1024, 'k'));
   DatStream key;
   ASSERT_EQ(0, key.Open(side, 0x42));
@@ -114,28 +148,7 @@ TEST_F(JournalTest, AnyStreamCanTakePartAndCloseBeforeTheRollback) {
 TEST_F(JournalTest, StationKilledInATransactionIsRolledBackByTheNextOpen) {
   ASSERT_EQ(0, p_.Call(kOpClose));
   const std::string before = Data();
-  int ready[2];
-  ASSERT_EQ(0, ::pipe(ready));
-  pid_t child = ::fork();
-  if (child == 0) {
-    People q(dir_.File("j"));
-    if (q.Call(kOpOpen) || q.Call(kOpLogout)) ::_exit(1);
-    for (int i = 0; i < 50; ++i)
-      if (q.AddNamed(100 + i, "doomed")) ::_exit(2);
-    if (q.Call(kOpGetFilePtr, 1)) ::_exit(3);
-    q.Set(1, "doomed");
-    if (q.Call(kOpPut) || q.Call(kOpGetFilePtr, 3) || q.Call(kOpDelete)) ::_exit(4);
-    char c = 1;
-    (void)!::write(ready[1], &c, 1);
-    for (;;) ::pause();
-  }
-  char c = 0;
-  ASSERT_EQ(1, ::read(ready[0], &c, 1));
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
+  KillStationInATransaction();
   ASSERT_NE(before, Data());
   ASSERT_TRUE(testing::Exists(dir_.File("j.LOG")));
 
@@ -147,6 +160,36 @@ TEST_F(JournalTest, StationKilledInATransactionIsRolledBackByTheNextOpen) {
   EXPECT_EQ(3, again.Value(kOpRecordsFile));
   ASSERT_EQ(0, again.Call(kOpGetFilePtr, 1));
   EXPECT_EQ("before1", again.Name());
+}
+
+// A crash in the middle of an append leaves a tail that is not a whole entry, or whose bytes
+// do not match their check; the entries before it are still rolled back.
+TEST_F(JournalTest, TornJournalTailIsIgnoredAndTheRestRolledBack) {
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  const std::string before = Data();
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant);
+    KillStationInATransaction();
+    const std::string journal = JournalNamedBy(dir_.File("j.LOG"));
+    std::string bytes = testing::ReadAll(journal);
+    ASSERT_GT(bytes.size(), 100u);
+    if (variant == 0) {
+      bytes += bytes.substr(0, 40);  // the first half of an append
+    } else {
+      // A whole entry that was not written where it lies (its check fails there), as when a
+      // torn write lets later sectors land before earlier ones. It names bytes of record 4,
+      // which the transaction never touched, so nothing else would put them right.
+      bytes += EncodeJournalEntry(0, static_cast<uint32_t>(before.size() - 10), 1,
+                                  std::string(8, 'x'));
+    }
+    testing::WriteAll(journal, bytes);
+    People again(dir_.File("j"));
+    ASSERT_EQ(0, again.Call(kOpOpen));
+    EXPECT_EQ(before, Data());
+    EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+    EXPECT_EQ(0, TmpFiles());
+    ASSERT_EQ(0, again.Call(kOpClose));
+  }
 }
 
 TEST_F(JournalTest, TransactionOfARunningStationIsNotRolledBack) {
@@ -185,26 +228,48 @@ TEST_F(JournalTest, DamagedMarkersAndJournalsStopTheOpen) {
 
   testing::WriteAll(marker, "short");
   EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
-  std::string gone = dir_.File("tmp/VWgone.TR$");
-  gone.resize(79, '\0');
-  testing::WriteAll(marker, gone);
+  // The journal's folder is missing (an unmounted VELTMP, say): nothing proves the
+  // transaction ended.
+  testing::WriteAll(marker, Padded(dir_.File("nofolder/VWgone.TR$")));
   EXPECT_EQ(kErrLogoutActive, q.Call(kOpOpen));
-  // A journal whose last entry claims more bytes than it holds.
-  std::string journal = dir_.File("tmp/VWcut.TR$");
-  std::string entry(10, 'x');
-  unsigned char trailer[8];
-  Put32(trailer, 0);
-  Put16(trailer + 4, 500);
-  Put16(trailer + 6, 1);
-  entry.append(reinterpret_cast<char*>(trailer), 8);
-  testing::WriteAll(journal, entry);
-  std::string named = journal;
-  named.resize(79, '\0');
-  testing::WriteAll(marker, named);
+  // A sound entry for a file that the journal never registered.
+  std::string journal = dir_.File("tmp/VWnoreg.TR$");
+  testing::WriteAll(journal, EncodeJournalEntry(0, 85, 1, std::string(10, 'x')));
+  testing::WriteAll(marker, Padded(journal));
   EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
   EXPECT_EQ(before, Data());  // nothing was written
+  EXPECT_TRUE(testing::Exists(marker));
   ::unlink(marker.c_str());
   EXPECT_EQ(0, q.Call(kOpOpen));
+}
+
+// COMMIT empties the journal before it removes the markers and then the journal; a crash in
+// between, or the recovery of another file of the transaction, leaves markers that name an
+// empty or a removed journal. Their transaction is over: OPEN removes them and goes on.
+TEST_F(JournalTest, MarkersOfAFinishedTransactionAreRemovedByTheOpen) {
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ASSERT_EQ(0, p_.AddNamed(5, "kept"));
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  const std::string after = Data();
+  const std::string marker = dir_.File("j.LOG");
+  ASSERT_TRUE(testing::Exists(marker));
+  const std::string journal = JournalNamedBy(marker);
+  // What the crash would have left: an emptied journal that nobody holds any more.
+  ASSERT_EQ(0, Journal::Instance().Commit());
+  testing::WriteAll(journal, "");
+  testing::WriteAll(marker, Padded(journal));
+  People q(dir_.File("j"));
+  ASSERT_EQ(0, q.Call(kOpOpen));
+  EXPECT_EQ(after, Data());
+  EXPECT_FALSE(testing::Exists(marker));
+  EXPECT_EQ(0, TmpFiles());
+  ASSERT_EQ(0, q.Call(kOpClose));
+
+  testing::WriteAll(marker, Padded(dir_.File("tmp/VWgone.TR$")));
+  ASSERT_EQ(0, q.Call(kOpOpen));
+  EXPECT_EQ(after, Data());
+  EXPECT_FALSE(testing::Exists(marker));
+  EXPECT_EQ(4, q.Value(kOpRecordsFile));
 }
 
 }  // namespace
