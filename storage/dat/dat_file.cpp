@@ -635,26 +635,38 @@ int DatFile::Delete() {
   err = ReadRecordRaw(n, &disk);
   if (err) return err;
   if ((disk[0] & kStatusDeleted) && !ignoreStatus_) return kErrRecordNotAvailable;
-  err = MemoFree(Get32(disk.data() + 1));
-  if (err) return err;
-  err = KeysRemove(n, disk.data() + kRecordPrefixSize);
-  if (err) return err;
+  // Record, keys, header, then the memo: a failed step puts the earlier ones back, so a
+  // failure leaves the file as it was and a crash at worst a deleted record off the chain.
   DatHeader& h = layout_.header;
+  const DatHeader before = h;
   unsigned char prefix[kRecordPrefixSize];
   prefix[0] = static_cast<unsigned char>(disk[0] | kStatusDeleted);
   if (held_ == n) prefix[0] &= static_cast<unsigned char>(~kStatusHeld);
   Put32(prefix + 1, h.firstDeleted);
   err = stream_.Write(RecordPos(n), prefix, kRecordPrefixSize);
   if (err) return err;
+  auto restoreRecord = [&] { stream_.Write(RecordPos(n), disk.data(), kRecordPrefixSize); };
+  err = KeysRemove(n, disk.data() + kRecordPrefixSize);
+  if (err) {
+    restoreRecord();
+    return err;
+  }
   if (!(disk[0] & kStatusDeleted)) {
     h.firstDeleted = n;
     h.deleted += 1;
   }
   err = WriteHeader(true);
+  if (err) {
+    h = before;
+    KeysInsertImage(n, AnsiImage(disk.data() + kRecordPrefixSize).data());
+    restoreRecord();
+    return err;
+  }
+  MemoFree(Get32(disk.data() + 1));  // a chain that can't be freed only loses its blocks
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;
   ForgetCurrent();
-  return err;
+  return 0;
 }
 
 // ---- reading records ----
@@ -1135,12 +1147,14 @@ int DatFile::KeysCheckUnique(uint32_t self) {
   return 0;
 }
 
-int DatFile::KeysInsert(uint32_t record) {
+int DatFile::KeysInsert(uint32_t record) { return KeysInsertImage(record, file_.record); }
+
+int DatFile::KeysInsertImage(uint32_t record, const char* image) {
   std::vector<std::pair<Key*, std::string>> done;
   for (Key& k : keys_) {
     if (!k.file || k.index) continue;
-    if (k.layout.opt() && k.layout.IsBlank(file_.record)) continue;
-    std::string value = k.layout.Encode(file_.record);
+    if (k.layout.opt() && k.layout.IsBlank(image)) continue;
+    std::string value = k.layout.Encode(image);
     int err = k.file->Insert(reinterpret_cast<const unsigned char*>(value.data()), record);
     if (err) {
       // Take the entries made so far out again, so that no key names a record never added.
@@ -1206,12 +1220,19 @@ int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
 
 int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
   std::vector<char> img = AnsiImage(data);
+  std::vector<std::pair<Key*, std::string>> done;
   for (Key& k : keys_) {
     if (!k.file || k.index) continue;
     if (k.layout.opt() && k.layout.IsBlank(img.data())) continue;
     std::string value = k.layout.Encode(img.data());
     int err = k.file->Remove(reinterpret_cast<const unsigned char*>(value.data()), record);
-    if (err && err != kErrRecordNotFound) return err;
+    if (err == kErrRecordNotFound) continue;  // the entry was missing already
+    if (err) {
+      for (auto& [key, v] : done)
+        key->file->Insert(reinterpret_cast<const unsigned char*>(v.data()), record);
+      return err;
+    }
+    done.emplace_back(&k, std::move(value));
   }
   return 0;
 }

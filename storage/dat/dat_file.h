@@ -141,6 +141,7 @@ class DatFile : public DriverControl {
   void KeysClose();
   int KeysCheckUnique(uint32_t self);                      // 40 when a unique key holds the buffer's value
   int KeysInsert(uint32_t record);                         // ADD: enter the buffer
+  int KeysInsertImage(uint32_t record, const char* image);
   int KeysMove(uint32_t record, const unsigned char* oldData);   // PUT: old data as on disk
   int KeysRemove(uint32_t record, const unsigned char* data);    // DELETE: data as on disk
   int KeysEmpty();                                         // EMPTY: recreate them empty
