@@ -3,6 +3,13 @@ find_package(nlohmann_json REQUIRED)
 add_executable(korawin1-db
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/info.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/sample.cpp)
-target_link_libraries(korawin1-db PRIVATE korawin_dat nlohmann_json::nlohmann_json)
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/sample.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/create.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/import.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/export.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/repair.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/prepare_abc.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/move_examples.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/demo.cpp)
+target_link_libraries(korawin1-db PRIVATE korawin_dat korawin_app_procedures nlohmann_json::nlohmann_json)
 korawin_target(korawin1-db)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/repair.h"
+
 namespace korawin::tools {
 
 struct Command {
@@ -19,5 +21,19 @@ const std::vector<Command>& Commands();
 
 int RunInfo(const std::vector<std::string>& args);
 int RunSample(const std::vector<std::string>& args);
+
+// The database procedures.
+int RunCreate(const std::vector<std::string>& args);
+int RunImport(const std::vector<std::string>& args);
+int RunExport(const std::vector<std::string>& args);
+int RunRepair(const std::vector<std::string>& args);
+int RunPrepareAbc(const std::vector<std::string>& args);
+int RunMoveExamples(const std::vector<std::string>& args);
+int RunDemo(const std::vector<std::string>& args);
+// Helpers of the procedures (repair.cpp): a progress line on a terminal (empty when standard
+// error is not one), the closing message of a pass (exit status), the environment file.
+app::PassProgress TerminalProgress(const char* what);
+int ReportPass(const char* command, const app::PassReport& report);
+bool LoadCollation(const char* command);
 
 }  // namespace korawin::tools

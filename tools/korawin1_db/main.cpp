@@ -10,6 +10,14 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> kCommands = {
       {"info", "FILE [--json]", "print a data file's header, descriptions and counts", &RunInfo},
       {"sample", "FILE", "create a small data file with a few records", &RunSample},
+      {"create", "DIR", "create an empty database (all eleven files)", &RunCreate},
+      {"import", "DIR FILE.json|FILE.csv", "add cards (UTF-8), all or nothing", &RunImport},
+      {"export", "DIR [--format json|csv]", "write every card in K_SLO order", &RunExport},
+      {"repair", "DIR", "rebuild the word list and the classification lists from SLOVO",
+       &RunRepair},
+      {"prepare-abc", "DIR", "fill ABC with the lexeme/word pairs", &RunPrepareAbc},
+      {"move-examples", "DIR", "copy EXAMPLE into empty example memos", &RunMoveExamples},
+      {"demo", "DIR", "build the demo database (create, import, repair)", &RunDemo},
   };
   return kCommands;
 }

@@ -1,0 +1,22 @@
+// The two other batch passes over SLOVO that run without a window: the preparation of ABC for
+// the full list of words and lexemes, and the one-time move of the usage examples from the
+// string field EXAMPLE into the memo EXA_MEMO.
+#pragma once
+
+#include "app/repair.h"
+#include "ui/message_box.h"
+
+namespace korawin::app {
+
+// Creates ABC anew and fills it with one (lexeme, word) pair per card along K_SLO:
+// ABC:LEXEMA = SLO:I_VERB cut to 60, ABC:SLOVO = SLO:VERV. report->added counts the pairs.
+// Returns report->firstError.
+int PrepareAbc(const LexiconFiles& files, PassReport* report);
+
+// Walks SLOVO in record order, beeps once per card, copies SLO:EXAMPLE into an empty
+// SLO:EXA_MEMO and rewrites every card; then shows "ГОТОВО! Продолжить работу?".
+// report->added counts the memos filled. Returns report->firstError.
+int MoveExamples(const LexiconFiles& files, ui::MessageUi& messages,
+                 const PassProgress& progress, PassReport* report);
+
+}  // namespace korawin::app

@@ -1,0 +1,71 @@
+// The database repair: throws the nine derived files away and derives them again from the
+// lexeme cards of SLOVO in one pass along K_SLO, rewriting each card's word (SLO:VERV) on the
+// way. It calls the DAT driver directly, not the file managers, and speaks to the user only
+// through two message boxes and one exclamation beep per lexeme.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "storage/driver.h"
+#include "ui/message_box.h"
+
+namespace korawin::app {
+
+// The eleven lexicon files a batch procedure works on, by LexiconFile.
+class LexiconFiles {
+ public:
+  // The files declared in folder with record buffers of their own (driver nullptr: the DAT
+  // driver). Tests and the command-line tool use this.
+  static LexiconFiles InFolder(const std::string& folder,
+                               storage::DriverEntryFn driver = nullptr);
+  // Declarations kept by the caller, such as the dictionary's global ones.
+  explicit LexiconFiles(const std::array<DeclaredFile*, kLexiconFileCount>& files);
+
+  DeclaredFile& operator[](LexiconFile which) const {
+    return *files_[static_cast<size_t>(which)];
+  }
+
+ private:
+  LexiconFiles() = default;
+  std::vector<std::shared_ptr<DeclaredFile>> owned_;
+  std::array<DeclaredFile*, kLexiconFileCount> files_{};
+};
+
+// Called once per lexeme read: lexemes done so far and SLOVO's record count before the pass.
+using PassProgress = std::function<void(int64_t done, int64_t total)>;
+
+// What a batch pass did. The passes go on past failed file operations, as the user expects of
+// them; the first failure (other than a refused duplicate, which the passes rely on) is kept
+// here so that a caller can tell the user the result is incomplete.
+struct PassReport {
+  int64_t total = 0;        // SLOVO's records before the pass
+  int64_t lexemes = 0;      // lexemes read
+  int64_t added = 0;        // records added to the derived files (repair: DCT words apart)
+  int64_t words = 0;        // repair: DCT records added
+  int firstError = 0;       // 0 when every operation that mattered succeeded
+  std::string failedWhere;  // "OPEN p_4.dat", for the message
+};
+
+// Records code for op on file in report unless it is 0 or the first failure is known.
+void NotePassError(PassReport* report, int code, const char* op,
+                   const storage::FileDescriptor& file);
+
+// The largest count DCT:NUM holds; larger groups are clipped to it.
+inline constexpr int kMaxWordCount = 255;
+
+// The word of a lexeme identifier (64 bytes of SLO:I_VERB): its beginning up to and including
+// the first blank, cut to 32 bytes; empty when the identifier holds no blank.
+std::string WordOfLexeme(std::string_view iVerb);
+
+// Runs the repair over files (SLOVO, DCT and the eight vocabularies; ABC is left alone).
+// progress may be empty. Returns report->firstError.
+int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
+                   const PassProgress& progress, PassReport* report);
+
+}  // namespace korawin::app
