@@ -10,6 +10,12 @@ add_executable(korawin1-db
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/repair.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/prepare_abc.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/move_examples.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/demo.cpp)
-target_link_libraries(korawin1-db PRIVATE korawin_dat korawin_app_procedures nlohmann_json::nlohmann_json)
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/demo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/database.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/check.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/rebuild_keys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/dump.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/select.cpp)
+target_link_libraries(korawin1-db PRIVATE korawin_dat korawin_app_procedures korawin_view
+                      korawin_lang nlohmann_json::nlohmann_json)
 korawin_target(korawin1-db)

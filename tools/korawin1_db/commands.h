@@ -30,6 +30,11 @@ int RunRepair(const std::vector<std::string>& args);
 int RunPrepareAbc(const std::vector<std::string>& args);
 int RunMoveExamples(const std::vector<std::string>& args);
 int RunDemo(const std::vector<std::string>& args);
+// Verification and reading of a database folder.
+int RunCheck(const std::vector<std::string>& args);
+int RunRebuildKeys(const std::vector<std::string>& args);
+int RunDump(const std::vector<std::string>& args);
+int RunSelect(const std::vector<std::string>& args);
 // Helpers of the procedures (repair.cpp): a progress line on a terminal (empty when standard
 // error is not one), the closing message of a pass (exit status), the environment file.
 app::PassProgress TerminalProgress(const char* what);
