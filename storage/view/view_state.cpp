@@ -383,12 +383,12 @@ int ViewState::Step(bool forward) {
 }
 
 int ViewState::PrimaryRead(uint8_t op) {
-  if (watch_) {
-    int rc = CallDriver(kOpWatch, primary_, args_);
-    if (rc) return rc;
-  }
   args_.key = path_ == Path::kKey ? key_ : 0;
-  return CallDriver(op, primary_, args_);
+  int rc = CallDriver(op, primary_, args_);
+  // Drivers watch the record they stand on, so the watch follows the read; of the records a
+  // filter passes over, the last one read is the one watched.
+  if (rc == 0 && watch_) rc = CallDriver(kOpWatch, primary_, args_);
+  return rc;
 }
 
 int ViewState::StepSequence(bool forward) {
@@ -541,11 +541,8 @@ int ViewState::StepSorted(bool forward) {
     return kErrRecordNotAvailable;
   }
   cur_ = target;
-  if (watch_) {
-    int rc = CallDriver(kOpWatch, primary_, args_);
-    if (rc) return rc;
-  }
   int rc = Reget(rowPosition_[sorted_[static_cast<size_t>(cur_)]]);
+  if (rc == 0 && watch_) rc = CallDriver(kOpWatch, primary_, args_);
   if (rc == 0) watch_ = false;
   return rc;
 }
@@ -668,6 +665,12 @@ int ViewState::Flush() {
 }
 
 int ViewState::ApplyToPrimary(uint8_t op, DriverArgs& args) {
+  // Where a deleted record stood, so that the walk (and a count in between) goes on from its
+  // neighbours rather than from wherever the driver's sequence is left.
+  std::string here;
+  if (op == kOpDelete && !dirty_ && path_ != Path::kSorted && havePrimary_ &&
+      start_ == Start::kNone && CurrentPosition(false, &here) != 0)
+    here.clear();
   int rc = CallDriver(op, primary_, args);
   if (rc || op != kOpDelete || dirty_) return rc;
   if (path_ == Path::kSorted) {
@@ -677,8 +680,12 @@ int ViewState::ApplyToPrimary(uint8_t op, DriverArgs& args) {
       start_ = Start::kBetween;
     }
   } else {
-    // The driver's sequence goes on around the deleted record; its joined rows are dropped.
+    // Its joined rows are dropped; the next read resumes at the gap it left.
     havePrimary_ = false;
+    if (!here.empty()) {
+      startPosition_ = std::move(here);
+      start_ = Start::kResume;
+    }
   }
   return 0;
 }
