@@ -36,9 +36,8 @@ int RunRebuildKeys(const std::vector<std::string>& args);
 int RunDump(const std::vector<std::string>& args);
 int RunSelect(const std::vector<std::string>& args);
 // Helpers of the procedures (repair.cpp): a progress line on a terminal (empty when standard
-// error is not one), the closing message of a pass (exit status), the environment file.
+// error is not one) and the closing message of a pass (exit status).
 app::PassProgress TerminalProgress(const char* what);
 int ReportPass(const char* command, const app::PassReport& report);
-bool LoadCollation(const char* command);
 
 }  // namespace korawin::tools

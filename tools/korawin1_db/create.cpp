@@ -13,7 +13,6 @@ int RunCreate(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db create DIR\n");
     return 2;
   }
-  if (!LoadCollation("create")) return 1;
   std::error_code ec;
   std::filesystem::create_directories(args[0], ec);
   if (ec) {

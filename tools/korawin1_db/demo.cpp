@@ -14,7 +14,6 @@ int RunDemo(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db demo DIR\n");
     return 2;
   }
-  if (!LoadCollation("demo")) return 1;
   std::error_code ec;
   std::filesystem::create_directories(args[0], ec);
   if (ec) {

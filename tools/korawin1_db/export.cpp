@@ -26,7 +26,6 @@ int RunExport(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db export DIR [--format json|csv]\n");
     return 2;
   }
-  if (!LoadCollation("export")) return 1;
   app::LexiconFiles files = app::LexiconFiles::InFolder(dir);
   std::string out, error;
   if (app::ExportCards(files, format, &out, &error)) {

@@ -26,7 +26,6 @@ int RunImport(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db import DIR FILE.json|FILE.csv\n");
     return 2;
   }
-  if (!LoadCollation("import")) return 1;
   std::ifstream in(args[1], std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "korawin1-db import: cannot read %s\n", args[1].c_str());

@@ -12,7 +12,6 @@ int RunMoveExamples(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db move-examples DIR\n");
     return 2;
   }
-  if (!LoadCollation("move-examples")) return 1;
   app::LexiconFiles files = app::LexiconFiles::InFolder(args[0]);
   ui::ConsoleMessageUi console;
   app::PassReport report;

@@ -11,7 +11,6 @@ int RunPrepareAbc(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: korawin1-db prepare-abc DIR\n");
     return 2;
   }
-  if (!LoadCollation("prepare-abc")) return 1;
   app::LexiconFiles files = app::LexiconFiles::InFolder(args[0]);
   app::PassReport report;
   app::PrepareAbc(files, &report);

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "app/repair.h"
-#include "storage/dat/collation.h"
 #include "tools/korawin1_db/commands.h"
 #include "ui/console_message_box.h"
 
@@ -33,24 +32,11 @@ int ReportPass(const char* command, const app::PassReport& report) {
   return 1;
 }
 
-bool LoadCollation(const char* command) {
-  std::string warnings;
-  int err = storage::dat::LoadActiveCollation(&warnings);
-  if (!warnings.empty()) std::fprintf(stderr, "korawin1-db %s: %s", command, warnings.c_str());
-  if (err) {
-    std::fprintf(stderr, "korawin1-db %s: environment file: error %d (%s)\n", command, err,
-                 std::string(storage::ErrorTextOf(err)).c_str());
-    return false;
-  }
-  return true;
-}
-
 int RunRepair(const std::vector<std::string>& args) {
   if (args.size() != 1) {
     std::fprintf(stderr, "usage: korawin1-db repair DIR\n");
     return 2;
   }
-  if (!LoadCollation("repair")) return 1;
   app::LexiconFiles files = app::LexiconFiles::InFolder(args[0]);
   ui::ConsoleMessageUi console;
   app::PassReport report;
