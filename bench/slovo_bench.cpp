@@ -1,0 +1,307 @@
+// SLOVO-shaped cards on the DAT driver and the view engine against the same work on SQLite,
+// measured in the same run: bulk ADD with nine keys and the memo (one STREAM batch against one
+// transaction), random GET by K_SLO, a full K_SLO walk reading every record with its memo,
+// BUILD of the nine keys against REINDEX, and the lexeme list's filtered view along K_SLO.
+// Prints each of ours as a ratio to SQLite, the growth from the smaller to the larger size
+// against n log n, the split of the filtered walk between record reads and the evaluator, and
+// the time a list window waits for one page (30 rows) from the middle of the key.
+//
+//   slovo_bench [cards] [folder]    (defaults: 20000 and 100000; a fresh folder under /tmp)
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "bench/slovo_gen.h"
+#include "bench/sqlite_slovo.h"
+#include "lang/bind.h"
+#include "lang/expression.h"
+#include "storage/dat/dat_driver.h"
+#include "storage/driver.h"
+#include "storage/view/view.h"
+
+using namespace korawin;
+using namespace korawin::storage;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void Check(int code, const char* what) {
+  if (code != 0) {
+    std::fprintf(stderr, "%s failed: %d %s\n", what, code, ErrorText().c_str());
+    std::exit(1);
+  }
+}
+
+void Expect(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "result differs: %s\n", what);
+    std::exit(1);
+  }
+}
+
+constexpr const char* kFilter = "(clip(glo:fr1)='' or instring(clip(glo:fr1),slo:I_VERB,1)<>0)";
+constexpr const char* kOrder = "UPPER(SLO:I_VERB)";
+constexpr int kPageRows = 30;
+constexpr int kPageTrials = 50;
+
+struct Row {
+  const char* name;
+  double ours = 0;
+  double sqlite = 0;
+};
+
+struct Result {
+  size_t n = 0;
+  std::vector<Row> rows;
+  double walkRead = 0;       // K_SLO walk through the driver
+  double walkEval = 0;       // the same walk evaluating the filter after each read
+  size_t matches = 0;
+  double pageCold = 0;       // first page of a fresh view (builds the pipeline)
+  double pageMean = 0;
+  double pageMax = 0;
+};
+
+int SetProperty(View& v, int64_t property, const std::string& text) {
+  DriverArgs a;
+  a.number = property;
+  a.text = text;
+  return CallView(kOpSetProperty, v, a);
+}
+
+int SetView(View& v, int64_t items) {
+  DriverArgs a;
+  a.number = items;
+  return CallView(kOpSetView, v, a);
+}
+
+void PutIVerb(app::DeclaredFile& slovo, const std::string& iverb) {
+  std::memcpy(slovo.record.data(), iverb.data(), std::min<size_t>(iverb.size(), 64));
+}
+
+Result Run(size_t n, const std::string& folder) {
+  Result r;
+  r.n = n;
+  std::vector<bench::GeneratedCard> cards = bench::GenerateCards(n);
+  std::vector<std::string> lookups;
+  lookups.reserve(n);
+  for (const auto& c : cards) lookups.push_back(bench::IVerbOf(c));
+  std::shuffle(lookups.begin(), lookups.end(), std::mt19937(7));
+  const std::string fragment = bench::CommonFragment();
+
+  // SQLite first, so that both sides run with the page cache warmed by the generator alike.
+  bench::SqliteSlovo sql(folder + "/slovo.sqlite");
+  auto start = Clock::now();
+  sql.Load(cards);
+  const double sqlAdd = Seconds(start);
+  start = Clock::now();
+  Expect(sql.Lookup(lookups) == n, "sqlite lookups");
+  const double sqlGet = Seconds(start);
+  start = Clock::now();
+  Expect(sql.WalkAll() == n, "sqlite walk");
+  const double sqlWalk = Seconds(start);
+  start = Clock::now();
+  sql.Reindex();
+  const double sqlBuild = Seconds(start);
+  start = Clock::now();
+  const size_t sqlMatches = sql.Filter(fragment);
+  const double sqlFilter = Seconds(start);
+
+  app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, folder);
+  FileDescriptor& fd = slovo.fd();
+  char* memo = slovo.memo.data();
+  const size_t memoSize = slovo.memo.size();
+  Check(CallDriver(kOpCreate, fd), "CREATE");
+  DriverArgs open;
+  open.mode = kOpenReadWrite | kShareDenyAll;
+  Check(CallDriver(kOpOpen, fd, open), "OPEN");
+
+  start = Clock::now();
+  Check(CallDriver(kOpStream, fd), "STREAM");
+  for (const auto& c : cards) {
+    std::memcpy(slovo.record.data(), c.record.data(), slovo.record.size());
+    size_t m = std::min(c.memo.size(), memoSize);
+    std::memcpy(memo, c.memo.data(), m);
+    std::memset(memo + m, ' ', memoSize - m);
+    Check(CallDriver(kOpAdd, fd), "ADD");
+  }
+  Check(CallDriver(kOpFlush, fd), "FLUSH");
+  const double ourAdd = Seconds(start);
+
+  DriverArgs keyed;
+  keyed.key = 1;
+  start = Clock::now();
+  for (const std::string& k : lookups) {
+    PutIVerb(slovo, k);
+    Check(CallDriver(kOpGetFileKey, fd, keyed), "GET by K_SLO");
+  }
+  const double ourGet = Seconds(start);
+  Expect(std::memcmp(slovo.record.data(), lookups.back().data(), 64) == 0, "GET read the card");
+
+  auto walk = [&](lang::Expression* filter, size_t* passed) {
+    Check(CallDriver(kOpSetKey, fd, keyed), "SET K_SLO");
+    size_t count = 0, pass = 0;
+    int rc;
+    while ((rc = CallDriver(kOpNext, fd, keyed)) == 0) {
+      ++count;
+      if (filter && filter->EvaluateBool()) ++pass;
+    }
+    Expect(rc == kErrRecordNotAvailable, "walk ends with 33");
+    Expect(count == n, "walk count");
+    if (passed) *passed = pass;
+  };
+  start = Clock::now();
+  walk(nullptr, nullptr);
+  const double ourWalk = Seconds(start);
+
+  start = Clock::now();
+  DriverArgs build;
+  Check(CallDriver(kOpBuildFile, fd, build), "BUILD");
+  const double ourBuild = Seconds(start);
+  DriverArgs count;
+  count.key = 1;
+  Check(CallDriver(kOpRecordsKey, fd, count), "RECORDS K_SLO");
+  Expect(static_cast<size_t>(count.value) == n, "K_SLO entries after BUILD");
+
+  // The filter's names, as the lexeme list binds them.
+  char fr1[20];
+  std::memset(fr1, ' ', sizeof fr1);
+  std::memcpy(fr1, fragment.data(), fragment.size());
+  for (const FieldDescriptor& f : fd.fields)
+    lang::BIND(f.label, lang::Variable::Field(f.type, slovo.record.data() + f.offset, f.size));
+  lang::BIND("glo:fr1", lang::Variable::String(fr1, sizeof fr1));
+
+  // Record reads against the evaluator: the same walk with and without the filter.
+  std::unique_ptr<lang::Expression> filter = lang::CompileExpression(kFilter);
+  Expect(filter != nullptr, "filter compiles");
+  start = Clock::now();
+  walk(nullptr, nullptr);
+  r.walkRead = Seconds(start);
+  size_t passed = 0;
+  start = Clock::now();
+  walk(filter.get(), &passed);
+  r.walkEval = Seconds(start);
+
+  ViewDeclaration decl;
+  decl.primary = &fd;
+  for (size_t i = 1; i <= fd.fields.size(); ++i) decl.project.push_back(static_cast<int>(i));
+  View view(decl);
+  Check(CallView(kOpOpen, view), "view OPEN");
+  Check(SetProperty(view, kViewPropertyOrder, kOrder), "ORDER");
+  Check(SetProperty(view, kViewPropertyFilter, kFilter), "FILTER");
+  start = Clock::now();
+  Check(SetView(view, 0), "SETview");
+  size_t yielded = 0;
+  int rc;
+  while ((rc = CallView(kOpNext, view)) == 0) ++yielded;
+  const double ourFilter = Seconds(start);
+  Expect(rc == kErrRecordNotAvailable, "view ends with 33");
+  Expect(yielded == passed && yielded == sqlMatches, "view rows = walk matches = sqlite rows");
+  r.matches = yielded;
+  Check(CallView(kOpClose, view), "view CLOSE");
+
+  // One page from the middle of the key: a fresh view first, then repeated positionings.
+  std::vector<std::string> sorted = lookups;
+  std::sort(sorted.begin(), sorted.end());
+  auto page = [&](View& v, const std::string& from) {
+    PutIVerb(slovo, from);
+    auto t = Clock::now();
+    Check(SetView(v, 1), "SETview 1");
+    int rows = 0;
+    while (rows < kPageRows && CallView(kOpNext, v) == 0) ++rows;
+    double s = Seconds(t);
+    Expect(rows == kPageRows, "a full page");
+    return s;
+  };
+  View pageView(decl);
+  Check(CallView(kOpOpen, pageView), "view OPEN");
+  Check(SetProperty(pageView, kViewPropertyOrder, kOrder), "ORDER");
+  Check(SetProperty(pageView, kViewPropertyFilter, kFilter), "FILTER");
+  r.pageCold = page(pageView, sorted[n / 2]);
+  double total = 0;
+  for (int t = 0; t < kPageTrials; ++t) {
+    double s = page(pageView, sorted[n / 2 + static_cast<size_t>(t) * (n / 4 / kPageTrials)]);
+    total += s;
+    r.pageMax = std::max(r.pageMax, s);
+  }
+  r.pageMean = total / kPageTrials;
+  Check(CallView(kOpClose, pageView), "view CLOSE");
+  Check(CallDriver(kOpClose, fd), "CLOSE");
+
+  r.rows = {{"bulk ADD (9 keys, memo)", ourAdd, sqlAdd},
+            {"GET by K_SLO (random)", ourGet, sqlGet},
+            {"walk K_SLO (record+memo)", ourWalk, sqlWalk},
+            {"BUILD 9 keys / REINDEX", ourBuild, sqlBuild},
+            {"view: filter, whole result", ourFilter, sqlFilter}};
+  return r;
+}
+
+void Print(const Result& r) {
+  std::printf("\n%zu cards\n", r.n);
+  std::printf("%-28s %10s %10s %8s\n", "operation", "ours s", "sqlite s", "ratio");
+  for (const Row& row : r.rows)
+    std::printf("%-28s %10.4f %10.4f %8.3f%s\n", row.name, row.ours, row.sqlite,
+                row.ours / row.sqlite, row.ours < row.sqlite ? "" : "  (slower)");
+  const double eval = std::max(0.0, r.walkEval - r.walkRead);
+  std::printf("filtered walk: record reads %.4f s, evaluator %.4f s (%.0f%% of the reads), "
+              "%zu matching cards\n",
+              r.walkRead, eval, 100.0 * eval / r.walkRead, r.matches);
+  std::printf("first %d rows from the middle: cold %.3f ms, mean %.3f ms, max %.3f ms "
+              "(%d positionings)\n",
+              kPageRows, r.pageCold * 1e3, r.pageMean * 1e3, r.pageMax * 1e3, kPageTrials);
+}
+
+void PrintGrowth(const Result& a, const Result& b) {
+  const double na = static_cast<double>(a.n), nb = static_cast<double>(b.n);
+  const double bound = nb * std::log(nb) / (na * std::log(na));
+  std::printf("\ngrowth from %zu to %zu cards (n log n allows %.2f)\n", a.n, b.n, bound);
+  for (size_t i = 0; i < a.rows.size(); ++i) {
+    const double g = b.rows[i].ours / a.rows[i].ours;
+    std::printf("%-28s %8.2f %s\n", a.rows[i].name, g, g <= bound ? "within" : "ABOVE");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<size_t> sizes = {20000, 100000};
+  if (argc > 1) sizes = {static_cast<size_t>(std::atol(argv[1]))};
+  if (sizes[0] < 5000) {
+    std::fprintf(stderr, "at least 5000 cards\n");
+    return 2;
+  }
+  std::string folder;
+  bool temporary = argc <= 2;
+  if (temporary) {
+    char pattern[] = "/tmp/slovo_bench.XXXXXX";
+    if (!::mkdtemp(pattern)) return 1;
+    folder = pattern;
+  } else {
+    folder = argv[2];
+  }
+  std::vector<Result> results;
+  for (size_t n : sizes) {
+    results.push_back(Run(n, folder));
+    Print(results.back());
+    // The data, key, memo and SQLite files of this size.
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+      if (e.path().filename().string().rfind("slovo.", 0) == 0) std::filesystem::remove(e.path());
+  }
+  if (results.size() == 2) PrintGrowth(results[0], results[1]);
+  if (temporary) std::filesystem::remove_all(folder);
+  return 0;
+}
