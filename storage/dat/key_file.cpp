@@ -295,6 +295,30 @@ int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
       else
         hi = mid;
     }
+    // A run of children whose highest value equals v (a DUP key with a common value): the
+    // first child whose highest entry is not below (v, r), so that an insert or a positioned
+    // search doesn't walk the run's leaves one by one.
+    if (r != 0 && lo < count && std::memcmp(Entry(p, lo) + 4, v, keyLength_) == 0) {
+      int end = lo + 1, hiEq = count;
+      while (end < hiEq) {
+        int mid = (end + hiEq) / 2;
+        if (std::memcmp(Entry(p, mid) + 4, v, keyLength_) == 0)
+          end = mid + 1;
+        else
+          hiEq = mid;
+      }
+      int a = lo, b = end;
+      while (a < b) {
+        int mid = (a + b) / 2;
+        const unsigned char* last = nullptr;
+        KEY_TRY(LastEntryBelow(Get32(Entry(p, mid)), level + 1, &last));
+        if (CompareEntry(last, v, r) < 0)
+          a = mid + 1;
+        else
+          b = mid;
+      }
+      lo = a;
+    }
     // Past every entry: the rightmost child; the leaf walk below finds the place.
     if (lo == count) lo = count - 1;
     (*path)[level] = Step{page, lo};
@@ -313,6 +337,21 @@ int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
     path->back().idx = idx;
   }
   return 0;
+}
+
+// The last leaf entry under page, which lies at the given level (0 is the root's).
+int KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
+  for (;; ++level) {
+    Page* p;
+    KEY_TRY(ReadPage(page, &p));
+    int count = Count(p->b);
+    if (count == 0) return kErrKeyRebuild;
+    if (level + 1 >= h_.levels) {
+      *entry = Entry(p, count - 1);
+      return 0;
+    }
+    page = Get32(Entry(p, count - 1));
+  }
 }
 
 // Moves the path to the next leaf, which must be the current leaf's next link.
@@ -478,8 +517,8 @@ int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
 
 int KeyFile::Next() {
   KEY_TRY(Prepare());
-  uint32_t leaf;
-  int idx;
+  uint32_t leaf = 0;
+  int idx = 0;
   switch (cursor_) {
     case Cursor::kNone:
     case Cursor::kEnd:
@@ -514,8 +553,8 @@ int KeyFile::Next() {
 
 int KeyFile::Previous() {
   KEY_TRY(Prepare());
-  uint32_t leaf;
-  int idx;
+  uint32_t leaf = 0;
+  int idx = 0;
   Page* p;
   switch (cursor_) {
     case Cursor::kNone:

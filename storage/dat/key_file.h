@@ -156,6 +156,7 @@ class KeyFile {
   int CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const;
   int LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const;
   int Descend(const unsigned char* v, uint32_t r, Path* path);
+  int LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
   int MoveRight(Path* path);
   int FirstLeaf(uint32_t* leaf);
   int LocateCursor(uint32_t* leaf, int* idx);
