@@ -683,17 +683,17 @@ int DatFile::Get(int64_t record) {
     ForgetCurrent();
     return kErrRecordNotFound;
   }
-  std::vector<unsigned char> raw;
-  int err = ReadRecordRaw(static_cast<uint32_t>(record), &raw);
+  // One buffer for every read: a walk would otherwise allocate a record's worth per step.
+  int err = ReadRecordRaw(static_cast<uint32_t>(record), &readBuf_);
   if (err) {
     ForgetCurrent();
     return err;
   }
-  if ((raw[0] & kStatusDeleted) && !ignoreStatus_) {
+  if ((readBuf_[0] & kStatusDeleted) && !ignoreStatus_) {
     ForgetCurrent();
     return kErrRecordNotFound;
   }
-  return LoadRecord(static_cast<uint32_t>(record), raw);
+  return LoadRecord(static_cast<uint32_t>(record), readBuf_);
 }
 
 int DatFile::SetFile() {
@@ -1461,9 +1461,8 @@ int DatFile::StepKey(bool forward) {
     ForgetCurrent();
     return err;
   }
-  std::string v;
   uint32_t recno = 0;
-  err = kf.Current(&v, &recno);
+  err = kf.Current(nullptr, &recno);
   if (err) return err;
   return Get(recno);
 }

@@ -190,6 +190,7 @@ class DatFile : public DriverControl {
   uint8_t currentStatus_ = 0;
   uint32_t currentLink_ = 0;
   std::vector<unsigned char> currentData_;  // the record's data as read from disk
+  std::vector<unsigned char> readBuf_;      // the last record read, prefix included
   Seq seq_ = Seq::kStart;
   uint32_t seqPos_ = 0;
 

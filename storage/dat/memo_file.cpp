@@ -74,7 +74,6 @@ void MemoFile::Close() {
 void MemoFile::ForgetRead() {
   readValid_ = false;
   readFirst_ = 0;
-  readCheck_ = 0;
   readCopy_.clear();
 }
 
@@ -179,7 +178,6 @@ int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
     from = at;
     at = Get32(block);
   }
-  readCheck_ = Crc16Arc(buf, n);
   readFirst_ = firstBlock;
   readCopy_.assign(buf, n);
   readValid_ = true;
@@ -289,7 +287,6 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
   *newFirst = blocks.front();
   readFirst_ = *newFirst;
   readCopy_.assign(buf, n);
-  readCheck_ = Crc16Arc(buf, n);
   readValid_ = true;
   return 0;
 }

@@ -95,7 +95,9 @@ class MemoFile {
   // The first free block of the header as last read or written.
   uint32_t first_free() const { return firstFree_; }
   // The check value and first block of the last Read.
-  uint16_t read_check() const { return readCheck_; }
+  uint16_t read_check() const {
+    return readValid_ ? Crc16Arc(readCopy_.data(), readCopy_.size()) : 0;
+  }
   uint32_t read_first() const { return readFirst_; }
   // The fault found by the last failing Read, Write or Free, in words.
   const std::string& fault() const { return fault_; }
@@ -124,7 +126,6 @@ class MemoFile {
   uint32_t firstFree_ = 0;
   bool readValid_ = false;
   uint32_t readFirst_ = 0;
-  uint16_t readCheck_ = 0;
   std::string readCopy_;  // the buffer as the last Read left it
   std::string fault_;
 };
