@@ -190,9 +190,12 @@ class FileChecker {
       }
       KeyFile kf;
       int err = kf.Open(path, kOpenReadOnly | kShareDenyNone, layouts_[k].shape(), -1);
+      if (err == kErrKeyRebuild) {
+        Problem(label + ": the header does not match the key or the root page cannot be read");
+        continue;
+      }
       if (err) {
-        Problem(label + ": the header does not match the key or the root page cannot be read (" +
-                ErrorWords(err) + ")");
+        Problem(label + ": cannot be opened: " + ErrorWords(err));
         continue;
       }
       std::string why;
