@@ -1546,14 +1546,16 @@ int DatFile::Duplicate(int key, bool* duplicate) {
 
 // ---- BUILD ----
 
-int DatFile::BuildOne(size_t index, const std::string& reportPath) {
-  Key& k = keys_[index];
-  k.path = KeyFileName(path_, static_cast<int>(index + 1), k.index);
-  KeyBuilder builder(k.layout.key_length());
+// One pass over the data file fills the builders of every key to be built: the data file is
+// far larger than the keys, so it is read once, not once per key.
+int DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders) {
+  builders->clear();
+  for (size_t i : which) builders->emplace_back(keys_[i].layout.key_length());
   const DatHeader& h = layout_.header;
   const uint32_t kChunk = 256;
   std::vector<unsigned char> chunk;
   std::vector<char> img(file_.recordSize);
+  std::vector<unsigned char> value;
   for (uint32_t first = 1; first <= h.records; first += kChunk) {
     uint32_t count = std::min<uint32_t>(kChunk, h.records - first + 1);
     chunk.resize(static_cast<size_t>(count) * h.recordLength);
@@ -1564,11 +1566,21 @@ int DatFile::BuildOne(size_t index, const std::string& reportPath) {
       if (raw[0] & kStatusDeleted) continue;
       std::memcpy(img.data(), raw + kRecordPrefixSize, file_.recordSize);
       ToAnsi(reinterpret_cast<unsigned char*>(img.data()));
-      if (k.layout.opt() && k.layout.IsBlank(img.data())) continue;
-      builder.Add(reinterpret_cast<const unsigned char*>(k.layout.Encode(img.data()).data()),
-                  first + i);
+      for (size_t b = 0; b < which.size(); ++b) {
+        const KeyLayout& l = keys_[which[b]].layout;
+        if (l.opt() && l.IsBlank(img.data())) continue;
+        value.resize(l.key_length());
+        l.Encode(img.data(), value.data());
+        (*builders)[b].Add(value.data(), first + i);
+      }
     }
   }
+  return 0;
+}
+
+int DatFile::BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath) {
+  Key& k = keys_[index];
+  k.path = KeyFileName(path_, static_cast<int>(index + 1), k.index);
   if (k.file) Journal::Instance().Leave(k.file->stream());
   k.file.reset();
   auto kf = std::make_unique<KeyFile>();
@@ -1601,9 +1613,27 @@ int DatFile::Build(int key) {
   int err = LockHeader();
   if (!err && shared_) err = ReadHeader();
   std::string report = platform::ReplaceExtension(path_, ".BLD");
-  for (size_t i = 0; !err && i < keys_.size(); ++i) {
-    if (key != 0 && static_cast<int>(keys_[i].decl) + 1 != key) continue;
-    err = BuildOne(i, report);
+  std::vector<size_t> which;
+  for (size_t i = 0; i < keys_.size(); ++i)
+    if (key == 0 || static_cast<int>(keys_[i].decl) + 1 == key) which.push_back(i);
+  // Keys are built in groups whose entries fit a memory budget, one data file pass per group.
+  const uint64_t kBudget = 64u << 20;
+  const uint64_t live = static_cast<uint64_t>(std::max<int64_t>(Records(), 0));
+  for (size_t at = 0; !err && at < which.size();) {
+    std::vector<size_t> group;
+    uint64_t bytes = 0;
+    while (at < which.size()) {
+      uint64_t need = live * (keys_[which[at]].layout.key_length() + 4u);
+      if (!group.empty() && bytes + need > kBudget) break;
+      bytes += need;
+      group.push_back(which[at++]);
+    }
+    std::vector<KeyBuilder> builders;
+    err = CollectKeys(group, &builders);
+    for (size_t b = 0; !err && b < group.size(); ++b) {
+      err = BuildOne(group[b], builders[b], report);
+      builders[b] = KeyBuilder(0);  // its entries are on disk now
+    }
   }
   UnlockHeader();
   if (key != 0 && !err) {

@@ -166,7 +166,8 @@ class DatFile : public DriverControl {
   int KeyIndex(int key, KeyFile** kf, const KeyLayout** layout);
   int StepKey(bool forward);                               // NEXT/PREVIOUS in key order
   int BuildKeys(int onlyKey);
-  int BuildOne(size_t index, const std::string& reportPath);
+  int CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders);
+  int BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath);
   // ----
 
   FileDescriptor& file_;
