@@ -41,6 +41,8 @@ int RunRepair(const std::vector<std::string>& args) {
   ui::ConsoleMessageUi console;
   app::PassReport report;
   app::RepairDatabase(files, console, TerminalProgress("repair"), &report);
+  // Cards without an identifier are counted but never read: end the progress line here.
+  if (::isatty(STDERR_FILENO) && report.lexemes < report.total) std::fputc('\n', stderr);
   std::printf("%lld lexemes read, %lld words, %lld list entries\n",
               static_cast<long long>(report.lexemes), static_cast<long long>(report.words),
               static_cast<long long>(report.added));
