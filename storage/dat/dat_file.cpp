@@ -554,19 +554,11 @@ int DatFile::Put(uint32_t record) {
     if (err) return err;
     if (n == 0 || n > layout_.header.records) return kErrRecordNotAvailable;
   }
-  std::vector<unsigned char> disk;
-  int err = ReadRecordRaw(n, &disk);
-  if (err) return err;
-  if ((disk[0] & kStatusDeleted) && !ignoreStatus_) return kErrRecordNotAvailable;
-  if (watched_ == n) {
-    if (!std::equal(watchCopy_.begin(), watchCopy_.end(), disk.begin() + kRecordPrefixSize))
-      return kErrRecordChanged;
-  }
-  // Key pages and free memo blocks are shared with the other stations: change them under the
-  // header lock.
-  bool lockHere = shared_ && !headerLocked_ && (!keys_.empty() || HasMemo());
+  // Under the header lock, so that no other station deletes or rewrites the record between
+  // the checks below and the write; key pages and free memo blocks are shared as well.
+  bool lockHere = shared_ && !headerLocked_;
   if (lockHere) {
-    err = LockHeader();
+    int err = LockHeader();
     if (err) return err;
   }
   struct Unlocker {
@@ -576,6 +568,14 @@ int DatFile::Put(uint32_t record) {
       if (on) f->UnlockHeader();
     }
   } unlocker{this, lockHere};
+  std::vector<unsigned char> disk;
+  int err = ReadRecordRaw(n, &disk);
+  if (err) return err;
+  if ((disk[0] & kStatusDeleted) && !ignoreStatus_) return kErrRecordNotAvailable;
+  if (watched_ == n) {
+    if (!std::equal(watchCopy_.begin(), watchCopy_.end(), disk.begin() + kRecordPrefixSize))
+      return kErrRecordChanged;
+  }
   err = KeysMove(n, disk.data() + kRecordPrefixSize);
   if (err) return err;
   uint32_t memo = Get32(disk.data() + 1);
@@ -1255,7 +1255,9 @@ int DatFile::KeysJoinJournal() {
   for (Key& k : keys_) {
     if (!k.file) continue;
     KeyFile* kf = k.file.get();
-    int err = Journal::Instance().Join(kf->stream(), path_, [kf] { kf->Invalidate(); });
+    // A header put off by a batch goes to disk first, so the journal saves the true one.
+    int err = kf->Flush();
+    if (!err) err = Journal::Instance().Join(kf->stream(), path_, [kf] { kf->Invalidate(); });
     if (err) return err;
   }
   return 0;

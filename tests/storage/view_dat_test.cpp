@@ -379,7 +379,7 @@ TEST_P(ViewDatModelTest, RandomWalkWithWritesAgreesWithTheModel) {
     c.rec = Add(c.name, c.mark, c.theme, c.num);
     cards[c.rec] = c;
   };
-  for (int i = 0; i < 200; ++i) addRandom();
+  for (int i = 0; i < 120; ++i) addRandom();
   OpenView();
   ASSERT_EQ(0, SetProperty(*view_, kViewPropertyOrder, GetParam().order));
 
@@ -418,7 +418,7 @@ TEST_P(ViewDatModelTest, RandomWalkWithWritesAgreesWithTheModel) {
     ASSERT_EQ(slovo_->Note(), "note " + std::to_string(c.num));
   };
 
-  for (int step = 0; step < 2500; ++step) {
+  for (int step = 0; step < 2000; ++step) {
     SCOPED_TRACE(step);
     const int action = static_cast<int>(rng() % 100);
     const int64_t size = static_cast<int64_t>(model.size());
