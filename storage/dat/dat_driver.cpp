@@ -340,7 +340,10 @@ std::string DescribeFile(const FileDescriptor& file) {
     }
     if (!f.dims.empty()) {
       line += ", DIM(";
-      for (size_t d = 0; d < f.dims.size(); ++d) line += (d ? "," : "") + std::to_string(f.dims[d]);
+      for (size_t d = 0; d < f.dims.size(); ++d) {
+        if (d) line += ",";
+        line += std::to_string(f.dims[d]);
+      }
       line += ")";
     }
     bool inGroup = !groupsLeft.empty();

@@ -892,11 +892,23 @@ int DatFile::Release() {
   uint32_t n = held_;
   held_ = 0;
   if (n > layout_.header.records && !shared_) return 0;
+  // Under the header lock, so that another station's DELETE can't fall between the read and
+  // the write and be undone.
+  bool lockHere = !headerLocked_;
+  if (lockHere) {
+    int err = LockHeader();
+    if (err) return err;
+  }
   unsigned char status = 0;
   int err = stream_.Read(RecordPos(n), &status, 1, kErrInvalidDataFile);
-  if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
-  status &= static_cast<unsigned char>(~kStatusHeld);
-  return stream_.Write(RecordPos(n), &status, 1);
+  if (!err) {
+    status &= static_cast<unsigned char>(~kStatusHeld);
+    err = stream_.Write(RecordPos(n), &status, 1);
+  } else if (err == kErrReadFault) {
+    err = kErrInvalidDataFile;
+  }
+  if (lockHere) UnlockHeader();
+  return err;
 }
 
 int DatFile::Watch() {
@@ -1118,7 +1130,7 @@ int DatFile::KeysOpen() {
     auto kf = std::make_unique<KeyFile>();
     int err = kf->Open(k.path, mode_, k.layout.shape(), live);
     if (err) return err;
-    kf->set_flush_headers(!streaming_);
+    kf->set_flush_headers(!streaming_, !shared_);
     k.file = std::move(kf);
   }
   return 0;
@@ -1283,8 +1295,9 @@ void DatFile::KeysHeaderCache(bool on) {
 }
 
 void DatFile::KeysFlushHeaders(bool on) {
+  // In a batch the key headers of an exclusive file wait for FLUSH (or CLOSE).
   for (Key& k : keys_)
-    if (k.file) k.file->set_flush_headers(on);
+    if (k.file) k.file->set_flush_headers(on, !shared_);
 }
 
 // ---- memo file ----

@@ -11,7 +11,9 @@ namespace korawin::storage::dat {
 
 namespace {
 
-constexpr size_t kCacheLimit = 8192;  // pages kept between calls (4 MB)
+// Pages kept between calls of a file no other station changes (16 MB). A key of long values
+// holds two entries a page, so its tree is deep and its inner pages are worth keeping.
+constexpr size_t kCacheLimit = 32768;
 constexpr uint16_t kMaxLevels = 64;
 
 uint8_t Count(const unsigned char* p) { return p[0]; }
@@ -89,6 +91,7 @@ int KeyFile::WriteEmpty() {
   DropCache();
   cursor_ = Cursor::kNone;
   unsigned char buf[2 * kPageSize] = {};
+  headerDirty_ = false;
   h_.Encode(buf);
   KEY_TRY(stream_.Truncate(0));
   KEY_TRY(stream_.Write(0, buf, sizeof buf));
@@ -128,6 +131,8 @@ int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
 }
 
 void KeyFile::Close() {
+  if (headerDirty_ && stream_.is_open()) WriteHeaderNow();  // a failure shows at the next OPEN
+  headerDirty_ = false;
   stream_.Close();
   DropCache();
   cursor_ = Cursor::kNone;
@@ -157,7 +162,27 @@ int KeyFile::ReadHeader() {
   return 0;
 }
 
+void KeyFile::set_flush_headers(bool on, bool defer) {
+  flushHeaders_ = on;
+  deferHeaders_ = !on && defer;
+  if (on && headerDirty_) WriteHeaderNow();  // a failure shows at the next write or Flush
+}
+
+int KeyFile::Flush() {
+  if (headerDirty_) KEY_TRY(WriteHeaderNow());
+  return stream_.Sync();
+}
+
 int KeyFile::WriteHeader() {
+  if (!flushHeaders_ && !shared_ && !stream_.observer() && deferHeaders_) {
+    headerDirty_ = true;
+    return 0;
+  }
+  return WriteHeaderNow();
+}
+
+int KeyFile::WriteHeaderNow() {
+  headerDirty_ = false;
   unsigned char b[KeyFileHeader::kSize];
   KeyFileHeader h = h_;
   h.word16 = h.word20 = 0;
@@ -196,9 +221,21 @@ int KeyFile::Prepare() {
     if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
     headerFresh_ = headerCached_;
   } else if (cache_.size() > kCacheLimit) {
-    DropCache();
+    EvictHalf();
   }
   return 0;
+}
+
+void KeyFile::EvictHalf() {
+  // Every other page goes, the root stays; nothing holds a page between calls.
+  bool drop = false;
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (it->first != h_.root && (drop = !drop))
+      it = cache_.erase(it);
+    else
+      ++it;
+  }
+  ++generation_;
 }
 
 int KeyFile::Entries(uint32_t* count) {

@@ -57,6 +57,7 @@ class KeyBuilder {
 class KeyFile {
  public:
   KeyFile() = default;
+  ~KeyFile() { Close(); }
   KeyFile(const KeyFile&) = delete;
   KeyFile& operator=(const KeyFile&) = delete;
 
@@ -81,14 +82,15 @@ class KeyFile {
   // mode; CREATE opens shared). Pages are kept across calls only for a file not shared.
   void set_shared(bool shared) { shared_ = shared; }
   // Whether each header write is followed by a flush to the disk (on by default; off in a
-  // STREAM batch).
-  void set_flush_headers(bool on) { flushHeaders_ = on; }
+  // STREAM batch). With defer also set, the header of a file no other station shares and no
+  // transaction watches is written only at the next Flush, Close or switch back on.
+  void set_flush_headers(bool on, bool defer = false);
   // While the data file's header lock is held the header is read once; outside that span a
   // shared file re-reads it (and forgets its cached pages) at each call.
   void BeginHeaderCache();
   void EndHeaderCache();
   // Writes nothing; flushes the file to the disk.
-  int Flush() { return stream_.Sync(); }
+  int Flush();
   // Forgets the cached header, pages and position (after a rollback rewrote the file).
   void Invalidate();
 
@@ -151,6 +153,8 @@ class KeyFile {
   int WritePage(uint32_t n, Page* page);
   int AllocPage(uint32_t* n);
   void DropCache();
+  void EvictHalf();
+  int WriteHeaderNow();
 
   unsigned char* Entry(Page* p, int i) const { return p->b + kPageHeaderSize + i * entryLength_; }
   int CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const;
@@ -182,6 +186,8 @@ class KeyFile {
   bool headerCached_ = false;
   bool headerFresh_ = false;
   bool flushHeaders_ = true;
+  bool headerDirty_ = false;  // a header write put off in a batch
+  bool deferHeaders_ = false;
   std::unordered_map<uint32_t, std::unique_ptr<Page>> cache_;
   uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
 
