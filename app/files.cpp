@@ -127,41 +127,41 @@ std::string_view FilePrefix(LexiconFile which) {
 
 DeclaredFile DeclareFile(LexiconFile which, storage::DriverEntryFn driver,
                          const std::string& folder) {
-  FileSpec spec = SpecOf(which);
+  FileSpec table = SpecOf(which);
   DeclaredFile d;
   d.file = std::make_unique<FileDescriptor>();
   FileDescriptor& fd = *d.file;
   fd.driver = driver;
-  fd.label = spec.label;
-  fd.name = Join(folder, spec.disk);
+  fd.label = table.label;
+  fd.name = Join(folder, table.disk);
   fd.attributes = storage::kFileCreate | storage::kFileReclaim;
-  fd.recordSize = spec.recordSize;
+  fd.recordSize = table.recordSize;
   uint32_t offset = 0;
-  for (const FieldSpec& f : spec.fields) {
+  for (const FieldSpec& f : table.fields) {
     FieldDescriptor field;
     field.type = f.type;
     field.offset = offset;
-    field.label = std::string(spec.prefix) + ":" + f.name;
+    field.label = std::string(table.prefix) + ":" + f.name;
     field.size = f.size;
     fd.fields.push_back(std::move(field));
     offset += f.size;
   }
-  assert(offset == spec.recordSize);
-  for (const KeySpec& k : spec.keys) {
+  assert(offset == table.recordSize);
+  for (const KeySpec& k : table.keys) {
     KeyDescriptor key;
-    key.label = std::string(spec.prefix) + ":" + k.name;
+    key.label = std::string(table.prefix) + ":" + k.name;
     key.attributes = k.attributes;
-    auto it = std::find_if(spec.fields.begin(), spec.fields.end(),
+    auto it = std::find_if(table.fields.begin(), table.fields.end(),
                            [&](const FieldSpec& f) { return std::strcmp(f.name, k.field) == 0; });
-    key.components.push_back(static_cast<int32_t>(it - spec.fields.begin()) + 1);
+    key.components.push_back(static_cast<int32_t>(it - table.fields.begin()) + 1);
     fd.keys.push_back(std::move(key));
   }
-  d.record.assign(spec.recordSize, ' ');
-  if (spec.memoSize) {
-    d.memo.assign(spec.memoSize, ' ');
+  d.record.assign(table.recordSize, ' ');
+  if (table.memoSize) {
+    d.memo.assign(table.memoSize, ' ');
     storage::MemoDescriptor memo;
-    memo.label = std::string(spec.prefix) + ":EXA_MEMO";
-    memo.size = spec.memoSize;
+    memo.label = std::string(table.prefix) + ":EXA_MEMO";
+    memo.size = table.memoSize;
     fd.memos.push_back(std::move(memo));
   }
   fd.record = d.record.data();
