@@ -411,31 +411,24 @@ int DatFile::Remove() {
 }
 
 int DatFile::Rename(const std::string& newName) {
-  std::string target = DataFilePath(newName);
-  if (DataFilePath(file_.name).empty() || target.empty()) return kErrInvalidFilename;
   if (stream_.is_open()) return kErrAccessDenied;
-  std::vector<std::string> paths = AllPaths();
-  if (!platform::FileExists(paths[0])) return kErrFileNotFound;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    std::string from = i == 0 ? paths[0] : platform::ResolveExisting(paths[i]);
-    if (i > 0 && !platform::FileExists(from)) continue;
-    std::string to = i == 0 ? target : platform::ReplaceExtension(target, platform::Extension(from));
-    int err = platform::RenameFile(from, to);
-    if (err) return DriverCodeFromSystem(err);
-  }
-  return 0;
+  return CopyFiles(newName, &platform::RenameFile);
 }
 
-int DatFile::Copy(const std::string& newName) {
+int DatFile::Copy(const std::string& newName) { return CopyFiles(newName, &platform::CopyFile); }
+
+int DatFile::CopyFiles(const std::string& newName,
+                       int (*step)(const std::string&, const std::string&)) {
   std::string target = DataFilePath(newName);
   if (DataFilePath(file_.name).empty() || target.empty()) return kErrInvalidFilename;
   std::vector<std::string> paths = AllPaths();
   if (!platform::FileExists(paths[0])) return kErrFileNotFound;
+  // The data file first, then whichever key and memo files exist, under the new name.
   for (size_t i = 0; i < paths.size(); ++i) {
     std::string from = i == 0 ? paths[0] : platform::ResolveExisting(paths[i]);
     if (i > 0 && !platform::FileExists(from)) continue;
     std::string to = i == 0 ? target : platform::ReplaceExtension(target, platform::Extension(from));
-    int err = platform::CopyFile(from, to);
+    int err = step(from, to);
     if (err) return DriverCodeFromSystem(err);
   }
   return 0;

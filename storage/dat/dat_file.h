@@ -134,6 +134,7 @@ class DatFile : public DriverControl {
   void AfterRollback();
   void ForgetCurrent();
   std::vector<std::string> AllPaths() const;
+  int CopyFiles(const std::string& newName, int (*step)(const std::string&, const std::string&));
 
   // ---- Key files and the memo file.
   int KeysCreate();                                        // CREATE: empty key files
