@@ -229,6 +229,7 @@ int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
 }
 
 void DatFile::ForgetCurrent() {
+  noMemo_ = false;  // NOMEMO covers the next record read, not one after a failed read
   haveCurrent_ = false;
   current_ = 0;
 }

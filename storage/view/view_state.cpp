@@ -1,6 +1,7 @@
 #include "storage/view/view_state.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <numeric>
 
@@ -109,6 +110,7 @@ int ViewState::Build() {
     stage.expression = lang::CompileExpression(stage.decl->expression);
     if (!stage.expression) return lang::ErrorCode() ? lang::ErrorCode() : lang::kErrInvalidExpression;
   }
+  skipMemo_ = MemoUnused();
   key_ = view_detail::KeyDeliveringOrder(primary_, items_);
   path_ = items_.empty() ? Path::kRecord : key_ ? Path::kKey : Path::kSorted;
   live_ = false;
@@ -382,8 +384,28 @@ int ViewState::Step(bool forward) {
   return StepSequence(forward);
 }
 
+// A memo the view neither projects nor names in its order or filter is not read: a walk then
+// reads the records alone.
+bool ViewState::MemoUnused() const {
+  const ViewDeclaration& d = view_.declaration();
+  if (primary_.memos.empty() || d.project.empty()) return false;
+  for (int p : d.project)
+    if (p > static_cast<int>(primary_.fields.size())) return false;
+  auto upper = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return t;
+  };
+  const std::string texts = upper(filterText_ + " " + orderText_);
+  for (const MemoDescriptor& m : primary_.memos) {
+    std::string name = m.label.substr(m.label.find(':') + 1);
+    if (name.empty() || texts.find(upper(name)) != std::string::npos) return false;
+  }
+  return true;
+}
+
 int ViewState::PrimaryRead(uint8_t op) {
   args_.key = path_ == Path::kKey ? key_ : 0;
+  if (skipMemo_) CallDriver(kOpNoMemo, primary_, args_);  // its code is always 0
   int rc = CallDriver(op, primary_, args_);
   // Drivers watch the record they stand on, so the watch follows the read; of the records a
   // filter passes over, the last one read is the one watched.

@@ -91,6 +91,8 @@ class ViewState {
   std::string orderText_;
   std::vector<view_detail::OrderItem> items_;
   std::string filterText_;
+  bool skipMemo_ = false;  // reads pass over the memo
+  bool MemoUnused() const;
   std::unique_ptr<lang::Expression> filter_;
   uint8_t option_ = 0;
 

@@ -370,3 +370,27 @@ TEST_F(DatKeyedTest, DeferredBuildWaitsForItsEvent) {
 
 }  // namespace
 }  // namespace korawin::storage::dat
+
+namespace korawin::storage::dat {
+namespace {
+
+TEST_F(DatKeyedTest, NoMemoSkipsTheMemoOfTheNextReadOnly) {
+  ASSERT_EQ(0, Add("a", "t", 1, "first note"));
+  ASSERT_EQ(0, Add("b", "t", 2, "second note"));
+  ASSERT_EQ(0, lex_->Call(kOpSetKey, 1));
+  std::fill(lex_->memo.begin(), lex_->memo.end(), 'x');
+  ASSERT_EQ(0, lex_->Call(kOpNoMemo));
+  ASSERT_EQ(0, lex_->Call(kOpNext));
+  EXPECT_EQ("a", lex_->Name());
+  EXPECT_EQ('x', lex_->memo[0]);  // left as it was
+  ASSERT_EQ(0, lex_->Call(kOpNext));
+  EXPECT_EQ("second note", lex_->Note());
+  // A NOMEMO whose read fails does not carry over to a later read.
+  ASSERT_EQ(0, lex_->Call(kOpNoMemo));
+  EXPECT_EQ(kErrRecordNotAvailable, lex_->Call(kOpNext));
+  ASSERT_EQ(0, lex_->Call(kOpGetFilePtr, 0, 1));
+  EXPECT_EQ("first note", lex_->Note());
+}
+
+}  // namespace
+}  // namespace korawin::storage::dat
