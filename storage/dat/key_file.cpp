@@ -344,7 +344,11 @@ int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
         else
           hiEq = mid;
       }
-      int a = lo, b = end;
+      // New records usually come last in their run: try the run's last child first.
+      int a = lo, b = end - 1;
+      const unsigned char* runLast = nullptr;
+      KEY_TRY(LastEntryBelow(Get32(Entry(p, end - 1)), level + 1, &runLast));
+      if (CompareEntry(runLast, v, r) < 0) a = b = end;
       while (a < b) {
         int mid = (a + b) / 2;
         const unsigned char* last = nullptr;
