@@ -293,20 +293,29 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
   return LevelBenign;
 }
 
+// The positions of the records linked to parent; a read failure, or any linked record under a
+// restrict rule, ends the transaction with its message and gives LevelNotify.
+Level RelationManager::LinkedRecords(const Relation& relation, FileManager& parent, bool useSaved,
+                                     uint8_t mode, MessageId refusal,
+                                     std::vector<std::string>* positions) {
+  if (FindLinked(relation, parent, useSaved, mode == RiRestrict, positions) != LevelBenign) {
+    AbortTransaction();
+    Me->Throw();
+    return LevelNotify;
+  }
+  if (mode == RiRestrict && !positions->empty()) {
+    AbortTransaction();
+    ReportReference(refusal, *this);
+    return LevelNotify;
+  }
+  return LevelBenign;
+}
+
 Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& parent, uint8_t mode) {
   Me->SaveFile();
   std::vector<std::string> positions;
-  Level found = FindLinked(relation, parent, true, mode == RiRestrict, &positions);
-  Level result = LevelBenign;
-  if (found != LevelBenign) {
-    AbortTransaction();
-    Me->Throw();
-    result = LevelNotify;
-  } else if (mode == RiRestrict && !positions.empty()) {
-    AbortTransaction();
-    ReportReference(ReferentialUpdateError, *this);
-    result = LevelNotify;
-  } else {
+  Level result = LinkedRecords(relation, parent, true, mode, ReferentialUpdateError, &positions);
+  if (result == LevelBenign) {
     for (const std::string& pos : positions) {
       if (Me->TryRegetFile(pos) != LevelBenign) continue;  // gone meanwhile
       SaveLinkingFields();
@@ -398,17 +407,8 @@ Level RelationManager::DeleteOnce(const std::string& position) {
 Level RelationManager::CascadeDelete(const Relation& relation, FileManager& parent, uint8_t mode) {
   Me->SaveFile();
   std::vector<std::string> positions;
-  Level found = FindLinked(relation, parent, false, mode == RiRestrict, &positions);
-  Level result = LevelBenign;
-  if (found != LevelBenign) {
-    AbortTransaction();
-    Me->Throw();
-    result = LevelNotify;
-  } else if (mode == RiRestrict && !positions.empty()) {
-    AbortTransaction();
-    ReportReference(ReferentialDeleteError, *this);
-    result = LevelNotify;
-  } else {
+  Level result = LinkedRecords(relation, parent, false, mode, ReferentialDeleteError, &positions);
+  if (result == LevelBenign) {
     for (const std::string& pos : positions) {
       if (Me->TryRegetFile(pos) != LevelBenign) continue;  // gone meanwhile
       if (mode == RiClear) {

@@ -86,6 +86,8 @@ class RelationManager {
   Level DeleteOnce(const std::string& position);
   // File positions of this file's records whose linking fields hold the parent's values
   // (saved ones when useSaved); LevelFatal after a read error.
+  Level LinkedRecords(const Relation& relation, FileManager& parent, bool useSaved, uint8_t mode,
+                      MessageId refusal, std::vector<std::string>* positions);
   Level FindLinked(const Relation& relation, FileManager& parent, bool useSaved,
                    bool firstOnly, std::vector<std::string>* positions);
   bool LinksChanged(const Relation& relation) const;
