@@ -100,7 +100,13 @@ struct Shared {
 // value read), "A rec name rc", "D rec rc", "H rc" (HOLD), "L rc" (LOCK).
 int Station(const std::string& path, const std::string& logPath, int who) {
   Shared f(path);
-  if (f.Call(kOpOpen, 0, 0x42)) return 10;
+  // The other station may hold its LOCK at this moment: OPEN then gives 5 until it lets go.
+  int opened = f.Call(kOpOpen, 0, 0x42);
+  for (int tries = 0; opened == kErrAccessDenied && tries < 500; ++tries) {
+    ::usleep(10000);
+    opened = f.Call(kOpOpen, 0, 0x42);
+  }
+  if (opened) return 10;
   if (f.Call(kOpStream)) return 11;
   std::mt19937 rng(static_cast<unsigned>(who * 7919));
   std::ostringstream log;
