@@ -1,9 +1,11 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -111,6 +113,14 @@ class PosixFs final : public FileSystem {
   int Rename(const std::string& from, const std::string& to) override {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : -errno;
   }
+  bool CanMap() const override { return true; }
+  const void* MapRead(int fd, uint64_t len) override {
+    void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : p;
+  }
+  void Unmap(const void* addr, uint64_t len) override {
+    ::munmap(const_cast<void*>(addr), len);
+  }
 };
 
 FileSystem* g_current = nullptr;
@@ -157,10 +167,7 @@ FileSystem* SetFileSystem(FileSystem* fs) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), access_(other.access_) {
-  other.fd_ = -1;
-}
+File::File(File&& other) noexcept { *this = std::move(other); }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -168,9 +175,42 @@ File& File::operator=(File&& other) noexcept {
     fd_ = other.fd_;
     path_ = std::move(other.path_);
     access_ = other.access_;
+    private_ = other.private_;
+    size_ = other.size_;
+    mapFs_ = other.mapFs_;
+    map_ = other.map_;
+    mapLen_ = other.mapLen_;
     other.fd_ = -1;
+    other.private_ = false;
+    other.map_ = nullptr;
+    other.mapLen_ = 0;
   }
   return *this;
+}
+
+void File::StartPrivate(Share share) {
+  FileSystem& fs = CurrentFileSystem();
+  // Only where reads can be mapped: a file system under test sees every call as before.
+  if (!fs.CanMap() || (share != Share::kDenyAll && share != Share::kDenyWrite)) return;
+  long long r = fs.Size(fd_);
+  if (r < 0) return;
+  private_ = true;
+  size_ = static_cast<uint64_t>(r);
+  Remap();
+}
+
+void File::Unmap() {
+  if (map_) mapFs_->Unmap(map_, mapLen_);
+  map_ = nullptr;
+  mapLen_ = 0;
+}
+
+void File::Remap() {
+  Unmap();
+  if (!private_ || size_ == 0) return;
+  mapFs_ = &CurrentFileSystem();
+  map_ = static_cast<const unsigned char*>(mapFs_->MapRead(fd_, size_));
+  if (map_) mapLen_ = size_;
 }
 
 int File::AcquireShareLocks(Share share) {
@@ -229,6 +269,7 @@ int File::Open(const std::string& path, Access access, Share share) {
     Close();
     return err;
   }
+  StartPrivate(share);
   return 0;
 }
 
@@ -250,10 +291,13 @@ int File::Create(const std::string& path, Share share) {
     Close();
     return err;
   }
+  StartPrivate(share);
   return 0;
 }
 
 void File::Close() {
+  Unmap();
+  private_ = false;
   if (fd_ >= 0) {
     CurrentFileSystem().Close(fd_);  // closing drops every lock of this open
     fd_ = -1;
@@ -264,6 +308,19 @@ int File::ReadAt(uint64_t pos, void* buf, size_t n, size_t* got) {
   *got = 0;
   if (fd_ < 0) return kErrInvalidHandle;
   FileSystem& fs = CurrentFileSystem();
+  if (private_) {
+    if (pos >= size_) return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
+    // The file grew well past the mapping: map it again rather than read the rest one call at
+    // a time.
+    if (pos + n > mapLen_ && size_ - mapLen_ >= std::max<uint64_t>(mapLen_ / 8, 1u << 20))
+      Remap();
+    if (map_ && mapFs_ == &fs && pos + n <= mapLen_) {
+      std::memcpy(buf, map_ + pos, n);
+      *got = n;
+      return 0;
+    }
+  }
   auto* p = static_cast<unsigned char*>(buf);
   while (*got < n) {
     long long r = fs.PRead(fd_, p + *got, n - *got, pos + *got);
@@ -282,12 +339,15 @@ int File::WriteAt(uint64_t pos, const void* buf, size_t n) {
   size_t done = 0;
   while (done < n) {
     long long r = fs.PWrite(fd_, p + done, n - done, pos + done);
+    if (r > 0) {
+      done += static_cast<size_t>(r);
+      if (private_) size_ = std::max(size_, pos + done);
+    }
     if (r < 0) {
       int err = static_cast<int>(-r);
       return err == EIO ? kErrWriteFault : SystemErrorFromErrno(err);
     }
     if (r == 0) return kErrWriteFault;
-    done += static_cast<size_t>(r);
   }
   return 0;
 }
@@ -295,7 +355,17 @@ int File::WriteAt(uint64_t pos, const void* buf, size_t n) {
 int File::Truncate(uint64_t size) {
   if (fd_ < 0) return kErrInvalidHandle;
   if (access_ == Access::kRead) return kErrAccessDenied;
+  // Never leave mapped bytes past the end of the file: reading them would fault.
+  if (size < mapLen_) Unmap();
   int r = CurrentFileSystem().Truncate(fd_, size);
+  if (private_) {
+    if (r == 0) {
+      size_ = size;
+    } else {
+      long long now = CurrentFileSystem().Size(fd_);
+      if (now >= 0) size_ = static_cast<uint64_t>(now);
+    }
+  }
   return r < 0 ? SystemErrorFromErrno(-r) : 0;
 }
 
@@ -309,6 +379,10 @@ int File::Sync() {
 int File::Size(uint64_t* size) {
   *size = 0;
   if (fd_ < 0) return kErrInvalidHandle;
+  if (private_) {
+    *size = size_;
+    return 0;
+  }
   long long r = CurrentFileSystem().Size(fd_);
   if (r < 0) return SystemErrorFromErrno(static_cast<int>(-r));
   *size = static_cast<uint64_t>(r);

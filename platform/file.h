@@ -62,6 +62,12 @@ class FileSystem {
   virtual int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) = 0;
   virtual int Unlink(const std::string& path) = 0;
   virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // Whether the file system can map files for reading (MapRead/Unmap). One that can't is read
+  // through PRead only.
+  virtual bool CanMap() const { return false; }
+  // Maps the first len bytes of the file for reading; nullptr when that fails.
+  virtual const void* MapRead(int /*fd*/, uint64_t /*len*/) { return nullptr; }
+  virtual void Unmap(const void* /*addr*/, uint64_t /*len*/) {}
 };
 
 // The POSIX file system (the default).
@@ -71,6 +77,11 @@ FileSystem& CurrentFileSystem();
 FileSystem* SetFileSystem(FileSystem* fs);
 
 // One open file. Not copyable; movable. Closing releases its locks.
+//
+// A file opened so that no other open may write it (sharing kDenyAll or kDenyWrite) changes
+// only through this object: it then knows its size without asking the system, and where the
+// file system can map files, reads are served from a read-only mapping of the file (kept
+// coherent with the writes by the system's page cache) instead of one system call each.
 class File {
  public:
   File() = default;
@@ -104,10 +115,19 @@ class File {
 
  private:
   int AcquireShareLocks(Share share);
+  // After an open: whether the file is ours alone, its size, its mapping.
+  void StartPrivate(Share share);
+  void Unmap();
+  void Remap();
 
   int fd_ = -1;
   std::string path_;
   Access access_ = Access::kRead;
+  bool private_ = false;         // no other open may write: size_ is the file's size
+  uint64_t size_ = 0;
+  FileSystem* mapFs_ = nullptr;  // the file system that made map_
+  const unsigned char* map_ = nullptr;
+  uint64_t mapLen_ = 0;
 };
 
 // Removes, renames and copies whole files (used by REMOVE, RENAME and COPY).

@@ -117,6 +117,70 @@ TEST(FileIo, ShortReadsAndMissingFiles) {
   EXPECT_EQ(kErrAccessDenied, ro.WriteAt(0, "x", 1));
 }
 
+// A file no other open may write is read through a mapping and knows its own size: what it
+// reads must still be exactly what the file holds after every write, growth and cut.
+TEST(FileIo, PrivateFileReadsFollowWritesGrowthAndTruncation) {
+  TempDir dir;
+  {
+    File init;
+    ASSERT_EQ(0, init.Create(dir.File("p.dat"), Share::kDenyNone));
+    ASSERT_EQ(0, init.WriteAt(0, std::string(5000, 'a').data(), 5000));
+  }
+  File f;
+  ASSERT_EQ(0, f.Open(dir.File("p.dat"), Access::kReadWrite, Share::kDenyWrite));
+  // Nobody else may open it for writing; a reader may look on.
+  File other;
+  EXPECT_EQ(kErrSharingViolation,
+            other.Open(dir.File("p.dat"), Access::kReadWrite, Share::kDenyNone));
+  File reader;
+  ASSERT_EQ(0, reader.Open(dir.File("p.dat"), Access::kRead, Share::kDenyNone));
+
+  std::string buf(64, '\0');
+  size_t got = 0;
+  ASSERT_EQ(0, f.WriteAt(100, "xyz", 3));
+  ASSERT_EQ(0, f.ReadAt(98, buf.data(), 7, &got));
+  EXPECT_EQ("aaxyzaa", buf.substr(0, got));
+  // Past the end: fewer bytes, then none.
+  ASSERT_EQ(0, f.ReadAt(4996, buf.data(), 10, &got));
+  EXPECT_EQ(4u, got);
+  ASSERT_EQ(0, f.ReadAt(6000, buf.data(), 10, &got));
+  EXPECT_EQ(0u, got);
+
+  // Growth by small writes, then by far more than the mapping covers.
+  ASSERT_EQ(0, f.WriteAt(5000, "tail", 4));
+  ASSERT_EQ(0, f.ReadAt(4998, buf.data(), 10, &got));
+  EXPECT_EQ("aatail", buf.substr(0, got));
+  const std::string big(3 << 20, 'b');
+  ASSERT_EQ(0, f.WriteAt(8192, big.data(), big.size()));
+  uint64_t size = 0;
+  ASSERT_EQ(0, f.Size(&size));
+  EXPECT_EQ(8192u + big.size(), size);
+  ASSERT_EQ(0, f.ReadAt(size - 3, buf.data(), 10, &got));
+  EXPECT_EQ("bbb", buf.substr(0, got));
+  ASSERT_EQ(0, f.ReadAt(5002, buf.data(), 4, &got));  // the gap reads as zeros
+  EXPECT_EQ(std::string("il\0\0", 4), buf.substr(0, got));
+  ASSERT_EQ(0, reader.ReadAt(size - 3, buf.data(), 10, &got));
+  EXPECT_EQ("bbb", buf.substr(0, got));
+
+  // A cut below the mapped part: later reads stop at the new end instead of faulting.
+  ASSERT_EQ(0, f.Truncate(50));
+  ASSERT_EQ(0, f.Size(&size));
+  EXPECT_EQ(50u, size);
+  ASSERT_EQ(0, f.ReadAt(40, buf.data(), 64, &got));
+  EXPECT_EQ(std::string(10, 'a'), buf.substr(0, got));
+  ASSERT_EQ(0, f.ReadAt(4000, buf.data(), 10, &got));
+  EXPECT_EQ(0u, got);
+  ASSERT_EQ(0, f.WriteAt(50, "end", 3));
+  ASSERT_EQ(0, f.ReadAt(48, buf.data(), 64, &got));
+  EXPECT_EQ("aaend", buf.substr(0, got));
+
+  // A moved file keeps its state; the one moved from is closed.
+  File moved(std::move(f));
+  EXPECT_FALSE(f.is_open());
+  ASSERT_EQ(0, moved.ReadAt(48, buf.data(), 64, &got));
+  EXPECT_EQ("aaend", buf.substr(0, got));
+}
+
 TEST(Paths, ExistingFilesAreFoundWhateverTheCase) {
   TempDir dir;
   std::ofstream(dir.File("SLOVO.DAT")) << "x";
