@@ -235,7 +235,8 @@ void DatFile::ForgetCurrent() {
 }
 
 int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link) {
-  std::vector<unsigned char> raw(layout_.header.recordLength);
+  std::vector<unsigned char>& raw = writeBuf_;
+  raw.assign(layout_.header.recordLength, 0);
   raw[0] = status;
   Put32(raw.data() + 1, link);
   std::memcpy(raw.data() + kRecordPrefixSize, file_.record, file_.recordSize);

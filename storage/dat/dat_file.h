@@ -193,6 +193,7 @@ class DatFile : public DriverControl {
   uint32_t currentLink_ = 0;
   std::vector<unsigned char> currentData_;  // the record's data as read from disk
   std::vector<unsigned char> readBuf_;      // the last record read, prefix included
+  std::vector<unsigned char> writeBuf_;     // the record being written, prefix included
   Seq seq_ = Seq::kStart;
   uint32_t seqPos_ = 0;
 

@@ -88,7 +88,7 @@ int KeyFile::WriteEmpty() {
   h_.entriesPerPage = static_cast<uint8_t>(epp_);
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
-  DropCache();
+  DropCache(/*discard=*/true);
   cursor_ = Cursor::kNone;
   unsigned char buf[2 * kPageSize] = {};
   headerDirty_ = false;
@@ -131,10 +131,11 @@ int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
 }
 
 void KeyFile::Close() {
-  if (headerDirty_ && stream_.is_open()) WriteHeaderNow();  // a failure shows at the next OPEN
+  if (stream_.is_open() && (headerDirty_ || !dirty_.empty()))
+    WriteHeaderNow();  // a failure shows at the next OPEN
   headerDirty_ = false;
+  DropCache(/*discard=*/true);
   stream_.Close();
-  DropCache();
   cursor_ = Cursor::kNone;
   headerCached_ = headerFresh_ = false;
 }
@@ -165,11 +166,12 @@ int KeyFile::ReadHeader() {
 void KeyFile::set_flush_headers(bool on, bool defer) {
   flushHeaders_ = on;
   deferHeaders_ = !on && defer;
-  if (on && headerDirty_) WriteHeaderNow();  // a failure shows at the next write or Flush
+  // A failure shows at the next write or Flush.
+  if (on && (headerDirty_ || !dirty_.empty())) WriteHeaderNow();
 }
 
 int KeyFile::Flush() {
-  if (headerDirty_) KEY_TRY(WriteHeaderNow());
+  if (headerDirty_ || !dirty_.empty()) KEY_TRY(WriteHeaderNow());
   return stream_.Sync();
 }
 
@@ -182,6 +184,7 @@ int KeyFile::WriteHeader() {
 }
 
 int KeyFile::WriteHeaderNow() {
+  KEY_TRY(FlushPages());  // the pages first: the header never names pages not yet written
   headerDirty_ = false;
   unsigned char b[KeyFileHeader::kSize];
   KeyFileHeader h = h_;
@@ -200,15 +203,40 @@ void KeyFile::BeginHeaderCache() {
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
-  DropCache();
+  DropCache(/*discard=*/true);
   headerFresh_ = false;
   cursor_ = Cursor::kNone;
   if (is_open()) ReadHeader();  // a failure shows at the next call that reads
 }
 
-void KeyFile::DropCache() {
+int KeyFile::FlushPages() {
+  if (dirty_.empty()) return 0;
+  std::sort(dirty_.begin(), dirty_.end());
+  std::vector<unsigned char> run;
+  int rc = 0;
+  for (size_t i = 0; i < dirty_.size() && rc == 0;) {
+    size_t j = i;
+    run.clear();
+    do {
+      Page* p = cache_[dirty_[j]].get();
+      run.insert(run.end(), p->b, p->b + kPageSize);
+      p->dirty = false;
+      ++j;
+    } while (j < dirty_.size() && dirty_[j] == dirty_[j - 1] + 1);
+    rc = stream_.Write(static_cast<uint64_t>(dirty_[i]) * kPageSize, run.data(), run.size());
+    i = j;
+  }
+  dirty_.clear();
+  return rc;
+}
+
+int KeyFile::DropCache(bool discard) {
+  int rc = discard ? 0 : FlushPages();
+  dirty_.clear();
   cache_.clear();
+  cached_ = 0;
   ++generation_;
+  return rc;
 }
 
 // Called at the start of every public operation.
@@ -216,24 +244,28 @@ int KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
     // Another station may have changed the tree since the last call.
-    DropCache();
+    KEY_TRY(DropCache());
     int rc = ReadHeader();
     if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
     headerFresh_ = headerCached_;
-  } else if (cache_.size() > kCacheLimit) {
+  } else if (cached_ > kCacheLimit) {
+    KEY_TRY(FlushPages());
     EvictHalf();
+  } else if (!dirty_.empty() && !WriteBack()) {
+    KEY_TRY(FlushPages());
   }
   return 0;
 }
 
 void KeyFile::EvictHalf() {
-  // Every other page goes, the root stays; nothing holds a page between calls.
+  // Every other page goes, the root stays; nothing holds a page between calls. Called with no
+  // page waiting to be written.
   bool drop = false;
-  for (auto it = cache_.begin(); it != cache_.end();) {
-    if (it->first != h_.root && (drop = !drop))
-      it = cache_.erase(it);
-    else
-      ++it;
+  for (size_t n = 0; n < cache_.size(); ++n) {
+    if (cache_[n] && n != h_.root && (drop = !drop)) {
+      cache_[n].reset();
+      --cached_;
+    }
   }
   ++generation_;
 }
@@ -248,9 +280,8 @@ int KeyFile::Entries(uint32_t* count) {
 
 int KeyFile::ReadPage(uint32_t n, Page** page) {
   if (n == 0 || n > h_.pages) return kErrKeyRebuild;
-  auto it = cache_.find(n);
-  if (it != cache_.end()) {
-    *page = it->second.get();
+  if (n < cache_.size() && cache_[n]) {
+    *page = cache_[n].get();
     return 0;
   }
   auto p = std::make_unique<Page>();
@@ -258,19 +289,33 @@ int KeyFile::ReadPage(uint32_t n, Page** page) {
   if (rc) return rc;
   if (Count(p->b) > epp_) return kErrKeyRebuild;
   *page = p.get();
+  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16);
   cache_[n] = std::move(p);
+  ++cached_;
   return 0;
 }
 
 KeyFile::Page* KeyFile::NewPage(uint32_t n) {
+  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16);
   auto& slot = cache_[n];
-  if (!slot) slot = std::make_unique<Page>();
+  if (!slot) {
+    slot = std::make_unique<Page>();
+    ++cached_;
+  }
   std::memset(slot->b, 0, kPageSize);
   return slot.get();
 }
 
 int KeyFile::WritePage(uint32_t n, Page* page) {
   std::memset(page->b + 9, 0, 4);  // the page word kept by other writers
+  if (WriteBack()) {
+    // The page waits in the cache until the batch ends or the cache sheds pages.
+    if (!page->dirty) {
+      page->dirty = true;
+      dirty_.push_back(n);
+    }
+    return 0;
+  }
   return stream_.Write(static_cast<uint64_t>(n) * kPageSize, page->b, kPageSize);
 }
 
@@ -937,7 +982,9 @@ int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
   }
   if (n == 0) return 0;
 
-  // Pages go out in order: the leaves first, then each level above them, the root last.
+  // Pages go out in order: the leaves first, then each level above them, the root last. The
+  // old tree's pages, written or waiting, are of no further use.
+  DropCache(/*discard=*/true);
   std::vector<unsigned char> out;
   const size_t kChunkPages = 64;
   uint32_t nextPage = 1;
@@ -1027,6 +1074,7 @@ int KeyFile::Check(std::string* fault) {
     return kErrKeyRebuild;
   };
   int rc = Prepare();
+  if (rc == 0) rc = FlushPages();  // the file's size counts below
   if (rc) return fail("the header can't be read or doesn't match the key (code " +
                       std::to_string(rc) + ")");
   const uint64_t need = (static_cast<uint64_t>(h_.pages) + 1) * kPageSize;

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/dat/dat_io.h"
@@ -137,6 +136,7 @@ class KeyFile {
  private:
   struct Page {
     unsigned char b[kPageSize];
+    bool dirty = false;  // written in the cache only (a batch), not yet in the file
   };
   struct Step {
     uint32_t page;
@@ -152,7 +152,16 @@ class KeyFile {
   Page* NewPage(uint32_t n);
   int WritePage(uint32_t n, Page* page);
   int AllocPage(uint32_t* n);
-  void DropCache();
+  // Whether writes may wait in the cache: a batch on a file no other station shares and no
+  // transaction watches.
+  bool WriteBack() const {
+    return !flushHeaders_ && deferHeaders_ && !shared_ && !stream_.observer();
+  }
+  // Writes the pages that wait in the cache, runs of consecutive pages in one write each.
+  int FlushPages();
+  // Forgets every cached page; pages that still wait are written first unless discard is set
+  // (the file is being rewritten from scratch).
+  int DropCache(bool discard = false);
   void EvictHalf();
   int WriteHeaderNow();
 
@@ -188,7 +197,9 @@ class KeyFile {
   bool flushHeaders_ = true;
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
-  std::unordered_map<uint32_t, std::unique_ptr<Page>> cache_;
+  std::vector<std::unique_ptr<Page>> cache_;  // by page number
+  size_t cached_ = 0;                         // pages held in cache_
+  std::vector<uint32_t> dirty_;               // pages that wait to be written
   uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
 
   Cursor cursor_ = Cursor::kNone;

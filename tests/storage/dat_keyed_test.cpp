@@ -295,6 +295,31 @@ TEST_F(DatKeyedTest, RollbackRestoresKeysAndMemos) {
   EXPECT_EQ("note one", lex_->Note());
 }
 
+// A batch keeps key pages back until FLUSH; a transaction begun inside the batch must find
+// them written, so that its rollback restores the batch's state, not the one before it.
+TEST_F(DatKeyedTest, RollbackInsideABatchKeepsWhatTheBatchWroteBefore) {
+  ASSERT_EQ(0, lex_->Call(kOpStream));
+  for (int i = 0; i < 400; ++i)
+    ASSERT_EQ(0, Add("w" + std::to_string(i), i % 3 ? "move" : "", i % 11, "n" + std::to_string(i)));
+  Model before = model_;
+  ASSERT_EQ(0, lex_->Call(kOpLogout));
+  for (int i = 0; i < 150; ++i) ASSERT_EQ(0, Add("x" + std::to_string(i), "sight", i));
+  for (uint32_t n = 1; n <= 300; n += 7) {
+    ASSERT_EQ(0, lex_->Call(kOpGetFilePtr, 0, n));
+    ASSERT_EQ(0, lex_->Call(kOpDelete));
+  }
+  ASSERT_EQ(0, lex_->Call(kOpRollback));
+  model_ = before;
+  ExpectAgreesWithModel();
+  // The batch goes on after the transaction and ends with FLUSH; a fresh OPEN agrees.
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(0, Add("y" + std::to_string(i), "speech", i));
+  ASSERT_EQ(0, lex_->Call(kOpFlush));
+  ASSERT_EQ(0, lex_->Call(kOpClose));
+  lex_ = std::make_unique<Lexicon>(dir_.File("lex"));
+  ASSERT_EQ(0, lex_->Call(kOpOpen, 0, 0, {}, 0x42));
+  ExpectAgreesWithModel();
+}
+
 TEST_F(DatKeyedTest, BrokenKeysAreRefusedAtOpenAndRebuilt) {
   for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add("n" + std::to_string(i), "t", i % 7));
   ASSERT_EQ(0, lex_->Call(kOpClose));
