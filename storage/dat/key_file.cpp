@@ -135,6 +135,8 @@ void KeyFile::Close() {
     WriteHeaderNow();  // a failure shows at the next OPEN
   headerDirty_ = false;
   DropCache(/*discard=*/true);
+  spare_.clear();
+  arena_.clear();
   stream_.Close();
   cursor_ = Cursor::kNone;
   headerCached_ = headerFresh_ = false;
@@ -218,7 +220,7 @@ int KeyFile::FlushPages() {
     size_t j = i;
     run.clear();
     do {
-      Page* p = cache_[dirty_[j]].get();
+      Page* p = cache_[dirty_[j]];
       run.insert(run.end(), p->b, p->b + kPageSize);
       p->dirty = false;
       ++j;
@@ -233,6 +235,8 @@ int KeyFile::FlushPages() {
 int KeyFile::DropCache(bool discard) {
   int rc = discard ? 0 : FlushPages();
   dirty_.clear();
+  for (Page* p : cache_)
+    if (p) spare_.push_back(p);
   cache_.clear();
   cached_ = 0;
   ++generation_;
@@ -263,7 +267,8 @@ void KeyFile::EvictHalf() {
   bool drop = false;
   for (size_t n = 0; n < cache_.size(); ++n) {
     if (cache_[n] && n != h_.root && (drop = !drop)) {
-      cache_[n].reset();
+      spare_.push_back(cache_[n]);
+      cache_[n] = nullptr;
       --cached_;
     }
   }
@@ -281,29 +286,42 @@ int KeyFile::Entries(uint32_t* count) {
 int KeyFile::ReadPage(uint32_t n, Page** page) {
   if (n == 0 || n > h_.pages) return kErrKeyRebuild;
   if (n < cache_.size() && cache_[n]) {
-    *page = cache_[n].get();
+    *page = cache_[n];
     return 0;
   }
-  auto p = std::make_unique<Page>();
+  Page* p = CachePage(n);
   int rc = stream_.Read(static_cast<uint64_t>(n) * kPageSize, p->b, kPageSize, kErrKeyRebuild);
-  if (rc) return rc;
-  if (Count(p->b) > epp_) return kErrKeyRebuild;
-  *page = p.get();
-  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16);
-  cache_[n] = std::move(p);
-  ++cached_;
+  if (rc == 0 && Count(p->b) > epp_) rc = kErrKeyRebuild;
+  if (rc) {
+    cache_[n] = nullptr;
+    --cached_;
+    spare_.push_back(p);
+    return rc;
+  }
+  *page = p;
   return 0;
 }
 
-KeyFile::Page* KeyFile::NewPage(uint32_t n) {
-  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16);
-  auto& slot = cache_[n];
-  if (!slot) {
-    slot = std::make_unique<Page>();
-    ++cached_;
+KeyFile::Page* KeyFile::CachePage(uint32_t n) {
+  if (spare_.empty()) {
+    // Pages come in blocks: one allocation per block instead of one per page.
+    constexpr size_t kBlock = 64;
+    arena_.push_back(std::make_unique<Page[]>(kBlock));
+    for (size_t i = kBlock; i-- > 0;) spare_.push_back(&arena_.back()[i]);
   }
-  std::memset(slot->b, 0, kPageSize);
-  return slot.get();
+  Page* p = spare_.back();
+  spare_.pop_back();
+  p->dirty = false;
+  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16, nullptr);
+  cache_[n] = p;
+  ++cached_;
+  return p;
+}
+
+KeyFile::Page* KeyFile::NewPage(uint32_t n) {
+  Page* p = n < cache_.size() && cache_[n] ? cache_[n] : CachePage(n);
+  std::memset(p->b, 0, kPageSize);
+  return p;
 }
 
 int KeyFile::WritePage(uint32_t n, Page* page) {
@@ -775,8 +793,9 @@ int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
   std::memcpy(all.data() + static_cast<size_t>(idx) * entryLength_, entry, entryLength_);
   std::memcpy(all.data() + static_cast<size_t>(idx + 1) * entryLength_, Entry(p, idx),
               static_cast<size_t>(count - idx) * entryLength_);
-  // Appending at the right edge (loading in order) leaves the left page full.
-  uint32_t left = (NextOf(p->b) == 0 && idx == count) ? epp_ : (total + 1) / 2;
+  // An entry that goes last on its page (loading in order, or the newest record of a run of
+  // equal values in a DUP key) leaves the left page full: later ones follow it to the right.
+  uint32_t left = idx == count ? epp_ : (total + 1) / 2;
   uint32_t right = total - left;
 
   uint32_t nn;

@@ -150,6 +150,8 @@ class KeyFile {
   int WriteHeader();
   int ReadPage(uint32_t n, Page** page);
   Page* NewPage(uint32_t n);
+  // Puts a page of the arena in the cache slot of page n (which must be empty).
+  Page* CachePage(uint32_t n);
   int WritePage(uint32_t n, Page* page);
   int AllocPage(uint32_t* n);
   // Whether writes may wait in the cache: a batch on a file no other station shares and no
@@ -197,8 +199,10 @@ class KeyFile {
   bool flushHeaders_ = true;
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
-  std::vector<std::unique_ptr<Page>> cache_;  // by page number
-  size_t cached_ = 0;                         // pages held in cache_
+  std::vector<Page*> cache_;  // by page number; the pages live in arena_
+  size_t cached_ = 0;         // pages held in cache_
+  std::vector<std::unique_ptr<Page[]>> arena_;
+  std::vector<Page*> spare_;  // arena pages no page number holds
   std::vector<uint32_t> dirty_;               // pages that wait to be written
   uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
 
