@@ -1560,8 +1560,11 @@ int DatFile::Duplicate(int key, bool* duplicate) {
 // far larger than the keys, so it is read once, not once per key.
 int DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders) {
   builders->clear();
-  for (size_t i : which) builders->emplace_back(keys_[i].layout.key_length());
   const DatHeader& h = layout_.header;
+  for (size_t i : which) {
+    builders->emplace_back(keys_[i].layout.key_length());
+    builders->back().Reserve(h.records - std::min(h.records, h.deleted));
+  }
   const uint32_t kChunk = 256;
   std::vector<unsigned char> chunk;
   std::vector<char> img(file_.recordSize);

@@ -61,11 +61,14 @@ void KeyFileHeader::Encode(unsigned char* b) const {
 }
 
 void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
-  data_.insert(data_.end(), value, value + keyLength_);
-  unsigned char r[4] = {static_cast<unsigned char>(recno >> 24),
-                        static_cast<unsigned char>(recno >> 16),
-                        static_cast<unsigned char>(recno >> 8), static_cast<unsigned char>(recno)};
-  data_.insert(data_.end(), r, r + 4);
+  size_t at = data_.size();
+  data_.resize(at + keyLength_ + 4);
+  unsigned char* e = data_.data() + at;
+  std::memcpy(e, value, keyLength_);
+  e[keyLength_] = static_cast<unsigned char>(recno >> 24);
+  e[keyLength_ + 1] = static_cast<unsigned char>(recno >> 16);
+  e[keyLength_ + 2] = static_cast<unsigned char>(recno >> 8);
+  e[keyLength_ + 3] = static_cast<unsigned char>(recno);
 }
 
 // ---- Opening and closing -------------------------------------------------------------------

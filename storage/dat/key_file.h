@@ -44,6 +44,8 @@ class KeyBuilder {
   explicit KeyBuilder(uint32_t keyLength) : keyLength_(keyLength) {}
   // Adds one entry; value holds keyLength bytes.
   void Add(const unsigned char* value, uint32_t recno);
+  // Makes room for n entries in all.
+  void Reserve(size_t n) { data_.reserve(n * (keyLength_ + 4)); }
   size_t size() const { return data_.size() / (keyLength_ + 4); }
   uint32_t key_length() const { return keyLength_; }
 
