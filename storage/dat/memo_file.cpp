@@ -39,10 +39,49 @@ std::string MemoFileName(const std::string& dataPath) {
   return platform::ReplaceExtension(dataPath, ".MEM");
 }
 
+namespace {
+
+// Whether the n bytes at p are all c.
+bool AllBytes(const char* p, size_t n, char c) {
+  return n == 0 || (p[0] == c && std::memcmp(p, p + 1, n - 1) == 0);
+}
+
+}  // namespace
+
 size_t MemoLength(const char* text, size_t n, bool binary) {
   const char pad = binary ? '\0' : ' ';
+  // A memo buffer is mostly pad: pass over it a word at a time.
+  uint64_t padWord;
+  std::memset(&padWord, pad, sizeof padWord);
+  while (n >= 8) {
+    uint64_t w;
+    std::memcpy(&w, text + n - 8, 8);
+    if (w != padWord) break;
+    n -= 8;
+  }
   while (n > 0 && text[n - 1] == pad) --n;
   return n;
+}
+
+uint16_t MemoFile::read_check() const {
+  if (!readValid_) return 0;
+  uint16_t crc = Crc16Arc(readCopy_.data(), readCopy_.size());
+  for (size_t i = readCopy_.size(); i < readSize_; ++i) crc = Crc16Arc(&readPad_, 1, crc);
+  return crc;
+}
+
+void MemoFile::Remember(uint32_t first, const char* buf, size_t used, size_t n, char pad) {
+  readFirst_ = first;
+  readCopy_.assign(buf, std::min(used, n));
+  readSize_ = n;
+  readPad_ = pad;
+  readValid_ = true;
+}
+
+bool MemoFile::SameAsRemembered(const char* buf, size_t n) const {
+  return readValid_ && readSize_ == n &&
+         std::memcmp(readCopy_.data(), buf, readCopy_.size()) == 0 &&
+         AllBytes(buf + readCopy_.size(), n - readCopy_.size(), readPad_);
 }
 
 int MemoFile::Create(const std::string& path) {
@@ -155,13 +194,20 @@ int MemoFile::WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const
 int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
   fault_.clear();
   ForgetRead();
-  std::memset(buf, ' ', n);
+  // Whatever the chain gives, the rest of the buffer is blank, also when the read fails.
+  size_t done = 0;
+  struct Blanker {
+    char* buf;
+    const size_t& done;
+    size_t n;
+    ~Blanker() { std::memset(buf + done, ' ', n - done); }
+  } blanker{buf, done, n};
   const uint32_t blockCount = firstBlock ? BlockCount() : 0;
   std::vector<uint32_t> seen;  // a memo spans few blocks
   unsigned char block[kMemoBlockSize];
   uint32_t at = firstBlock;
   uint32_t from = 0;
-  for (size_t done = 0; at != 0 && done < n;) {
+  while (at != 0 && done < n) {
     if (at > blockCount)
       return Fault("memo chain from block " + Num(firstBlock) + " runs past the end of the file: " +
                    (from ? "block " + Num(from) + " links to" : "it starts at") + " block " +
@@ -178,9 +224,7 @@ int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
     from = at;
     at = Get32(block);
   }
-  readFirst_ = firstBlock;
-  readCopy_.assign(buf, n);
-  readValid_ = true;
+  Remember(firstBlock, buf, done, n, ' ');
   return 0;
 }
 
@@ -203,8 +247,7 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
   }
 
   // Decide "unchanged" by the bytes: two texts may share a check value.
-  if (currentFirst != 0 && readValid_ && readFirst_ == currentFirst && readCopy_.size() == n &&
-      std::memcmp(readCopy_.data(), buf, n) == 0)
+  if (currentFirst != 0 && readFirst_ == currentFirst && SameAsRemembered(buf, n))
     return 0;
 
   const uint32_t blockCount = BlockCount();
@@ -285,9 +328,7 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
   }
 
   *newFirst = blocks.front();
-  readFirst_ = *newFirst;
-  readCopy_.assign(buf, n);
-  readValid_ = true;
+  Remember(*newFirst, buf, length, n, binary ? '\0' : ' ');
   return 0;
 }
 

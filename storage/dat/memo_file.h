@@ -95,9 +95,7 @@ class MemoFile {
   // The first free block of the header as last read or written.
   uint32_t first_free() const { return firstFree_; }
   // The check value and first block of the last Read.
-  uint16_t read_check() const {
-    return readValid_ ? Crc16Arc(readCopy_.data(), readCopy_.size()) : 0;
-  }
+  uint16_t read_check() const;
   uint32_t read_first() const { return readFirst_; }
   // The fault found by the last failing Read, Write or Free, in words.
   const std::string& fault() const { return fault_; }
@@ -126,7 +124,14 @@ class MemoFile {
   uint32_t firstFree_ = 0;
   bool readValid_ = false;
   uint32_t readFirst_ = 0;
-  std::string readCopy_;  // the buffer as the last Read left it
+  // The buffer as the last Read (or Write) left it: readCopy_, then readPad_ up to readSize_.
+  std::string readCopy_;
+  size_t readSize_ = 0;
+  char readPad_ = ' ';
+  // Remembers buf[0, n) of which the bytes from used on are all pad.
+  void Remember(uint32_t first, const char* buf, size_t used, size_t n, char pad);
+  // Whether buf[0, n) is what was remembered.
+  bool SameAsRemembered(const char* buf, size_t n) const;
   std::string fault_;
 };
 
