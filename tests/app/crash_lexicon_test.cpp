@@ -515,29 +515,29 @@ TEST_F(CrashLexiconTest, RepairLeavesEveryFileSoundAndARerunFinishesTheJob) {
 }
 
 // The repair writes its headers without a flush each (STREAM): a power cut that loses what
-// was not flushed must still find every file sound. Every second write point, for run time.
+// was not flushed must still find every file sound. Every fourth write point, for run time.
 TEST_F(CrashLexiconTest, RepairSurvivesLosingUnflushedWrites) {
   CrashOptions options;
   options.dropUnsynced = true;
-  options.stride = 2;
+  options.stride = 4;
   CrashReport report = Run(MakeStaleDatabase, Repair, DumpAfterRepair, options);
-  EXPECT_EQ((report.points + 1) / 2, report.tried);
+  EXPECT_EQ((report.points + 3) / 4, report.tried);
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
 }
 
-// A torn write and a power cut that loses what was not flushed, at every third write point
+// A torn write and a power cut that loses what was not flushed, at every fifth write point
 // (the data file tests try every point for both; here the run time is kept short).
 TEST_F(CrashLexiconTest, CardTransactionsSurviveATornWriteOrLosingUnflushedWrites) {
   CrashOptions options;
-  options.stride = 3;
+  options.stride = 5;
   options.torn = true;
   CrashReport report = Run(MakeLexicon, CardTransactions, DumpFolder, options);
-  EXPECT_EQ((report.points + 2) / 3, report.tried);
+  EXPECT_EQ((report.points + 4) / 5, report.tried);
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
   options.torn = false;
   options.dropUnsynced = true;
   report = Run(MakeLexicon, CardTransactions, DumpFolder, options);
-  EXPECT_EQ((report.points + 2) / 3, report.tried);
+  EXPECT_EQ((report.points + 4) / 5, report.tried);
   EXPECT_EQ(report.tried, report.recovered) << Failures(report);
 }
 
