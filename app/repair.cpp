@@ -70,6 +70,61 @@ void Assign(const Slot& to, std::string_view value) {
   std::memset(to.data + n, ' ', to.size - n);
 }
 
+// A file that OPEN refuses for what it holds rather than for who holds it: missing, not a data
+// file, of another layout, or with a key file to rebuild. The repair creates such a file anew.
+bool Unusable(int openError) {
+  return openError == storage::kErrFileNotFound || openError == storage::kErrInvalidDataFile ||
+         openError == storage::kErrInvalidRecordDeclaration ||
+         openError == storage::kErrKeyRebuild || openError == storage::kErrInvalidMemoFile;
+}
+
+// The pass's writes run in transactions of a batch of lexemes. A crash then leaves every file
+// as it stood at the end of a transaction: sound, the lists holding what the lexemes before
+// it gave (DCT one group behind), and a later run of the repair starts over from SLOVO and
+// finishes the job. Without transactions a crash inside an ADD or PUT can leave a key file
+// that disagrees with its data, in SLOVO as well.
+//
+// The transaction over the files the pass has open. A driver without transactions (80) runs
+// the pass without them; another failure to start one is noted and the pass goes on without.
+class Transaction {
+ public:
+  Transaction(const std::vector<DeclaredFile*>& files, PassReport* report)
+      : files_(files), report_(report) {}
+
+  void Begin() {
+    if (!enabled_) return;
+    for (DeclaredFile* d : files_) {
+      int err = CallDriver(storage::kOpLogout, d->fd());
+      if (err == 0) {
+        active_ = true;
+        continue;
+      }
+      if (err != storage::kErrUnsupportedFunction) NotePassError(report_, err, "LOGOUT", d->fd());
+      enabled_ = false;
+      if (active_) Commit();  // what joined so far ends here; the pass goes on without
+      return;
+    }
+  }
+
+  // A commit that fails (a file that cannot be flushed) rolls the batch back, so that its
+  // files stay as the previous transaction left them; the failure is noted.
+  void Commit() {
+    if (!active_) return;
+    active_ = false;
+    DeclaredFile& any = *files_.front();
+    int err = CallDriver(storage::kOpCommit, any.fd());
+    if (err == 0) return;
+    NotePassError(report_, err, "COMMIT", any.fd());
+    CallDriver(storage::kOpRollback, any.fd());
+  }
+
+ private:
+  const std::vector<DeclaredFile*>& files_;
+  PassReport* report_;
+  bool enabled_ = true;
+  bool active_ = false;
+};
+
 }  // namespace
 
 LexiconFiles LexiconFiles::InFolder(const std::string& folder, storage::DriverEntryFn driver) {
@@ -99,27 +154,39 @@ std::string WordOfLexeme(std::string_view iVerb) {
 }
 
 int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
-                   const PassProgress& progress, PassReport* out) {
+                   const PassProgress& progress, PassReport* out, int64_t lexemesPerTransaction) {
   PassReport local;
   PassReport& report = out ? *out : local;
   report = PassReport();
   DeclaredFile& slovo = files[LexiconFile::kSlovo];
   DeclaredFile& dct = files[LexiconFile::kDct];
 
-  // 1-3: the derived files created anew, opened with SLOVO, emptied.
-  for (LexiconFile f : kDerived)
-    NotePassError(&report, CallDriver(storage::kOpCreate, files[f].fd()), "CREATE", files[f].fd());
-  auto open = [&](DeclaredFile& d) {
+  // 1-3: the derived files opened, with SLOVO, and emptied. A file that opens is emptied
+  // inside the first transaction instead of being created anew, which comes to the same files
+  // but, unlike CREATE, cannot be cut half-way by a crash; a file that is missing or unusable
+  // is created anew first, as nothing of it can be lost.
+  std::vector<DeclaredFile*> opened;
+  auto open = [&](DeclaredFile& d, bool createWhenUnusable) {
     DriverArgs args;
     args.mode = kPassMode;
-    NotePassError(&report, CallDriver(storage::kOpOpen, d.fd(), args), "OPEN", d.fd());
+    int err = CallDriver(storage::kOpOpen, d.fd(), args);
+    if (err && createWhenUnusable && Unusable(err)) {
+      err = CallDriver(storage::kOpCreate, d.fd());
+      NotePassError(&report, err, "CREATE", d.fd());
+      if (err) return;
+      err = CallDriver(storage::kOpOpen, d.fd(), args);
+    }
+    NotePassError(&report, err, "OPEN", d.fd());
+    if (err == 0) opened.push_back(&d);
   };
-  for (LexiconFile f : kDerived) open(files[f]);
-  open(slovo);
+  for (LexiconFile f : kDerived) open(files[f], true);
+  open(slovo, false);
+  // One flush per file at the end instead of one per header write; the files come out the same.
+  for (DeclaredFile* d : opened) CallDriver(storage::kOpStream, d->fd());
+  Transaction transaction(opened, &report);
+  transaction.Begin();
   for (LexiconFile f : kDerived)
     NotePassError(&report, CallDriver(storage::kOpEmpty, files[f].fd()), "EMPTY", files[f].fd());
-  // One flush per file at the end instead of one per header write; the files come out the same.
-  for (LexiconFile f : kCloseOrder) CallDriver(storage::kOpStream, files[f].fd());
 
   // 4: the record count, for the progress shown beside the beeps.
   DriverArgs count;
@@ -193,12 +260,18 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
       if (add == 0) ++report.added;
       else if (add != storage::kErrDuplicateKey) NotePassError(&report, add, "ADD", t.file->fd());
     }
+    if (report.lexemes % std::max<int64_t>(lexemesPerTransaction, 1) == 0) {
+      transaction.Commit();
+      transaction.Begin();
+    }
   }
   if (report.lexemes > 0) addWord();
+  transaction.Commit();
 
   // 7.
   for (LexiconFile f : kCloseOrder) {
     DeclaredFile& d = files[f];
+    if (std::find(opened.begin(), opened.end(), &d) == opened.end()) continue;
     NotePassError(&report, CallDriver(storage::kOpFlush, d.fd()), "FLUSH", d.fd());
     NotePassError(&report, CallDriver(storage::kOpClose, d.fd()), "CLOSE", d.fd());
   }

@@ -63,9 +63,16 @@ inline constexpr int kMaxWordCount = 255;
 // the first blank, cut to 32 bytes; empty when the identifier holds no blank.
 std::string WordOfLexeme(std::string_view iVerb);
 
+// The repair commits its writes after every this many lexemes.
+inline constexpr int64_t kRepairLexemesPerTransaction = 100;
+
 // Runs the repair over files (SLOVO, DCT and the eight vocabularies; ABC is left alone).
-// progress may be empty. Returns report->firstError.
+// progress may be empty. Returns report->firstError. The writes run in transactions of
+// lexemesPerTransaction lexemes each (the emptying of the lists goes with the first), so that
+// a crash leaves every file sound, the lists as the lexemes before the crash gave them, and
+// running the repair again completes the job.
 int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
-                   const PassProgress& progress, PassReport* report);
+                   const PassProgress& progress, PassReport* report,
+                   int64_t lexemesPerTransaction = kRepairLexemesPerTransaction);
 
 }  // namespace korawin::app
