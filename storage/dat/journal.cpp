@@ -352,18 +352,44 @@ int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut
   int err = StartLoggingLocked(*p, &batch);
   if (err) return err;
   uint64_t last = cut ? pos : pos + n;  // the file's end after a cut, the write's end else
-  if (last > end)
+  const bool grows = last > end && end < p->cutTo;
+  if (grows)
     batch += EncodeJournalEntry(journalEnd_ + batch.size(), static_cast<uint32_t>(end),
                                 p->number, std::string());
-  uint64_t saveTo = cut ? end : std::min(last, end);
-  if (pos < saveTo) {
-    err = SaveRangeLocked(*p, pos, saveTo, &batch);
+  // Bytes at or past cutTo go with the cut; bytes saved before keep their first copy.
+  uint64_t saveTo = std::min(cut ? end : std::min(last, end), p->cutTo);
+  std::vector<std::pair<uint64_t, uint64_t>> gaps;
+  for (uint64_t at = pos; at < saveTo;) {
+    auto next = p->saved.upper_bound(at);
+    if (next != p->saved.begin()) {
+      auto prev = std::prev(next);
+      if (prev->second > at) {  // at lies in a saved range
+        at = prev->second;
+        continue;
+      }
+    }
+    uint64_t to = next == p->saved.end() ? saveTo : std::min(saveTo, next->first);
+    gaps.emplace_back(at, to);
+    err = SaveRangeLocked(*p, at, to, &batch);
     if (err) return err;
+    at = to;
   }
   // Flushed before the change it protects: a change on disk always has its undo on disk.
   err = AppendLocked(batch);
   if (err) return err;
   p->registered = true;
+  if (grows) p->cutTo = end;
+  for (const auto& [from, to] : gaps) {
+    uint64_t a = from, b = to;
+    auto it = p->saved.lower_bound(a);
+    if (it != p->saved.begin() && std::prev(it)->second >= a) --it;
+    while (it != p->saved.end() && it->first <= b) {
+      a = std::min(a, it->first);
+      b = std::max(b, it->second);
+      it = p->saved.erase(it);
+    }
+    p->saved.emplace(a, b);
+  }
   return 0;
 }
 

@@ -81,6 +81,11 @@ class Journal : public WriteObserver {
     std::string marker;
     bool registered = false;
     std::function<void()> onRollback;
+    // What the journal already holds for this file: the ranges whose bytes before the
+    // transaction it saved, and the lowest size it will cut the file back to. A later write
+    // there needs no entry (the replay, last entry first, ends with the earliest ones).
+    std::map<uint64_t, uint64_t> saved;  // start -> end, disjoint
+    uint64_t cutTo = UINT64_MAX;
   };
 
   Journal() = default;
