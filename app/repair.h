@@ -64,7 +64,7 @@ inline constexpr int kMaxWordCount = 255;
 std::string WordOfLexeme(std::string_view iVerb);
 
 // The repair commits its writes after every this many lexemes.
-inline constexpr int64_t kRepairLexemesPerTransaction = 100;
+inline constexpr int64_t kRepairLexemesPerTransaction = 2000;
 
 // Runs the repair over files (SLOVO, DCT and the eight vocabularies; ABC is left alone).
 // progress may be empty. Returns report->firstError. The writes run in transactions of

@@ -234,13 +234,16 @@ void DatFile::ForgetCurrent() {
   current_ = 0;
 }
 
-int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link) {
+int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
+                         const std::vector<unsigned char>* disk) {
   std::vector<unsigned char>& raw = writeBuf_;
   raw.assign(layout_.header.recordLength, 0);
   raw[0] = status;
   Put32(raw.data() + 1, link);
   std::memcpy(raw.data() + kRecordPrefixSize, file_.record, file_.recordSize);
   ToOem(raw.data() + kRecordPrefixSize);
+  // Bytes the file already holds are not written again (nor journaled, nor flushed).
+  if (disk && *disk == raw) return 0;
   return stream_.Write(RecordPos(n), raw.data(), raw.size());
 }
 
@@ -578,7 +581,7 @@ int DatFile::Put(uint32_t record) {
   if (err) return err;
   uint8_t status = static_cast<uint8_t>(disk[0] | kStatusRevised);
   if (held_ == n) status &= static_cast<uint8_t>(~kStatusHeld);
-  err = WriteRecord(n, status, memo);
+  err = WriteRecord(n, status, memo, &disk);
   if (err) return err;
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;

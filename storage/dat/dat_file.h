@@ -124,7 +124,8 @@ class DatFile : public DriverControl {
   int ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]);
   int LoadRecord(uint32_t n, std::vector<unsigned char>& raw);  // into the buffer
   int ReadAt(uint32_t n, bool forward);                        // NEXT/PREVIOUS from n
-  int WriteRecord(uint32_t n, uint8_t status, uint32_t link);
+  int WriteRecord(uint32_t n, uint8_t status, uint32_t link,
+                  const std::vector<unsigned char>* disk = nullptr);
   void ToOem(unsigned char* data) const;
   void ToAnsi(unsigned char* data) const;
   int RefreshIfShared();

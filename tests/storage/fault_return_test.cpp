@@ -120,6 +120,29 @@ TEST_F(FaultReturnTest, WriteFailuresGiveTheirCodesAndChangeNothingVisible) {
   }
 }
 
+// A PUT that leaves the record as the file holds it writes nothing: inside a transaction it
+// needs no journal entry and no flush (a pass that rewrites every record stays cheap).
+TEST_F(FaultReturnTest, PutOfAnUnchangedRecordWritesNothing) {
+  People p(Name());
+  FaultFileSystem faults;
+  ScopedFileSystem installed(faults);
+  faults.SetPathFilter([this](const std::string& path) { return OnData(path); });
+  ASSERT_EQ(0, p.Call(kOpOpen));
+  ASSERT_EQ(0, Put(p));  // the first one marks the record revised
+  int writes = faults.FilteredCount(FaultOp::kWrite);
+  EXPECT_GE(writes, 1);
+  ASSERT_EQ(0, Put(p));
+  EXPECT_EQ(writes, faults.FilteredCount(FaultOp::kWrite));
+  p.Set(3, "changed again");
+  ASSERT_EQ(0, p.Call(kOpPut));
+  EXPECT_GT(faults.FilteredCount(FaultOp::kWrite), writes);
+  ASSERT_EQ(0, p.Call(kOpClose));
+  ASSERT_EQ(0, p.Call(kOpOpen));
+  ASSERT_EQ(0, p.Call(kOpGetFilePtr, 3));
+  EXPECT_EQ("changed again", p.Name());
+  ASSERT_EQ(0, p.Call(kOpClose));
+}
+
 // Off for a defect: an ADD that reuses a deleted record writes the record live before the
 // header takes it off the deleted chain; when the header write fails the chain's head is a
 // live record and every later OPEN gives 36. A DELETE whose header write fails leaves a
