@@ -576,13 +576,24 @@ int DatFile::Put(uint32_t record) {
   }
   err = KeysMove(n, disk.data() + kRecordPrefixSize);
   if (err) return err;
+  // Should the memo or the record not be written, the keys go back to the record on disk.
+  auto undoKeys = [&](int code) {
+    std::vector<unsigned char> wanted(file_.record, file_.record + file_.recordSize);
+    std::vector<char> old = AnsiImage(disk.data() + kRecordPrefixSize);
+    std::vector<unsigned char> wantedOnDisk = wanted;
+    ToOem(wantedOnDisk.data());
+    std::memcpy(file_.record, old.data(), file_.recordSize);
+    KeysMove(n, wantedOnDisk.data());  // a failure here leaves what the first one left
+    std::memcpy(file_.record, wanted.data(), file_.recordSize);
+    return code;
+  };
   uint32_t memo = Get32(disk.data() + 1);
   err = MemoWrite(&memo);
-  if (err) return err;
+  if (err) return undoKeys(err);
   uint8_t status = static_cast<uint8_t>(disk[0] | kStatusRevised);
   if (held_ == n) status &= static_cast<uint8_t>(~kStatusHeld);
   err = WriteRecord(n, status, memo, &disk);
-  if (err) return err;
+  if (err) return undoKeys(err);
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;
 

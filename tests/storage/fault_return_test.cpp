@@ -120,6 +120,32 @@ TEST_F(FaultReturnTest, WriteFailuresGiveTheirCodesAndChangeNothingVisible) {
   }
 }
 
+// A PUT whose record write fails after its key moved puts the key back: the key file keeps
+// agreeing with the data, outside a transaction too.
+TEST_F(FaultReturnTest, FailedPutPutsTheMovedKeyBack) {
+  People p(Name());
+  FaultFileSystem faults;
+  ScopedFileSystem installed(faults);
+  faults.SetPathFilter([this](const std::string& path) { return OnData(path); });
+  ASSERT_EQ(0, p.Call(kOpOpen));
+  ASSERT_EQ(0, p.Call(kOpGetFilePtr, 3));
+  p.Set(33, "moved");
+  faults.FailNth(FaultOp::kWrite, faults.FilteredCount(FaultOp::kWrite) + 1, ENOSPC);
+  EXPECT_EQ(5, p.Call(kOpPut));
+  std::string fault;
+  EXPECT_EQ(0, p.dat().Check(&fault)) << fault;
+  auto byId = [&](int32_t id) {
+    p.Set(id, "");
+    DriverArgs args;
+    args.key = 1;
+    return CallDriver(kOpGetFileKey, p.file(), args);
+  };
+  EXPECT_EQ(0, byId(3));
+  EXPECT_EQ("rec3", p.Name());
+  EXPECT_EQ(kErrRecordNotFound, byId(33));
+  ASSERT_EQ(0, p.Call(kOpClose));
+}
+
 // A PUT that leaves the record as the file holds it writes nothing: inside a transaction it
 // needs no journal entry and no flush (a pass that rewrites every record stays cheap).
 TEST_F(FaultReturnTest, PutOfAnUnchangedRecordWritesNothing) {
