@@ -762,7 +762,10 @@ int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
   int rc = InsertAt(h_.levels - 1, path, entry.data());
   if (rc == 0) {
     ++h_.entries;
+    // The pages already hold the entry (and any new root): the header must follow them, or
+    // the tree it describes loses pages. One more try before giving up.
     rc = WriteHeader();
+    if (rc) rc = WriteHeader();
   }
   ++generation_;
   if (rc) {
@@ -896,6 +899,7 @@ int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
   if (rc == 0) {
     --h_.entries;
     rc = WriteHeader();
+    if (rc) rc = WriteHeader();  // as in Insert: the pages no longer hold the entry
   }
   ++generation_;
   if (rc) {
