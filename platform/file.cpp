@@ -331,6 +331,12 @@ int File::ReadAt(uint64_t pos, void* buf, size_t n, size_t* got) {
   return 0;
 }
 
+void File::Prefetch(uint64_t pos, size_t n) const {
+  if (!map_ || pos >= mapLen_) return;
+  n = static_cast<size_t>(std::min<uint64_t>(n, mapLen_ - pos));
+  for (size_t off = 0; off < n; off += 64) __builtin_prefetch(map_ + pos + off);
+}
+
 int File::WriteAt(uint64_t pos, const void* buf, size_t n) {
   if (fd_ < 0) return kErrInvalidHandle;
   if (access_ == Access::kRead) return kErrAccessDenied;

@@ -106,6 +106,8 @@ class File {
   // Writes n bytes at pos; a short write with no system error gives 29.
   int WriteAt(uint64_t pos, const void* buf, size_t n);
   int Truncate(uint64_t size);
+  // A hint that n bytes at pos will be read soon (a mapped file starts loading them).
+  void Prefetch(uint64_t pos, size_t n) const;
   int Sync();
   int Size(uint64_t* size);
 

@@ -218,14 +218,23 @@ int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
   current_ = n;
   currentStatus_ = raw[0];
   currentLink_ = Get32(raw.data() + 1);
-  currentData_.assign(raw.begin() + kRecordPrefixSize, raw.end());
+  // The bytes become the current record's; raw gets the old ones' room to read into next.
+  currentData_.swap(raw);
   haveCurrent_ = true;
-  std::memcpy(file_.record, raw.data() + kRecordPrefixSize, file_.recordSize);
+  std::memcpy(file_.record, currentData_.data() + kRecordPrefixSize, file_.recordSize);
   ToAnsi(reinterpret_cast<unsigned char*>(file_.record));
   seqPos_ = n;
   seq_ = Seq::kAfter;
   // A damaged memo chain is reported, but the record stays current so that a walk can go on.
   return MemoRead(currentLink_);
+}
+
+void DatFile::KeepCurrentData() {
+  currentData_.assign(kRecordPrefixSize + file_.recordSize, 0);
+  currentData_[0] = currentStatus_;
+  Put32(currentData_.data() + 1, currentLink_);
+  std::memcpy(currentData_.data() + kRecordPrefixSize, file_.record, file_.recordSize);
+  ToOem(currentData_.data() + kRecordPrefixSize);
 }
 
 void DatFile::ForgetCurrent() {
@@ -534,8 +543,7 @@ int DatFile::Add(bool append) {
   current_ = n;
   currentStatus_ = kStatusNew;
   currentLink_ = memo;
-  currentData_.assign(file_.record, file_.record + file_.recordSize);
-  ToOem(currentData_.data());
+  KeepCurrentData();
   haveCurrent_ = true;
   seqPos_ = n;
   seq_ = Seq::kAfter;
@@ -619,8 +627,7 @@ int DatFile::Put(uint32_t record) {
   if (n == current_ && haveCurrent_) {
     currentStatus_ = status;
     currentLink_ = memo;
-    currentData_.assign(file_.record, file_.record + file_.recordSize);
-    ToOem(currentData_.data());
+    KeepCurrentData();
   }
   return 0;
 }
@@ -924,7 +931,7 @@ int DatFile::Watch() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   watched_ = current_;
-  watchCopy_ = currentData_;
+  watchCopy_.assign(currentData_.begin() + kRecordPrefixSize, currentData_.end());
   return 0;
 }
 
@@ -1488,6 +1495,11 @@ int DatFile::StepKey(bool forward) {
   uint32_t recno = 0;
   err = kf.Current(nullptr, &recno);
   if (err) return err;
+  // A walk along a key reads records in no order the file's layout helps with: ask for the
+  // next one's bytes while this one is being read and used.
+  uint32_t next = kf.PeekRecno(forward);
+  if (next >= 1 && next <= layout_.header.records)
+    stream_.Prefetch(RecordPos(next), layout_.header.recordLength);
   return Get(recno);
 }
 
@@ -1511,7 +1523,8 @@ int DatFile::PositionKey(int key, std::string* position) {
   (void)kf;
   (void)slot;
   if (!haveCurrent_) return kErrRecordNotAvailable;
-  *position = layout->Encode(AnsiImage(currentData_.data()).data()) + FromNumber(current_);
+  *position = layout->Encode(AnsiImage(currentData_.data() + kRecordPrefixSize).data()) +
+              FromNumber(current_);
   return 0;
 }
 

@@ -127,6 +127,8 @@ class DatFile : public DriverControl {
   int WriteRecord(uint32_t n, uint8_t status, uint32_t link,
                   const std::vector<unsigned char>* disk = nullptr);
   void ToOem(unsigned char* data) const;
+  // Sets currentData_ from the status, link and record buffer of the current record.
+  void KeepCurrentData();
   void ToAnsi(unsigned char* data) const;
   int RefreshIfShared();
   bool LockedByOther() const;
@@ -192,7 +194,7 @@ class DatFile : public DriverControl {
   uint32_t current_ = 0;
   uint8_t currentStatus_ = 0;
   uint32_t currentLink_ = 0;
-  std::vector<unsigned char> currentData_;  // the record's data as read from disk
+  std::vector<unsigned char> currentData_;  // the record as read from disk, prefix included
   std::vector<unsigned char> readBuf_;      // the last record read, prefix included
   std::vector<unsigned char> writeBuf_;     // the record being written, prefix included
   Seq seq_ = Seq::kStart;

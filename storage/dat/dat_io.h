@@ -45,6 +45,8 @@ class DatStream {
   int ReadSome(uint64_t pos, void* buf, size_t n, size_t* got);
   // Writes n bytes at pos (n > 0), after the observer has saved what it needs.
   int Write(uint64_t pos, const void* buf, size_t n);
+  // A hint that n bytes at pos will be read soon.
+  void Prefetch(uint64_t pos, size_t n) { file_.Prefetch(pos, n); }
   // Cuts the file at size.
   int Truncate(uint64_t size);
   // Flushes the file's data to the disk.

@@ -732,6 +732,16 @@ int KeyFile::SeekNth(uint64_t n) {
   }
 }
 
+uint32_t KeyFile::PeekRecno(bool forward) const {
+  if (cursor_ != Cursor::kOn || curGeneration_ != generation_ || curLeaf_ >= cache_.size() ||
+      !cache_[curLeaf_])
+    return 0;
+  const Page* p = cache_[curLeaf_];
+  int idx = forward ? curIdx_ + 1 : curIdx_ - 1;
+  if (idx < 0 || idx >= static_cast<int>(Count(p->b))) return 0;
+  return Get32(p->b + kPageHeaderSize + static_cast<size_t>(idx) * entryLength_);
+}
+
 int KeyFile::Current(std::string* value, uint32_t* recno) const {
   if (cursor_ != Cursor::kOn) return kErrRecordNotAvailable;
   if (value) *value = curValue_;

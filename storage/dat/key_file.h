@@ -116,6 +116,9 @@ class KeyFile {
   int SeekNth(uint64_t n);
   // The entry the position is on: 33 when it is on none.
   bool has_current() const { return cursor_ == Cursor::kOn; }
+  // The record number of the entry after (before) the current one when it lies on the same
+  // cached leaf; 0 when that isn't known without reading. Moves nothing.
+  uint32_t PeekRecno(bool forward) const;
   int Current(std::string* value, uint32_t* recno) const;
 
   // Adds an entry. 40 when a key without DUP already holds the value (or the same entry
