@@ -9,14 +9,14 @@
 #include <fstream>
 
 #include "fuzz/dat_fuzz_files.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 
+using namespace korawin;
+
 std::string Folder() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/korawin-datfuzz-XXXXXX";
-    return std::string(::mkdtemp(tmpl));
-  }();
+  static std::string dir = fuzz::ScratchFolder("datfuzz");
   return dir;
 }
 

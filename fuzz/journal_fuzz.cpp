@@ -5,7 +5,6 @@
 // recovery writes only into the data file's own files and the journal, and removes only the
 // marker and the journal. Every file operation goes through a file system that stops the
 // run (abort) on anything else, and that keeps the run inside its own folder.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include <string>
 
 #include "fuzz/journal_fuzz_files.h"
+#include "fuzz/scratch_folder.h"
 #include "platform/file.h"
 
 namespace {
@@ -125,7 +125,6 @@ class GuardFileSystem final : public FileSystem {
 };
 
 GuardFileSystem* gGuard = nullptr;
-char gFolder[64];  // the run's own folder
 std::map<std::string, std::string> gFixture;  // name -> bytes of the sound files
 
 void Write(const std::string& path, const std::string& bytes) {
@@ -138,29 +137,12 @@ std::string Read(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Removes the run's folder when the run ends (a crash leaves it for a look).
-void RemoveFolder() {
-  platform::SetFileSystem(nullptr);
-  if (DIR* d = ::opendir(gFolder)) {
-    while (dirent* e = ::readdir(d))
-      if (e->d_name[0] != '.') ::unlink((std::string(gFolder) + "/" + e->d_name).c_str());
-    ::closedir(d);
-  }
-  ::rmdir(gFolder);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A folder of its own, made the current one: the names in journals and markers are bare.
-  // In memory when the machine offers it: the recovery flushes every file it restores.
-  char shm[] = "/dev/shm/korawin-journalfuzz-XXXXXX";
-  char tmp[] = "/tmp/korawin-journalfuzz-XXXXXX";
-  const char* dir = ::mkdtemp(shm);
-  if (!dir) dir = ::mkdtemp(tmp);
-  if (!dir || ::chdir(dir) != 0) std::abort();
-  std::snprintf(gFolder, sizeof gFolder, "%s", dir);
-  std::atexit(RemoveFolder);
+  std::string dir = fuzz::ScratchFolder("journalfuzz");
+  if (dir.empty() || ::chdir(dir.c_str()) != 0) std::abort();
   if (fuzz::MakeJournalFixture() != 0) std::abort();
   for (const char* name : {"j.DAT", "j.K01", "j.K02", "j.MEM"}) gFixture[name] = Read(name);
   // A file of another data file that no transaction of j may touch.
