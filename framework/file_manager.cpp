@@ -520,7 +520,9 @@ Level FileManager::InsertRecord(bool show) {
   return Report(RecordInsertError, show);
 }
 
-Level FileManager::Update(int mode) {
+Level FileManager::Update(int mode) { return UpdateRecord(mode, mode != UpdateQuiet); }
+
+Level FileManager::UpdateRecord(int mode, bool show) {
   if (Level l = UseFile()) return l;
   if (ValidateRecord() != LevelBenign) return LevelNotify;
   FileInfo& info = SetThread();
@@ -532,13 +534,13 @@ Level FileManager::Update(int mode) {
   }
   if (err == storage::kErrRecordChanged) {
     SetError(mode == FromForm ? RecordChangedByOtherOnForm : RecordChangedByOther);
-    if (mode != UpdateQuiet) Throw();
+    if (show) Throw();
     // Show the other station's version and watch it afresh.
     TryReget(pos);
     Watch();
     return LevelNotify;
   }
-  return Report(RecordNotUpdated, mode != UpdateQuiet);
+  return Report(RecordNotUpdated, show);
 }
 
 Level FileManager::TryDeleteRecord() {
