@@ -56,12 +56,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: journal_seed WORKDIR OUTDIR\n");
     return 2;
   }
-  const std::string out = argv[2][0] == '/' ? argv[2] : platform::CurrentDirectory() + "/" + argv[2];
+  const std::string out = platform::JoinPath(platform::CurrentDirectory(), argv[2]);
   // No profile: the journal goes to the current folder.
   ::setenv("XDG_CONFIG_HOME", (std::string(argv[1]) + "/no-config").c_str(), 1);
   if (::chdir(argv[1]) != 0 || fuzz::MakeJournalFixture() != 0) return 1;
   std::vector<std::pair<std::string, std::string>> sound;
-  for (const char* name : {"j.DAT", "j.K01", "j.K02", "j.MEM"}) sound.emplace_back(name, Read(name));
+  for (const char* name : {"j.DAT", "j.K01", "j.K02", "j.MEM"})
+    sound.emplace_back(name, Read(name));
 
   const std::string longNote(650, 'L');
   const std::vector<std::pair<const char*, std::function<int(FuzzFile&)>>> transactions = {
