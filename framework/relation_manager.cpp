@@ -290,9 +290,13 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
     return l;
   }
   // Inside a transaction the message waits until the rollback has put the files back.
-  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !started)) {
+  const std::string pos = Me->Position();
+  int code = 0;
+  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !started, &code)) {
     AbortTransaction();
     EndTransaction(started);
+    // The rollback made the driver forget the record it had read again and watched.
+    if (started && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
     if (started && mode != UpdateQuiet) Me->Throw();
     *shown = mode != UpdateQuiet;
     return l;
