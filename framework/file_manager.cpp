@@ -520,25 +520,32 @@ Level FileManager::InsertRecord(bool show) {
   return Report(RecordInsertError, show);
 }
 
-Level FileManager::Update(int mode) {
+Level FileManager::Update(int mode) { return UpdateRecord(mode, mode != UpdateQuiet); }
+
+Level FileManager::UpdateRecord(int mode, bool show, int* code) {
+  if (code) *code = 0;
   if (Level l = UseFile()) return l;
   if (ValidateRecord() != LevelBenign) return LevelNotify;
   FileInfo& info = SetThread();
   std::string pos = Position();
   int err = CallDriver(storage::kOpPut, *File);
+  if (code) *code = err;
   if (err == 0) {
     info.Watching = false;
     return LevelBenign;
   }
   if (err == storage::kErrRecordChanged) {
     SetError(mode == FromForm ? RecordChangedByOtherOnForm : RecordChangedByOther);
-    if (mode != UpdateQuiet) Throw();
-    // Show the other station's version and watch it afresh.
-    TryReget(pos);
-    Watch();
+    if (show) Throw();
+    WatchAfresh(pos);
     return LevelNotify;
   }
-  return Report(RecordNotUpdated, mode != UpdateQuiet);
+  return Report(RecordNotUpdated, show);
+}
+
+void FileManager::WatchAfresh(const std::string& pos) {
+  TryReget(pos);
+  Watch();
 }
 
 Level FileManager::TryDeleteRecord() {

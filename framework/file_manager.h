@@ -189,6 +189,13 @@ class FileManager {
   // Reports id: through the error manager when show, else only recorded (result 5).
   Level Report(uint16_t id, bool show, Level quietResult = LevelNotify);
   Level NextRecord(bool show);
+  // Update with the message of mode shown only when show; the error is recorded either way,
+  // so that a caller can roll its transaction back first and then Throw. *code receives the
+  // PUT's code (0 when there was none).
+  Level UpdateRecord(int mode, bool show, int* code = nullptr);
+  // After a PUT refused with 89: reads the record at pos again (the other station's version)
+  // and watches it afresh.
+  void WatchAfresh(const std::string& pos);
   Level InsertRecord(bool show);
   Level PrimeAutoIncrement(bool show);
   // One numbering pass and the ADD; 0 on success, else the driver's code.

@@ -163,7 +163,8 @@ Level RelationManager::BeginTransaction(bool deleting, bool* started) {
     }
     if (err != 0) {
       Me->SetError(TransactionCancelled);
-      if (logged) CallDriver(storage::kOpRollback, *Me->File);
+      // Even the LOGOUT that failed may have opened the journal for part of its file.
+      CallDriver(storage::kOpRollback, *Me->File);
       return Me->Throw();
     }
     ++logged;
@@ -175,10 +176,24 @@ Level RelationManager::BeginTransaction(bool deleting, bool* started) {
   return LevelBenign;
 }
 
-void RelationManager::EndTransaction(bool started, bool ok) {
+Level RelationManager::CommitTransaction(bool started, uint16_t id, bool show) {
+  if (!started) return LevelBenign;
+  if (tx.rolledBack || CallDriver(storage::kOpCommit, *tx.file) == 0) {
+    tx = Transaction();
+    return LevelBenign;
+  }
+  // The driver keeps the journal of a COMMIT that failed: the statement is undone rather than
+  // left to a rollback by some later open, and the user learns that it did not happen.
+  Me->SetError(id);
+  AbortTransaction();
+  tx = Transaction();
+  if (show) Me->Throw();
+  return LevelNotify;
+}
+
+void RelationManager::EndTransaction(bool started) {
   if (!started) return;
-  // A failed COMMIT leaves nothing to do here: the journal stays for recovery at the next open.
-  if (!tx.rolledBack) CallDriver(ok ? storage::kOpCommit : storage::kOpRollback, *tx.file);
+  if (!tx.rolledBack) CallDriver(storage::kOpRollback, *tx.file);
   tx = Transaction();
 }
 
@@ -274,21 +289,31 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
     *shown = true;
     return l;
   }
-  if (Level l = Me->Update(mode)) {
+  // Inside a transaction the message waits until the rollback has put the files back.
+  const std::string pos = Me->Position();
+  int code = 0;
+  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !started, &code)) {
     AbortTransaction();
-    EndTransaction(started, false);
+    EndTransaction(started);
+    // The rollback made the driver forget the record it had read again and watched.
+    if (started && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
+    if (started && mode != UpdateQuiet) Me->Throw();
+    *shown = mode != UpdateQuiet;
     return l;
   }
   for (Relation& r : Relations) {
     if (r.UpdateMode == RiNone || !LinksChanged(r)) continue;
     if (r.File->CascadeUpdate(r, *Me, r.UpdateMode) != LevelBenign) {
       RestoreLinks();
-      EndTransaction(started, false);
+      EndTransaction(started);
       *shown = true;
       return LevelNotify;
     }
   }
-  EndTransaction(started, true);
+  if (Level l = CommitTransaction(started, RecordNotUpdated, mode != UpdateQuiet)) {
+    *shown = mode != UpdateQuiet;
+    return l;
+  }
   SaveLinkingFields();
   return LevelBenign;
 }
@@ -367,7 +392,7 @@ Level RelationManager::DeleteOnce(const std::string& position) {
   if (Level l = BeginTransaction(true, &started)) return l;
   auto fail = [&](Level l) {
     AbortTransaction();
-    EndTransaction(started, false);
+    EndTransaction(started);
     return l;
   };
   if (Me->TryReget(position) != LevelBenign) {
@@ -400,8 +425,7 @@ Level RelationManager::DeleteOnce(const std::string& position) {
     Me->Throw();
     return fail(LevelNotify);
   }
-  EndTransaction(started, true);
-  return LevelBenign;
+  return CommitTransaction(started, RecordNotDeleted, true);
 }
 
 Level RelationManager::CascadeDelete(const Relation& relation, FileManager& parent, uint8_t mode) {

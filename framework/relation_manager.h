@@ -97,7 +97,13 @@ class RelationManager {
 
   // Transactions: the thread's one LOGOUT, started by the outermost operation.
   Level BeginTransaction(bool deleting, bool* started);
-  void EndTransaction(bool started, bool ok);
+  // Ends the transaction that started with a COMMIT. A COMMIT that fails (the changes are not
+  // known to be on disk) rolls the transaction back instead and reports id with the COMMIT's
+  // code, shown when show: the result is then 5, as for any other failure of the statement.
+  Level CommitTransaction(bool started, uint16_t id, bool show);
+  // Ends the transaction that started for a statement that failed: rolls it back (unless
+  // AbortTransaction already did).
+  void EndTransaction(bool started);
   // Rolls the thread's transaction back now (before a message is shown).
   static void AbortTransaction();
 

@@ -9,15 +9,14 @@
 #include <fstream>
 
 #include "fuzz/dat_fuzz_files.h"
-#include "storage/dat/dat_file.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 
+using namespace korawin;
+
 std::string Folder() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/korawin-datfuzz-XXXXXX";
-    return std::string(::mkdtemp(tmpl));
-  }();
+  static std::string dir = fuzz::ScratchFolder("datfuzz");
   return dir;
 }
 
@@ -43,25 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ignore.text = "IGNORECORRUPTIONS=" + std::string(size % 2 ? "ON" : "OFF");
   CallDriver(kOpSend, *f.fd, ignore);
   if (f.Call(kOpOpen) != 0) return 0;
-  // Every walk is bounded: a file that lies must end it with a code, not loop.
-  const int kMaxSteps = 5000;
-  f.Call(kOpSetFile);
-  for (int i = 0; i < kMaxSteps && f.Call(kOpNext) == 0; ++i) {
-  }
-  for (int key = 1; key <= 2; ++key) {
-    for (uint8_t op : {kOpNext, kOpPrevious}) {
-      f.Call(kOpSetKey, key);
-      for (int i = 0; i < kMaxSteps && f.Call(op) == 0; ++i) {
-      }
-    }
-  }
-  std::string fault;
-  dat::DatFile::Of(*f.fd).Check(&fault);
-  if (f.Call(kOpGetFilePtr, 0, 1) == 0) {
-    f.record[0] = 'z';
-    f.memo[0] = 'q';
-    f.Call(kOpPut);
-  }
+  fuzz::WalkAndChange(f);
   f.Call(kOpClose);
   return 0;
 }

@@ -1,5 +1,6 @@
-// The files of the data-file fuzz target: one input is a data file, a key file and a memo
-// file, each behind a 4-byte little-endian length.
+// The files of the storage fuzz targets: the declared file they open, and inputs made of
+// parts, each behind a 4-byte little-endian length (for the data-file target a data file, a
+// key file and a memo file).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "storage/dat/dat_driver.h"
+#include "storage/dat/dat_file.h"
 #include "storage/driver.h"
 
 namespace korawin::fuzz {
@@ -61,6 +63,31 @@ struct FuzzFile {
   }
 };
 
+// Walks an open file in record order and along both keys in both directions (each walk
+// bounded: a file that lies must end it with a code, not loop), verifies it, then changes its
+// first record and memo.
+inline void WalkAndChange(FuzzFile& f) {
+  using namespace storage;
+  const int kMaxSteps = 5000;
+  f.Call(kOpSetFile);
+  for (int i = 0; i < kMaxSteps && f.Call(kOpNext) == 0; ++i) {
+  }
+  for (int key = 1; key <= 2; ++key) {
+    for (uint8_t op : {kOpNext, kOpPrevious}) {
+      f.Call(kOpSetKey, key);
+      for (int i = 0; i < kMaxSteps && f.Call(op) == 0; ++i) {
+      }
+    }
+  }
+  std::string fault;
+  dat::DatFile::Of(*f.fd).Check(&fault);
+  if (f.Call(kOpGetFilePtr, 0, 1) == 0) {
+    f.record[0] = 'z';
+    f.memo[0] = 'q';
+    f.Call(kOpPut);
+  }
+}
+
 inline void AppendPart(std::string& out, const std::string& part) {
   uint32_t n = static_cast<uint32_t>(part.size());
   char len[4];
@@ -69,11 +96,11 @@ inline void AppendPart(std::string& out, const std::string& part) {
   out += part;
 }
 
-// Splits an input into its three parts; missing parts are empty.
-inline std::vector<std::string> SplitParts(const uint8_t* data, size_t size) {
+// Splits an input into its count parts; missing parts are empty.
+inline std::vector<std::string> SplitParts(const uint8_t* data, size_t size, size_t count = 3) {
   std::vector<std::string> parts;
   size_t at = 0;
-  while (parts.size() < 3) {
+  while (parts.size() < count) {
     if (at + 4 > size) {
       parts.emplace_back();
       continue;

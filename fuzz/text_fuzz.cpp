@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/scratch_folder.h"
 #include "storage/driver.h"
 #include "storage/text/text_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace korawin::storage;
-  static std::string path = [] {
-    char tmpl[] = "/tmp/korawin-textfuzz-XXXXXX";
-    return std::string(::mkdtemp(tmpl)) + "/t.txt";
-  }();
+  static std::string path = korawin::fuzz::ScratchFolder("textfuzz") + "/t.txt";
   if (size < 3) return 0;
   const uint8_t recordSize = static_cast<uint8_t>(1 + data[0] % 80);
   const uint8_t flags = data[1];

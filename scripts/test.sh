@@ -17,4 +17,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
 # A short fuzzing run of every target (about a minute in all); scripts/fuzz.sh runs longer.
-scripts/fuzz.sh 20
+scripts/fuzz.sh 15

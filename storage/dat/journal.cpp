@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,6 +176,23 @@ void SyncFolderOf(const std::string& path) {
   if (fd < 0) return;
   (void)::fsync(fd);
   ::close(fd);
+}
+
+// The journal a marker names: 56 when the marker cannot be opened, 65 when it is short or
+// names something that is no journal of this driver (those are "*.TR$").
+int JournalNamedBy(const std::string& markerPath, std::string* journal) {
+  platform::File marker;
+  if (marker.Open(markerPath, platform::Access::kRead, platform::Share::kDenyNone) != 0)
+    return kErrLogoutActive;
+  std::string text(4096, '\0');
+  size_t got = 0;
+  if (marker.ReadAt(0, text.data(), text.size(), &got) != 0 || got < kMarkerPathSize)
+    return kErrUnableToRollback;
+  text.resize(got);
+  text.resize(std::strlen(text.c_str()));
+  if (platform::Extension(text) != ".TR$") return kErrUnableToRollback;
+  *journal = std::move(text);
+  return 0;
 }
 
 int SyncCode(int systemError) {
@@ -494,17 +512,8 @@ int Journal::RecoverInterrupted(const std::string& dataPath) {
   std::string markerPath = platform::ResolveExisting(MarkerPathOf(dataPath));
   if (!platform::FileExists(markerPath)) return 0;
 
-  platform::File marker;
-  if (marker.Open(markerPath, platform::Access::kRead, platform::Share::kDenyNone) != 0)
-    return kErrLogoutActive;
-  std::string text(4096, '\0');
-  size_t got = 0;
-  if (marker.ReadAt(0, text.data(), text.size(), &got) != 0 || got < kMarkerPathSize)
-    return kErrUnableToRollback;
-  marker.Close();
-  text.resize(got);
-  text.resize(std::strlen(text.c_str()));
-  if (text.empty()) return kErrUnableToRollback;
+  std::string text;
+  if (int err = JournalNamedBy(markerPath, &text)) return err;
 
   platform::File journal;
   int opened = journal.Open(text, platform::Access::kReadWrite, platform::Share::kDenyNone);
@@ -533,6 +542,13 @@ int Journal::RecoverInterrupted(const std::string& dataPath) {
     uint16_t n = 0;
     Registered reg;
     if (!ParseRegistration(r, &n, &reg)) return kErrUnableToRollback;
+    // Only the files of a data file whose marker names this journal took part in it; the
+    // replay writes nothing else, and removes no file but a marker.
+    std::string named;
+    if (::strcasecmp(MarkerPathOf(reg.path).c_str(), reg.marker.c_str()) != 0 ||
+        ::strcasecmp(reg.path.c_str(), reg.marker.c_str()) == 0 ||
+        JournalNamedBy(platform::ResolveExisting(reg.marker), &named) != 0 || named != text)
+      return kErrUnableToRollback;
     files[n] = reg;
   }
 

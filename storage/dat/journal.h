@@ -65,8 +65,9 @@ class Journal : public WriteObserver {
 
   // At OPEN of dataPath: when its marker exists and no transaction runs in this program, rolls
   // back the interrupted transaction the marker names and removes journal and markers.
-  // Codes: 56 marker or journal that cannot be opened, 65 a short marker, a journal naming a
-  // file it never registered, or a replay that fails.
+  // Codes: 56 marker or journal that cannot be opened, 65 a short marker, a marker naming no
+  // journal, a journal naming a file it never registered or a file whose marker does not
+  // name this journal, or a replay that fails.
   int RecoverInterrupted(const std::string& dataPath);
 
   int BeforeWrite(DatStream& stream, uint64_t pos, size_t n) override;

@@ -3,6 +3,7 @@
 // transaction, and a damaged key file rebuilt by the file manager's open.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "framework/relation_manager.h"
@@ -223,6 +224,51 @@ TEST_F(RelationDatTest, CascadeDeleteRemovesCardsAndNotesInOneTransaction) {
   // No journal or marker is left behind.
   for (const char* marker : {"themes.LOG", "cards.LOG", "notes.LOG"})
     EXPECT_FALSE(storage::dat::testing::Exists(dir_.File(marker))) << marker;
+}
+
+// The card is read under WATCH and another station rewrites it before the save. The save
+// inside the transaction fails with 89 and shows the other station's version; that version is
+// then watched, so the next save goes through (and would again detect a change).
+TEST_F(RelationDatTest, RecordChangedByAnotherStationIsShownAndWatchedAfresh) {
+  Relate(RiCascade, RiRestrict);
+  Fill();
+  ASSERT_EQ(cardRm_.Open(), LevelBenign);
+  cards_.Set(1, "c3");
+  ASSERT_EQ(cardFm_.TryFetch(1), LevelBenign);
+  ASSERT_EQ(cardFm_.Watch(), LevelBenign);
+  cardRm_.SaveLinkingFields();
+
+  // The other station: its own descriptor of the cards, opened shared.
+  storage::FileDescriptor other;
+  other.driver = cards_.fd.driver;
+  other.name = cards_.fd.name;
+  other.label = cards_.fd.label;
+  other.recordSize = cards_.fd.recordSize;
+  other.fields = cards_.fd.fields;
+  other.keys = cards_.fd.keys;
+  std::vector<char> buffer(other.recordSize);
+  other.record = buffer.data();
+  storage::DriverArgs a;
+  a.mode = storage::kOpenReadWrite | storage::kShareDenyNone;
+  ASSERT_EQ(storage::CallDriver(storage::kOpOpen, other, a), 0);
+  a.number = 3;
+  ASSERT_EQ(storage::CallDriver(storage::kOpGetFilePtr, other, a), 0);
+  ASSERT_EQ(cards_.FieldOf(std::string(buffer.data(), buffer.size()), 1), "c3");
+  std::memcpy(buffer.data() + 10, "Motion", 6);
+  ASSERT_EQ(storage::CallDriver(storage::kOpPut, other, a), 0);
+
+  cards_.Set(2, "rest, changed here");
+  EXPECT_EQ(cardRm_.Update(FromForm), LevelNotify);
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_EQ(ui_.Last().box.caption, "Record Was Not Updated");
+  EXPECT_EQ(cards_.Get(2), "Motion");  // the other station's version
+  // Saved again: this station now knows that version.
+  cards_.Set(2, "Rest");
+  EXPECT_EQ(cardRm_.Update(FromForm), LevelBenign);
+  EXPECT_EQ(ui_.Boxes().size(), 1u) << ui_.Last().box.text;
+  cardRm_.Close();
+  storage::CallDriver(storage::kOpClose, other, a);
+  EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Rest"}));
 }
 
 TEST_F(RelationDatTest, DamagedKeyFileIsRebuiltByTheOpen) {

@@ -243,6 +243,69 @@ TEST_F(JournalTest, DamagedMarkersAndJournalsStopTheOpen) {
   EXPECT_EQ(0, q.Call(kOpOpen));
 }
 
+// A journal and its marker are trusted only as far as they prove to belong together: the
+// journal a marker names is a journal by its name, and a file the journal registers is a
+// file of a data file whose marker names this journal. Anything else is refused before a
+// byte is written or a file removed.
+TEST_F(JournalTest, JournalsThatNameFilesOutsideTheirTransactionAreRefused) {
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  const std::string before = Data();
+  const std::string marker = dir_.File("j.LOG");
+  const std::string other = dir_.File("i.DAT");
+  const std::string otherMarker = dir_.File("i.LOG");
+  const std::string journal = dir_.File("tmp/VWlies.TR$");
+  testing::WriteAll(other, "0123456789");
+  // A registration as the driver writes it: number, flags, the file, its data file's marker.
+  auto registration = [](uint16_t number, const std::string& path, const std::string& m) {
+    std::string r = {static_cast<char>(number), static_cast<char>(number >> 8), 0,
+                     static_cast<char>(path.size()), static_cast<char>(path.size() >> 8)};
+    r += path;
+    r += {static_cast<char>(m.size()), static_cast<char>(m.size() >> 8)};
+    r += m;
+    r.resize(std::max<size_t>(r.size(), 83), '\0');
+    return r;
+  };
+  // Registrations, then one entry per registered file that puts "abc" at position 2.
+  auto lay = [&](const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string bytes;
+    uint16_t n = 0;
+    for (auto& [path, m] : files)
+      bytes += EncodeJournalEntry(bytes.size(), 0, 0, registration(++n, path, m));
+    for (uint16_t i = 1; i <= n; ++i) bytes += EncodeJournalEntry(bytes.size(), 2, i, "abc");
+    testing::WriteAll(journal, bytes);
+    testing::WriteAll(marker, Padded(journal));
+  };
+  People q(dir_.File("j"));
+
+  // The marker names the data file itself as its journal.
+  testing::WriteAll(marker, Padded(dir_.File("j.DAT")));
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  // A file of another data file, under this file's marker.
+  lay({{dir_.File("j.DAT"), marker}, {other, marker}});
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  // The data file given as the marker to remove after the replay.
+  lay({{dir_.File("j.DAT"), dir_.File("j.DAT")}});
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  // Another data file whose marker names another journal.
+  testing::WriteAll(otherMarker, Padded(dir_.File("tmp/VWother.TR$")));
+  lay({{other, otherMarker}});
+  EXPECT_EQ(kErrUnableToRollback, q.Call(kOpOpen));
+  EXPECT_EQ(before, Data());
+  EXPECT_EQ("0123456789", testing::ReadAll(other));
+  EXPECT_TRUE(testing::Exists(marker));
+  EXPECT_TRUE(testing::Exists(otherMarker));
+
+  // Once that marker names this journal, both files belong to the transaction.
+  testing::WriteAll(otherMarker, Padded(journal));
+  lay({{other, otherMarker}});
+  ASSERT_EQ(0, q.Call(kOpOpen));
+  EXPECT_EQ("01abc56789", testing::ReadAll(other));
+  EXPECT_EQ(before, Data());
+  EXPECT_FALSE(testing::Exists(marker));
+  EXPECT_FALSE(testing::Exists(otherMarker));
+  EXPECT_EQ(0, TmpFiles());
+}
+
 // COMMIT empties the journal before it removes the markers and then the journal; a crash in
 // between, or the recovery of another file of the transaction, leaves markers that name an
 // empty or a removed journal. Their transaction is over: OPEN removes them and goes on.
