@@ -596,12 +596,35 @@ int DatFile::Put(uint32_t record) {
     return code;
   };
   uint32_t memo = Get32(disk.data() + 1);
+  const uint32_t oldMemo = memo;
+  // The memo is rewritten in its own chain: keep its text to put back should the record not
+  // be written.
+  std::string oldText;
+  bool restorable = oldMemo == 0 || !HasMemo() || !memo_.is_open() || !file_.memos[0].buffer;
+  if (!restorable) {
+    const MemoDescriptor& m = file_.memos[0];
+    restorable = memo_.Remembered(oldMemo, m.size, &oldText);
+    if (!restorable) {
+      oldText.assign(m.size, ' ');
+      restorable = memo_.Read(oldMemo, oldText.data(), m.size) == 0;
+    }
+  }
   err = MemoWrite(&memo);
   if (err) return undoKeys(err);
   uint8_t status = static_cast<uint8_t>(disk[0] | kStatusRevised);
   if (held_ == n) status &= static_cast<uint8_t>(~kStatusHeld);
   err = WriteRecord(n, status, memo, &disk);
-  if (err) return undoKeys(err);
+  if (err) {
+    if (memo != oldMemo && oldMemo == 0) {
+      MemoFree(memo);  // a memo the record never linked
+    } else if (memo != 0 && restorable && !oldText.empty()) {
+      const MemoDescriptor& m = file_.memos[0];
+      uint32_t back = memo;
+      memo_.Write(memo, oldText.data(), oldText.size(), (m.attributes & kMemoBinary) != 0,
+                  &back);  // a failure here leaves the new text in the old chain
+    }
+    return undoKeys(err);
+  }
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;
 

@@ -70,6 +70,13 @@ uint16_t MemoFile::read_check() const {
   return crc;
 }
 
+bool MemoFile::Remembered(uint32_t first, size_t n, std::string* text) const {
+  if (!readValid_ || readFirst_ != first || readSize_ != n) return false;
+  *text = readCopy_;
+  text->resize(n, readPad_);
+  return true;
+}
+
 void MemoFile::Remember(uint32_t first, const char* buf, size_t used, size_t n, char pad) {
   readFirst_ = first;
   readCopy_.assign(buf, std::min(used, n));

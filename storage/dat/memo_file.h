@@ -96,6 +96,9 @@ class MemoFile {
   uint32_t first_free() const { return firstFree_; }
   // The check value and first block of the last Read.
   uint16_t read_check() const;
+  // The text of the chain at first as the last Read or Write left it in a buffer of n bytes;
+  // false when that isn't the chain last read or written.
+  bool Remembered(uint32_t first, size_t n, std::string* text) const;
   uint32_t read_first() const { return readFirst_; }
   // The fault found by the last failing Read, Write or Free, in words.
   const std::string& fault() const { return fault_; }

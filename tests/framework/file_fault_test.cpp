@@ -264,6 +264,7 @@ class FileFaultTest : public ::testing::Test {
     };
     const int failuresBefore = failures();
     std::vector<std::string> states;
+    std::vector<bool> rode;  // per state: whether the statement went through that failure
     for (int k = 1; k < 40; ++k) {
       SCOPED_TRACE(std::string(statement.name) + ", " + ext + " call " + std::to_string(k));
       Restore();
@@ -288,7 +289,7 @@ class FileFaultTest : public ::testing::Test {
         EXPECT_EQ(Shown(), std::vector<std::string>());
         const std::string after = Disk();
         for (size_t i = 0; i < states.size(); ++i) {
-          if (ext == statement.rides && op == FaultOp::kWrite)
+          if (rode[i])
             EXPECT_EQ(states[i], after) << "after failure " << i + 1;
           else if (statement.framed)
             EXPECT_EQ(states[i], before_) << "after failure " << i + 1;
@@ -299,11 +300,16 @@ class FileFaultTest : public ::testing::Test {
         }
         return k - 1;
       }
-      if (ext == statement.rides && op == FaultOp::kWrite) {
-        // A failure that the driver rides over: the statement goes through.
+      // A failure that the driver rides over: the statement goes through. Every write of the
+      // rides file is such a one; elsewhere a write or flush the driver tries again (a key
+      // header that must follow its pages) may be.
+      const bool retried = (op == FaultOp::kWrite || op == FaultOp::kSync) &&
+                           level == LevelBenign && Shown().empty();
+      if ((ext == statement.rides && op == FaultOp::kWrite) || retried) {
         EXPECT_EQ(int{level}, LevelBenign);
         EXPECT_EQ(Shown(), std::vector<std::string>());
         states.push_back(Disk());
+        rode.push_back(true);
         if (failures() != failuresBefore) return k;
         continue;
       }
@@ -327,6 +333,7 @@ class FileFaultTest : public ::testing::Test {
                          "rebuilt.");
       }
       states.push_back(Disk());
+      rode.push_back(false);
       if (failures() != failuresBefore) return k;
     }
     ADD_FAILURE() << statement.name << " never ran through";
@@ -390,14 +397,10 @@ TEST_F(FileFaultTest, ShortWritesAndFailedFlushesAreWriteFaults) {
             1);
 }
 
-// Off for a defect of ADD and PUT outside a transaction. ADD: when the write of a key file's
-// header fails after the new entry went into its leaf, the leaf keeps an entry that the
-// header does not count; when the leaf's own write stops short the page is left torn. PUT:
-// the key entries are moved before the memo and the record are written, and stay moved when
-// those writes fail. The counts agree with the data file, so OPEN does not see any of it and
-// the file manager rebuilds nothing; a walk along the key meets the stray entry, the torn
-// page, or an entry whose record holds another value.
-TEST_F(FileFaultTest, DISABLED_FailedInsertOrUpdateOutsideATransactionLeavesTheKeysSound) {
+// Outside a transaction too, a write that fails leaves the keys agreeing with the data: ADD
+// tries a key header that must follow its pages once more, and PUT puts back the keys it
+// moved and the memo text it rewrote in the record's chain when the record is not written.
+TEST_F(FileFaultTest, FailedInsertOrUpdateOutsideATransactionLeavesTheKeysSound) {
   Statement update = UpdateCard();
   update.run = [this] { return fm_.Update(); };
   update.framed = false;
@@ -408,6 +411,13 @@ TEST_F(FileFaultTest, DISABLED_FailedInsertOrUpdateOutsideATransactionLeavesTheK
     for (const char* ext : {".DAT", ".MEM"})
       EXPECT_GE(EveryCallFails(update, ext, FaultOp::kWrite, f.code, f.text, arm), 1);
   }
+}
+
+// Off for a defect of ADD outside a transaction: when a key page's own write stops short, the
+// page is left torn on disk (its old bytes are gone and the new ones half there). The counts
+// agree with the data file, so OPEN does not see it and the file manager rebuilds nothing; a
+// walk along the key meets the torn page. Only a transaction's journal can put it back.
+TEST_F(FileFaultTest, DISABLED_ShortKeyPageWriteOutsideATransactionLeavesTheKeysSound) {
   auto shortWrite = [](FaultFileSystem& faults, int k) { faults.ShortWriteNth(k, 1); };
   for (const char* ext : {".K01", ".K02"})
     EXPECT_GE(EveryCallFails(InsertCard(), ext, FaultOp::kWrite, 329, "Write Fault", shortWrite),
