@@ -142,7 +142,7 @@ int DatFile::WriteHeader(bool stamp) {
   h.Encode(buf);
   int err = stream_.Write(0, buf, kHeaderSize);
   if (err) return err;
-  headerDirty_ = false;
+  headerDirty_ = stampPending_ = false;
   return streaming_ ? 0 : stream_.Sync();
 }
 
@@ -359,7 +359,7 @@ int DatFile::Close() {
   int result = 0;
   if (held_) Release();
   if (locked_) Unlock();
-  if (headerDirty_ && !shared_) result = WriteHeader(false);
+  if (headerDirty_ && !shared_) result = WriteHeader(stampPending_);
   Journal::Instance().Leave(stream_);
   KeysClose();
   MemoClose();
@@ -533,10 +533,16 @@ int DatFile::Add(bool append) {
   if (!reuse) {
     h.records = n;
     layout_.header = h;
-    err = WriteHeader(true);
-    if (err) {
-      layout_.header = before;
-      return err;
+    if (streaming_ && !shared_ && !stream_.observer()) {
+      // A batch on a file no other station shares and no transaction watches: the count goes
+      // to disk with FLUSH or CLOSE, as the key headers do.
+      headerDirty_ = stampPending_ = true;
+    } else {
+      err = WriteHeader(true);
+      if (err) {
+        layout_.header = before;
+        return err;
+      }
     }
   }
 
@@ -1126,6 +1132,11 @@ void DatFile::AfterRollback() {
 int DatFile::Logout() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
+  // A count put off by a batch goes to disk first, so the journal saves the true header.
+  if (headerDirty_ && !shared_) {
+    int err = WriteHeader(stampPending_);
+    if (err) return err;
+  }
   int err = Journal::Instance().Join(stream_, path_, [this] { AfterRollback(); });
   if (!err) err = KeysJoinJournal();
   if (!err) err = MemoJoinJournal();

@@ -187,6 +187,7 @@ class DatFile : public DriverControl {
   bool readOnly_ = false;
   bool headerLocked_ = false;
   bool headerDirty_ = false;
+  bool stampPending_ = false;  // the header put off holds a change not yet time-stamped
   bool streaming_ = false;
   bool locked_ = false;  // this station set the LOCK bit
 
