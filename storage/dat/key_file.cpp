@@ -14,6 +14,7 @@ namespace {
 // Pages kept between calls of a file no other station changes (16 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
 constexpr size_t kCacheLimit = 32768;
+constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
 
 uint8_t Count(const unsigned char* p) { return p[0]; }
@@ -155,6 +156,11 @@ int KeyFile::ReadHeader() {
   if (h.components != shape_.componentCount || h.entryLength != shape_.entry_length() ||
       (h.flags & kCompared) != (shape_.flags & kCompared))
     return kErrKeyRebuild;
+  // A page count far past the file's end is a lie (a station between its page and header
+  // writes is never that far ahead); believing it would size the page cache by it.
+  uint64_t size = 0;
+  if (stream_.Size(&size) != 0) return kErrKeyRebuild;
+  if (h.pages > size / kPageSize + kPagesAheadOfFile) return kErrKeyRebuild;
   // A file written elsewhere may pack its pages differently; take its count if it fits.
   uint32_t epp = h.entriesPerPage;
   if (epp == 0 || kPageHeaderSize + epp * h.entryLength > kPageSize) return kErrKeyRebuild;
@@ -292,15 +298,14 @@ int KeyFile::ReadPage(uint32_t n, Page** page) {
     *page = cache_[n];
     return 0;
   }
+  // Read before the page takes a cache slot: a page number past the file's end is refused
+  // without sizing the cache by it.
+  unsigned char b[kPageSize];
+  int rc = stream_.Read(static_cast<uint64_t>(n) * kPageSize, b, kPageSize, kErrKeyRebuild);
+  if (rc) return rc;
+  if (Count(b) > epp_) return kErrKeyRebuild;
   Page* p = CachePage(n);
-  int rc = stream_.Read(static_cast<uint64_t>(n) * kPageSize, p->b, kPageSize, kErrKeyRebuild);
-  if (rc == 0 && Count(p->b) > epp_) rc = kErrKeyRebuild;
-  if (rc) {
-    cache_[n] = nullptr;
-    --cached_;
-    spare_.push_back(p);
-    return rc;
-  }
+  std::memcpy(p->b, b, kPageSize);
   *page = p;
   return 0;
 }

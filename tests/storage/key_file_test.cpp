@@ -450,5 +450,21 @@ TEST_F(CorruptKeyFileTest, HeaderOutOfRange) {
   EXPECT_EQ(kf.Open(path_, kOpenReadOnly, Shape(120), -1), kErrKeyRebuild);
 }
 
+// A page count and root far past the file's end (found by fuzzing): refused at OPEN without
+// sizing the page cache by them, for an exclusive open (whose pages stay cached) as well.
+TEST_F(CorruptKeyFileTest, PageCountFarPastTheFileEnd) {
+  Patch32(8, 0x7FFFFFF0);   // pages
+  Patch32(0, 0x7FFFFF00);   // root
+  Patch32(12, 0x7FFFFF00);  // last leaf
+  for (unsigned mode : {kOpenReadOnly, kOpenReadWrite | kShareDenyAll}) {
+    KeyFile kf;
+    EXPECT_EQ(kf.Open(path_, mode, Shape(120), -1), kErrKeyRebuild);
+  }
+  Patch32(8, pages_ + 3);  // a few pages ahead: a station between its page and header writes
+  Patch32(0, pages_ + 2);
+  KeyFile kf;
+  EXPECT_EQ(kf.Open(path_, kOpenReadWrite | kShareDenyAll, Shape(120), -1), kErrKeyRebuild);
+}
+
 }  // namespace
 }  // namespace korawin::storage::dat
