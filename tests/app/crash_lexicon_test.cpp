@@ -385,14 +385,6 @@ std::string DumpAfterRepair(const std::string& folder, std::string* damage) {
 
 // ---- The tests --------------------------------------------------------------------------
 
-std::string Failures(const CrashReport& report) {
-  std::string text;
-  for (const auto& f : report.failures)
-    text += "point " + std::to_string(f.point) + " (step " + std::to_string(f.step) + ", " +
-            f.at + "): " + f.what + "\n";
-  return text;
-}
-
 class CrashLexiconTest : public ::testing::Test {
  protected:
   // In memory where the machine offers it: the engine flushes often, and the crash needs no
@@ -454,7 +446,7 @@ TEST_F(CrashLexiconTest, CardTransactionsSurviveACrashAtEveryWritePoint) {
   EXPECT_EQ(0, Lines(4, "\"I_VERB\":\"бить 1\""));
   EXPECT_GT(report.points, 100);
   EXPECT_EQ(report.points, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 
@@ -473,7 +465,7 @@ TEST_F(CrashLexiconTest, CascadesOfTheRelationManagersSurviveACrashAtEveryWriteP
   EXPECT_EQ(2, Lines(3, "\"SLOVO\":\"бежать\""));
   EXPECT_GT(report.points, 50);
   EXPECT_EQ(report.points, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 TEST_F(CrashLexiconTest, EmptyOfSlovoSurvivesACrashAtEveryWritePoint) {
@@ -484,7 +476,7 @@ TEST_F(CrashLexiconTest, EmptyOfSlovoSurvivesACrashAtEveryWritePoint) {
   EXPECT_EQ(1, Lines(2, "\"I_VERB\":"));
   EXPECT_GT(report.points, 20);
   EXPECT_EQ(report.points, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // The repair run twice gives what it gives once, whatever the size of its transactions, so
@@ -511,7 +503,7 @@ TEST_F(CrashLexiconTest, RepairLeavesEveryFileSoundAndARerunFinishesTheJob) {
   EXPECT_EQ(1, report.steps);
   EXPECT_GT(report.points, 50);
   EXPECT_EQ(report.points, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // The repair writes its headers without a flush each (STREAM): a power cut that loses what
@@ -522,7 +514,7 @@ TEST_F(CrashLexiconTest, RepairSurvivesLosingUnflushedWrites) {
   options.stride = 4;
   CrashReport report = Run(MakeStaleDatabase, Repair, DumpAfterRepair, options);
   EXPECT_EQ((report.points + 3) / 4, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // A torn write and a power cut that loses what was not flushed, at every fifth write point
@@ -533,12 +525,12 @@ TEST_F(CrashLexiconTest, CardTransactionsSurviveATornWriteOrLosingUnflushedWrite
   options.torn = true;
   CrashReport report = Run(MakeLexicon, CardTransactions, DumpFolder, options);
   EXPECT_EQ((report.points + 4) / 5, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = false;
   options.dropUnsynced = true;
   report = Run(MakeLexicon, CardTransactions, DumpFolder, options);
   EXPECT_EQ((report.points + 4) / 5, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 }  // namespace

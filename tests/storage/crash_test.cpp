@@ -125,14 +125,6 @@ void Statements(CrashContext& ctx) {
   ctx.Step();
 }
 
-std::string Failures(const CrashReport& report) {
-  std::string text;
-  for (const auto& f : report.failures)
-    text += "point " + std::to_string(f.point) + " (step " + std::to_string(f.step) + ", " +
-            f.at + "): " + f.what + "\n";
-  return text;
-}
-
 class CrashTest : public ::testing::Test {
  protected:
   CrashReport Run(const CrashHarness::Workload& workload, const CrashOptions& options) {
@@ -154,14 +146,14 @@ TEST_F(CrashTest, TransactionsSurviveACrashAtEveryDataFileWrite) {
   CrashReport report = Run(TransactionsRollingBackOneFile, options);
   EXPECT_EQ(5, report.steps);
   EXPECT_GT(report.tried, 40);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = true;
   report = Run(TransactionsRollingBackOneFile, options);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = false;
   options.stopAtCrash = false;
   report = Run(TransactionsRollingBackOneFile, options);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // Every write point, the journal's and the markers' included: creating a marker, registering a
@@ -171,7 +163,7 @@ TEST_F(CrashTest, TransactionsSurviveACrashAtEveryWritePoint) {
   EXPECT_EQ(5, report.steps);
   EXPECT_GT(report.points, 50);
   EXPECT_EQ(report.points, report.tried);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // A torn journal append must be recognised as such, not replayed.
@@ -179,7 +171,7 @@ TEST_F(CrashTest, TransactionsSurviveATornWriteAtEveryWritePoint) {
   CrashOptions options;
   options.torn = true;
   CrashReport report = Run(Transactions, options);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // A power cut loses what was not flushed: the journal must be on disk before the change it
@@ -188,7 +180,7 @@ TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWrites) {
   CrashOptions options;
   options.dropUnsynced = true;
   CrashReport report = Run(Transactions, options);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 // Off for a defect of ADD and DELETE outside a transaction: a crash between the record write
@@ -198,7 +190,7 @@ TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWrites) {
 TEST_F(CrashTest, DISABLED_SingleStatementsOutsideTransactions) {
   CrashReport report = Run(Statements, CrashOptions());
   EXPECT_EQ(5, report.steps);
-  EXPECT_EQ(report.tried, report.recovered) << Failures(report);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
 }  // namespace

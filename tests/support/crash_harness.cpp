@@ -45,6 +45,14 @@ bool CrashContext::Step() {
   return stopAfter_ < 0 || static_cast<int>(marks_.size()) < stopAfter_;
 }
 
+std::string CrashReport::Failures() const {
+  std::string text;
+  for (const auto& f : failures)
+    text += "point " + std::to_string(f.point) + " (step " + std::to_string(f.step) + ", " +
+            f.at + "): " + f.what + "\n";
+  return text;
+}
+
 std::string CrashReport::Summary() const {
   std::ostringstream out;
   out << "points " << points << ", steps " << steps << ", tried " << tried << ", recovered "

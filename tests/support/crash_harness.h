@@ -61,6 +61,8 @@ struct CrashReport {
   std::vector<CrashFailure> failures;
   // One line for the test log: "points 120, tried 120, recovered 118".
   std::string Summary() const;
+  // The failures, a line each: "point 7 (step 2, <write point>): <what the check found>".
+  std::string Failures() const;
 };
 
 class CrashHarness {
