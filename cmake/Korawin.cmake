@@ -1,5 +1,9 @@
 # Common settings for the project's own targets.
 
+if(KORAWIN_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 if(KORAWIN_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
@@ -31,4 +35,29 @@ function(korawin_test name)
   target_link_libraries(${name} PRIVATE ${KT_DEPS} GTest::gtest GTest::gtest_main)
   korawin_target(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${KT_LABELS}")
+endfunction()
+
+# korawin_windows(TARGET FUNCTION NAME HEADER PATH FILES...): checks the window descriptions
+# FILES at build time and compiles them into TARGET; FUNCTION registers them, and the header
+# PATH (relative to the generated include folder, e.g. "app/app_windows.h") names their
+# controls.
+function(korawin_windows target)
+  cmake_parse_arguments(KW "" "FUNCTION;HEADER" "FILES" ${ARGN})
+  set(gen ${PROJECT_BINARY_DIR}/gen)
+  get_filename_component(hdir ${gen}/${KW_HEADER} DIRECTORY)
+  get_filename_component(base ${KW_HEADER} NAME_WE)
+  set(header ${gen}/${KW_HEADER})
+  set(source ${hdir}/${base}.cpp)
+  set(files)
+  foreach(f ${KW_FILES})
+    list(APPEND files ${CMAKE_CURRENT_SOURCE_DIR}/${f})
+  endforeach()
+  file(MAKE_DIRECTORY ${hdir})
+  add_custom_command(OUTPUT ${header} ${source}
+    COMMAND korawin-wdc --cpp ${source} --header ${header} --function ${KW_FUNCTION} ${files}
+    DEPENDS korawin-wdc ${files}
+    COMMENT "Checking window descriptions for ${target}")
+  target_sources(${target} PRIVATE ${source} ${header})
+  target_include_directories(${target} PUBLIC ${gen})
+  target_link_libraries(${target} PUBLIC korawin_ui)
 endfunction()

@@ -328,4 +328,73 @@ std::string_view DeformatPicture(std::string_view text, std::string_view picture
   }
 }
 
+namespace {
+bool Refuse(std::string* why, std::string_view text) {
+  if (why) why->assign(text);
+  return false;
+}
+}  // namespace
+
+bool CheckPicture(std::string_view picture, std::string* why) {
+  std::string_view pic = Body(picture);
+  if (pic.empty()) return Refuse(why, "empty picture");
+  char kind = Lower(pic[0]);
+  size_t p = 1;
+  switch (kind) {
+    case 's': {
+      if (ReadNumber(pic, &p) < 0) return Refuse(why, "@s without a width");
+      break;
+    }
+    case 'n': {
+      if (p < pic.size() && pic[p] == '-') ++p;
+      if (p < pic.size() && (pic[p] == '0' || pic[p] == '*' || pic[p] == '_')) ++p;
+      int width = ReadNumber(pic, &p);
+      if (width < 1 || width > 255) return Refuse(why, "@n without a width from 1 to 255");
+      if (p < pic.size() && pic[p] == '.') {
+        ++p;
+        int places = ReadNumber(pic, &p);
+        if (places < 0 || places >= width) return Refuse(why, "@n with bad decimal places");
+      }
+      if (p < pic.size() && Lower(pic[p]) == 'b') ++p;
+      break;
+    }
+    case 'd':
+    case 't': {
+      int k = ReadNumber(pic, &p);
+      if (k < 1 || k > (kind == 'd' ? 18 : 6)) return Refuse(why, "unknown date or time form");
+      if (p < pic.size() && (pic[p] == '.' || pic[p] == '-' || pic[p] == '_')) ++p;
+      if (p < pic.size() && Lower(pic[p]) == 'b') ++p;
+      break;
+    }
+    case 'p': {
+      if (pic.size() < 2 || Lower(pic.back()) != 'p') return Refuse(why, "@p without its closing p");
+      if (pic.find_first_of("#<") == std::string_view::npos) {
+        return Refuse(why, "@p without a digit position");
+      }
+      return true;
+    }
+    default:
+      return Refuse(why, "unknown picture kind");
+  }
+  if (p != pic.size()) return Refuse(why, "unexpected characters after the picture");
+  return true;
+}
+
+int PictureWidth(std::string_view picture) {
+  if (!CheckPicture(picture)) return 0;
+  std::string_view pic = Body(picture);
+  char kind = Lower(pic[0]);
+  if (kind == 'p') return static_cast<int>(pic.size()) - 2;
+  if (kind == 's' || kind == 'n') {
+    size_t p = 1;
+    while (p < pic.size() && !IsDigit(pic[p])) ++p;
+    return ReadNumber(pic, &p);
+  }
+  // Dates and times: the width of a sample value.
+  std::string out;
+  Value v = Value::Int(kind == 'd' ? platform::DayNumber(2000, 9, 28) : 4320001);
+  FormatPicture(v, picture, &out);
+  return static_cast<int>(out.size());
+}
+
 }  // namespace korawin::lang

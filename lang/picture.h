@@ -32,4 +32,13 @@ std::string_view FormatPicture(const Value& v, std::string_view picture, std::st
 // text is not a date or time), the text itself for @s.
 std::string_view DeformatPicture(std::string_view text, std::string_view picture, std::string* out);
 
+// True when picture is one of the forms above with sound numbers (@s with a width, @n with a
+// width, @d1 to @d18, @t1 to @t6, @p...p holding at least one "#" or "<"); otherwise false,
+// with the reason in *why when given. Windows and reports are checked with it when they are
+// built, so a malformed picture never reaches a user.
+bool CheckPicture(std::string_view picture, std::string* why = nullptr);
+// The number of characters a value formatted by picture takes; 0 for a picture whose width
+// varies or that is not valid.
+int PictureWidth(std::string_view picture);
+
 }  // namespace korawin::lang

@@ -1,5 +1,6 @@
 #include "lang/types.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -244,6 +245,94 @@ Value ReadVariable(const Variable& var, const void* address) {
     }
     default:
       return Value::Text(std::string_view(reinterpret_cast<const char*>(p), var.size));
+  }
+}
+
+namespace {
+void PutLe(unsigned char* p, uint64_t v, int n) {
+  for (int k = 0; k < n; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
+}
+}  // namespace
+
+bool StoreVariable(const Variable& var, const Value& v) {
+  auto* p = static_cast<unsigned char*>(const_cast<void*>(var.address));
+  if (!p) return false;
+  std::string scratch;
+  switch (var.type) {
+    case kTypeByte: case kTypeShort: case kTypeUShort: case kTypeLong:
+      PutLe(p, static_cast<uint64_t>(ValueToInt(v)), var.type == kTypeByte ? 1 : var.type == kTypeLong ? 4 : 2);
+      return true;
+    case kTypeULong: {
+      double d = ValueToReal(v);
+      PutLe(p, static_cast<uint64_t>(static_cast<uint32_t>(RealToInt(d))), 4);
+      return true;
+    }
+    case kTypeDate: {
+      int64_t day = ValueToInt(v);
+      if (day <= 0) {
+        PutLe(p, 0, 4);
+        return true;
+      }
+      int y, m, d;
+      platform::CivilDate(static_cast<int32_t>(day), &y, &m, &d);
+      p[0] = static_cast<unsigned char>(d);
+      p[1] = static_cast<unsigned char>(m);
+      PutLe(p + 2, static_cast<uint64_t>(y), 2);
+      return true;
+    }
+    case kTypeTime: {
+      int64_t t = ValueToInt(v);
+      if (t <= 0) {
+        PutLe(p, 0, 4);
+        return true;
+      }
+      t -= 1;
+      p[0] = static_cast<unsigned char>(t % 100);
+      p[1] = static_cast<unsigned char>(t / 100 % 60);
+      p[2] = static_cast<unsigned char>(t / 6000 % 60);
+      p[3] = static_cast<unsigned char>(t / 360000 % 24);
+      return true;
+    }
+    case kTypeSReal: {
+      float f = static_cast<float>(ValueToReal(v));
+      uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      PutLe(p, bits, 4);
+      return true;
+    }
+    case kTypeReal: {
+      double d = ValueToReal(v);
+      uint64_t bits;
+      std::memcpy(&bits, &d, 8);
+      PutLe(p, bits, 8);
+      return true;
+    }
+    case kTypeString: case kTypeMemo: {
+      std::string_view t = ValueToText(v, &scratch);
+      size_t n = std::min<size_t>(t.size(), var.size);
+      std::memcpy(p, t.data(), n);
+      std::memset(p + n, ' ', var.size - n);
+      return true;
+    }
+    case kTypeCString: {
+      if (var.size == 0) return true;
+      std::string_view t = ValueToText(v, &scratch);
+      size_t n = std::min<size_t>(t.size(), var.size - 1);
+      std::memcpy(p, t.data(), n);
+      std::memset(p + n, 0, var.size - n);
+      return true;
+    }
+    case kTypePString: {
+      if (var.size == 0) return true;
+      std::string_view t = ValueToText(v, &scratch);
+      size_t n = std::min<size_t>({t.size(), var.size - 1, 255});
+      p[0] = static_cast<unsigned char>(n);
+      std::memcpy(p + 1, t.data(), n);
+      std::memset(p + 1 + n, ' ', var.size - 1 - n);
+      return true;
+    }
+    default:
+      return false;
   }
 }
 

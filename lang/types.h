@@ -120,6 +120,11 @@ std::string_view ValueToText(const Value& v, std::string* scratch);
 int CompareTexts(std::string_view a, std::string_view b);
 // Reads the current value of a (non-array or chosen) element of a variable at address.
 Value ReadVariable(const Variable& var, const void* address);
+// Stores v into the variable's first element by the conversions above: numbers truncated to
+// integer types, texts cut or padded with blanks (CSTRING and PSTRING keep their terminator or
+// length byte). False, with nothing stored, for DECIMAL and GROUP variables, which the windows
+// never edit.
+bool StoreVariable(const Variable& var, const Value& v);
 
 // Error codes of the evaluator; the current error is kept per thread.
 enum LangError : int {
