@@ -53,6 +53,7 @@ struct WindowState {
   std::string caption;
   std::vector<std::string> status;  // text of each status-bar zone
   Geometry geometry;                // the normal (not maximized) geometry; 0 size: designed
+  int minWidth = 0, minHeight = 0;  // the smallest size the user may give it; 0: no limit
   bool maximized = false;
   bool iconized = false;
   bool hidden = false;

@@ -348,6 +348,13 @@ void Window::SetGeometry(const Geometry& g) {
   TouchWindow();
 }
 
+void Window::SetMinimumSize(int width, int height) {
+  if (state_.minWidth == width && state_.minHeight == height) return;
+  state_.minWidth = width;
+  state_.minHeight = height;
+  TouchWindow();
+}
+
 void Window::Maximize(bool on) {
   if (state_.maximized == on) return;
   state_.maximized = on;

@@ -90,6 +90,8 @@ class Window {
   void SetStatus(std::string_view text, int zone = 0);
   const WindowState& WindowStateNow() const { return state_; }
   void SetGeometry(const Geometry& g);
+  // The smallest size (dialog units) the user may give the window; 0 lifts the limit.
+  void SetMinimumSize(int width, int height);
   void Maximize(bool on);
   void Iconize(bool on);
   void SetHidden(bool on);
