@@ -36,6 +36,13 @@ std::string ConfigDirectory() {
   return JoinPath(JoinPath(home && *home ? home : ".", ".config"), "korawin1");
 }
 
+std::string DataDirectory() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg) return JoinPath(xdg, "korawin1");
+  const char* home = std::getenv("HOME");
+  return JoinPath(JoinPath(JoinPath(home && *home ? home : ".", ".local"), "share"), "korawin1");
+}
+
 namespace {
 std::string ExecutablePath() {
   char buf[PATH_MAX];

@@ -12,6 +12,8 @@ std::string ResolveExisting(const std::string& path);
 
 // The program's configuration folder: $XDG_CONFIG_HOME/korawin1, else ~/.config/korawin1.
 std::string ConfigDirectory();
+// The program's data folder: $XDG_DATA_HOME/korawin1, else ~/.local/share/korawin1.
+std::string DataDirectory();
 
 // The folder of the running executable (with no trailing slash), and its name without folder.
 std::string ExecutableDirectory();

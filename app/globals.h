@@ -1,0 +1,42 @@
+// The program-wide variables that the procedures share and the filter texts refer to. They
+// start blank in every run and are never saved. Procedures touch them only while they hold the
+// runtime lock, so two lists never read a half-written CardAction.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korawin::app {
+
+struct ProgramGlobals {
+  char fr1[20];                  // glo:fr1: the fragment of the list windows' entries
+  char fr2[20];                  // glo:fr2: carried by the lists, used in no expression
+  char currentLex[64];           // glo:CurrentLex: SLO:I_VERB of the card open last
+  char authorName[10];           // AuthorName: signs the cards of this run
+  char cardAction[3];            // CardAction: "add", "chn", "del" or "Chn"
+  char lexemeHead[35];           // LexemeHead: the identifier up to its first "("
+  char savedLexemePosition[20];  // SavedLexemePosition
+};
+
+// The one set of globals.
+ProgramGlobals& Glo();
+// Blanks every variable.
+void ClearGlobals();
+// Binds glo:fr1, glo:fr2, glo:CurrentLex, AuthorName, CardAction, LexemeHead and
+// SavedLexemePosition among the global names of the evaluator.
+void BindGlobals();
+
+// A fixed-size blank-padded text as a string without its trailing blanks, and back.
+template <size_t N>
+std::string Clip(const char (&field)[N]) {
+  std::string_view s(field, N);
+  size_t end = s.find_last_not_of(' ');
+  return std::string(end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1));
+}
+template <size_t N>
+void Assign(char (&field)[N], std::string_view value) {
+  size_t n = value.size() < N ? value.size() : N;
+  for (size_t k = 0; k < N; ++k) field[k] = k < n ? value[k] : ' ';
+}
+
+}  // namespace korawin::app
