@@ -1,7 +1,7 @@
 // The application's window descriptions against what the build cannot see: the frame's menu
 // bar and toolbar as the design tabulates them, a window for every procedure module, each
-// quoted list format in its module, copies of one window kept alike, and bindings only to
-// fields the record layouts have.
+// quoted list format in its module, copies of one window kept alike, bindings only to fields
+// the record layouts have, and every window opening in the runtime.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,6 +14,8 @@
 #include "lang/picture.h"
 #include "platform/codepage.h"
 #include "ui/desc/desc_json.h"
+#include "ui/headless/test_driver.h"
+#include "ui/runtime/window.h"
 
 namespace korawin {
 namespace {
@@ -304,6 +306,26 @@ TEST_F(AppWindows, FieldsShownAreFieldsOfTheRecordLayouts) {
     }
   }
   EXPECT_GT(checked, 60);
+}
+
+TEST_F(AppWindows, EveryWindowOpensWithItsCaptionAndCloses) {
+  ui::HeadlessBackend backend;
+  ui::TestDriver driver(backend);
+  for (const WindowDesc* d : ui::AllWindowDescs()) {
+    std::string where = d->module + "/" + d->name;
+    int thread = ui::Runtime::StartProcedure([d] {
+      auto w = ui::Window::Open(d->module, d->name);
+      while (w && w->Accept().kind != ui::EventKind::None) {
+        if (w->EventNow() == ui::EventKind::CloseWindow) w->Close();
+      }
+    });
+    ASSERT_NE(thread, 0);
+    int window = driver.WaitFor(where);
+    ASSERT_NE(window, 0) << where;
+    EXPECT_EQ(driver.Caption(window), Utf8(d->caption)) << where;
+    EXPECT_TRUE(driver.CloseBox(window)) << where;
+    EXPECT_TRUE(driver.WaitThreadEnd(thread)) << where;
+  }
 }
 
 }  // namespace

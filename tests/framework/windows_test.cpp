@@ -1,6 +1,6 @@
 // The framework's window descriptions against what the build cannot see: every dialog the
-// preview and the text viewer open is there, the preview names its controls as the preview's
-// code does, and its zoom menu follows the zoom table.
+// preview and the text viewer open is there and opens in the runtime, the preview names its
+// controls as the preview's code does, and its zoom menu follows the zoom table.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,8 @@
 
 #include "framework/framework_windows.h"
 #include "ui/desc/desc_json.h"
+#include "ui/headless/test_driver.h"
+#include "ui/runtime/window.h"
 
 namespace korawin {
 namespace {
@@ -21,16 +23,28 @@ class FrameworkWindows : public ::testing::Test {
   static void SetUpTestSuite() { RegisterFrameworkWindows(); }
 };
 
-TEST_F(FrameworkWindows, EveryWindowOfTheReportAndViewerModulesIsThere) {
+TEST_F(FrameworkWindows, EveryWindowOfTheReportAndViewerModulesOpensAndCloses) {
   const std::pair<const char*, const char*> kWindows[] = {
       {"abreport", "P15$PREVIEWWINDOW"}, {"abreport", "P30$JUMPWINDOW"},
       {"abreport", "P31$SELECTWINDOW"},  {"abreport", "P1$PROGRESSWINDOW"},
       {"abascii", "P26$GOTODIALOG"},     {"abascii", "P37$FINDOPTIONS"},
       {"abascii", "P41$PRINTOPTIONS"},   {"abascii", "P42$WINDOW"}};
+  ui::HeadlessBackend backend;
+  ui::TestDriver driver(backend);
   for (const auto& [module, name] : kWindows) {
-    const WindowDesc* w = ui::FindWindowDesc(module, name);
-    ASSERT_NE(w, nullptr) << module << " " << name;
-    EXPECT_EQ(w->kind, WindowDesc::Kind::Dialog) << name;
+    const WindowDesc* d = ui::FindWindowDesc(module, name);
+    ASSERT_NE(d, nullptr) << module << " " << name;
+    EXPECT_EQ(d->kind, WindowDesc::Kind::Dialog) << name;
+    int thread = ui::Runtime::StartProcedure([d] {
+      auto w = ui::Window::Open(d->module, d->name);
+      while (w && w->Accept().kind != ui::EventKind::None) {
+        if (w->EventNow() == ui::EventKind::CloseWindow) w->Close();
+      }
+    });
+    int window = driver.WaitFor(std::string(module) + "/" + name);
+    ASSERT_NE(window, 0) << name;
+    EXPECT_EQ(driver.Caption(window), d->caption) << name;
+    EXPECT_TRUE(driver.CloseBox(window) && driver.WaitThreadEnd(thread)) << name;
   }
 }
 
