@@ -56,7 +56,7 @@ constexpr FlagNames kFlagNames[] = {
     {kFlagDisabled, "disabled"}, {kFlagHidden, "hidden"},       {kFlagReadOnly, "readonly"},
     {kFlagDefault, "default"},   {kFlagSkip, "skip"},           {kFlagImmediate, "immediate"},
     {kFlagChecked, "checked"},   {kFlagUpper, "upper"},         {kFlagPassword, "password"},
-    {kFlagVScroll, "vscroll"},   {kFlagHScroll, "hscroll"},
+    {kFlagVScroll, "vscroll"},   {kFlagHScroll, "hscroll"},     {kFlagDrop, "drop"},
 };
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
@@ -85,7 +85,7 @@ class Reader {
     where_ = "window";
     Expect(j.is_object(), "a window must be an object");
     Keys(j, {"module", "window", "cname", "kind", "modal", "resizable", "caption", "icon", "font",
-             "help", "size", "status", "menu", "toolbar", "controls"});
+             "help", "helptext", "size", "status", "menu", "toolbar", "controls"});
     w.module = Text(j, "module");
     w.name = Text(j, "window");
     where_ = w.module + " / " + w.name;
@@ -103,6 +103,7 @@ class Reader {
     w.icon = Text(j, "icon");
     w.font = Text(j, "font");
     w.help = Text(j, "help");
+    w.helpText = Text(j, "helptext");
     if (j.contains("size")) {
       const Json& s = j["size"];
       Expect(s.is_array() && s.size() == 2 && s[0].is_number_integer() &&

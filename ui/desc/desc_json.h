@@ -3,12 +3,13 @@
 // A file holds one window object or a list of them:
 //   {"module": "korawin1$koraw051", "window": "P1$BROWSEWINDOW", "cname": "LexemeList",
 //    "kind": "child" | "frame" | "dialog", "modal": false, "resizable": true,
-//    "caption": "...", "icon": "...", "font": "...", "help": "...", "size": [w, h],
+//    "caption": "...", "icon": "...", "font": "...", "help": "help id",
+//    "helptext": "a line saying what the window is for", "size": [w, h],
 //    "status": [zone widths], "menu": [...], "toolbar": [...], "controls": [...]}
 // A control: {"type": "entry", "id": "?Name", "text": "...", "use": "glo:fr1",
 //    "picture": "@s20", "tip": "...", "status": "...", "icon": "...", "key": "Ctrl+Enter",
 //    "font": "...", "flags": ["disabled", "hidden", "readonly", "default", "skip", "immediate",
-//    "checked", "upper", "password", "vscroll", "hscroll"], "std": "close", "width": 80,
+//    "checked", "upper", "password", "vscroll", "hscroll", "drop"], "std": "close", "width": 80,
 //    "height": 12, "lines": 10, "stretch": 1, "range": [low, high], "step": 1,
 //    "format": "80L(2)@s20@", "controls": [...]}
 // Layout types ("row", "column", "form", "stretch") only hold others. A sheet holds tabs, an

@@ -63,6 +63,7 @@ enum ControlFlag : uint32_t {
   kFlagPassword = 1u << 8,
   kFlagVScroll = 1u << 9,    // a list or text box with a vertical scroll bar
   kFlagHScroll = 1u << 10,
+  kFlagDrop = 1u << 11,      // a list shown as a drop-down box: one row, the others on demand
 };
 
 // Standard actions the runtime carries out itself for menu items and buttons.
@@ -123,7 +124,8 @@ struct WindowDesc {
   std::string caption;
   std::string icon;
   std::string font;
-  std::string help;        // help id or help text of the window
+  std::string help;        // help id of the window
+  std::string helpText;    // a line saying what the window is for, beside its help id
   int width = 0, height = 0;  // hints in dialog units
   std::vector<int> statusZones;  // widths of the status bar's zones; empty: one zone
   std::vector<ControlDesc> menu;     // the menu bar: Menu entries
