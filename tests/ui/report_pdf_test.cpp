@@ -90,11 +90,22 @@ class ReportPdfTest : public testing::Test {
 };
 
 TEST_F(ReportPdfTest, ListKeepsCyrillicOrderAndPageNumbers) {
-  // The fonts the reports name are drawn with installed faces that hold Cyrillic glyphs.
+  // The fonts the reports name are drawn with installed faces that hold Cyrillic glyphs, and
+  // a line measures as wide as the font draws it.
+  auto measure = renderer_.NewMetrics();
   for (const char* family : {"Times New Roman Cyr", "MS Sans Serif", "Arial", "Courier", "System"}) {
-    QFont f = qtprint::ReportFont(FontSpec{family, 10, false, false, false});
-    EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'Ж')) << family << " -> " << f.family().toStdString();
-    EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'я')) << family;
+    for (bool bold : {false, true}) {
+      FontSpec spec{family, 11, bold, !bold, false};
+      QFont f = qtprint::ReportFont(spec);
+      EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'Ж')) << family << " -> " << f.family().toStdString();
+      EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'я')) << family;
+      std::string line = W("Тот, кто бьёт: AVAV fi ffl Ты Та «Ёж» № 1/2, WAY 7.");
+      QImage device(1, 1, QImage::Format_RGB32);
+      device.setDotsPerMeterX(47244);  // 1200 dpi
+      device.setDotsPerMeterY(47244);
+      double drawn = QFontMetricsF(f, &device).horizontalAdvance(qtprint::FromCp1251(line)) / 1.2;
+      EXPECT_NEAR(measure->Width(spec, line), drawn, 0.5) << family << (bold ? " bold" : "");
+    }
   }
 
   const ReportDesc* desc = FindReportDesc("korawin1$test01", "P1$REPORT");

@@ -56,6 +56,10 @@ QFont ReportFont(const report::FontSpec& spec) {
   f.setItalic(spec.italic);
   f.setUnderline(spec.underline);
   f.setHintingPreference(QFont::PreferNoHinting);
+  // Without kerning and ligatures a line is as wide as its characters added up, which is how
+  // it was measured.
+  f.setKerning(false);
+  f.setStyleStrategy(QFont::PreferNoShaping);
   return f;
 }
 

@@ -17,7 +17,8 @@ void InstallFontSubstitutions();
 // the first installed stand-in. Thread-safe.
 QString ResolveFamily(std::string_view family);
 // The font a report's text is measured and drawn with: sizes in points, no hinting, so that
-// widths scale with the resolution and a page looks the same on paper, in PDF and in preview.
+// widths scale with the resolution and a page looks the same on paper, in PDF and in preview;
+// no kerning or ligatures, so that a text's width is the sum of its characters' advances.
 QFont ReportFont(const report::FontSpec& spec);
 // Windows-1251 text as a QString.
 QString FromCp1251(std::string_view text);

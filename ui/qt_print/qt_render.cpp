@@ -44,6 +44,8 @@ void DrawPage(QPainter* painter, const report::PageFormat& format, const report:
   painter->setRenderHint(QPainter::TextAntialiasing, true);
   painter->setBrush(Qt::NoBrush);
   int font = -1;
+  int pen = -1;  // the stroke set on the painter; -1: the pen for text
+  painter->setPen(Qt::black);
   for (const report::PageItem& it : page.items) {
     switch (it.kind) {
       case report::PageItem::Kind::Text:
@@ -52,15 +54,21 @@ void DrawPage(QPainter* painter, const report::PageFormat& format, const report:
           font = it.font;
           painter->setFont(fonts[font]);
         }
-        painter->setPen(Qt::black);
+        if (pen != -1) {
+          painter->setPen(Qt::black);
+          pen = -1;
+        }
         painter->drawText(QPointF(it.x * s, it.baseline * s), FromCp1251(it.text));
         break;
       case report::PageItem::Kind::Line:
       case report::PageItem::Kind::Box: {
-        QPen pen(Qt::black);
-        pen.setWidthF(it.pen * s);
-        pen.setCosmetic(it.pen == 0);
-        painter->setPen(pen);
+        if (pen != it.pen) {
+          QPen stroke(Qt::black);
+          stroke.setWidthF(it.pen * s);
+          stroke.setCosmetic(it.pen == 0);
+          painter->setPen(stroke);
+          pen = it.pen;
+        }
         if (it.kind == report::PageItem::Kind::Line) {
           painter->drawLine(QPointF(it.x * s, it.y * s), QPointF((it.x + it.w) * s, (it.y + it.h) * s));
         } else {
