@@ -1,7 +1,7 @@
 // Reports drawn by the Qt renderer without a display: PDF files whose text pdftotext extracts
 // (Cyrillic intact, in order, page numbers continuous), long text continued over pages, and
 // page images for the preview. KORAWIN_REPORT_OUT, when set, names a folder that receives a
-// copy of the sample card's PDF for looking at.
+// copy of every file the tests write, for looking at.
 #include <gtest/gtest.h>
 
 #include <QFontMetricsF>
@@ -65,7 +65,14 @@ class ReportPdfTest : public testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    if (const char* out = std::getenv("KORAWIN_REPORT_OUT")) {
+      for (const auto& f : fs::directory_iterator(dir_))
+        fs::copy_file(f.path(), fs::path(out) / f.path().filename(),
+                      fs::copy_options::overwrite_existing);
+    }
+    fs::remove_all(dir_);
+  }
 
   // Pages of the text of a PDF, as pdftotext extracts them; with layout, in lines from the
   // top of the page down, as they stand on it.
@@ -286,11 +293,6 @@ TEST_F(ReportPdfTest, CardPrintsToPdfAndPreviewImages) {
   EXPECT_FALSE(renderer_.WritePdf(kept.Doc(), (dir_ / "no/such/folder.pdf").string(), &why));
   EXPECT_NE(why.find("cannot write"), std::string::npos) << why;
 
-  if (const char* out = std::getenv("KORAWIN_REPORT_OUT")) {
-    fs::copy_file(pdf, fs::path(out) / "sample_card.pdf", fs::copy_options::overwrite_existing);
-    fs::copy_file(dir_ / "card-1.png", fs::path(out) / "sample_card_preview.png",
-                  fs::copy_options::overwrite_existing);
-  }
 }
 
 }  // namespace
