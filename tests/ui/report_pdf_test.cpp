@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -117,27 +118,40 @@ TEST_F(ReportPdfTest, ListKeepsCyrillicOrderAndPageNumbers) {
 
   const ReportDesc* desc = FindReportDesc("korawin1$test01", "P1$REPORT");
   ASSERT_NE(desc, nullptr);
-  auto metrics = renderer_.NewMetrics();
+  // Laid out and drawn on a thread of its own, as a report procedure runs, and kept as well.
   fs::path pdf = dir_ / "list.pdf";
-  auto sink = renderer_.NewPdfSink(pdf.string());
-  PageBuilder b;
-  ASSERT_TRUE(b.Open(*desc, metrics.get(), sink.get()));
-  int32_t n = 0;
-  Str t(140);
-  b.Use("LOC:N", lang::Variable::Of(&n));
-  b.Use("TAX:T", t.Var());
   const char* kinds[] = {"действие", "процесс", "состояние", "свойство, отношение"};
   std::vector<std::string> rows;
-  for (n = 1; n <= 150; ++n) {
-    rows.push_back("Т-категория " + std::string(kinds[n % 4]) + " № " + std::to_string(n) + " ЁЖЩЪЭЮЯ");
-    t.Set(rows.back());
-    ASSERT_TRUE(b.Print(report_ids::SampleList::Detail)) << b.Error();
-  }
-  ASSERT_TRUE(b.Close()) << b.Error();
-  ASSERT_GE(b.Pages(), 3);
+  PageList kept;
+  int pageCount = 0;
+  std::thread procedure([&] {
+    auto metrics = renderer_.NewMetrics();
+    auto sink = renderer_.NewPdfSink(pdf.string());
+    PageBuilder b, again;
+    ASSERT_TRUE(b.Open(*desc, metrics.get(), sink.get()));
+    ASSERT_TRUE(again.Open(*desc, metrics.get(), &kept));
+    int32_t n = 0;
+    Str t(140);
+    for (PageBuilder* builder : {&b, &again}) {
+      builder->Use("LOC:N", lang::Variable::Of(&n));
+      builder->Use("TAX:T", t.Var());
+    }
+    for (n = 1; n <= 150; ++n) {
+      rows.push_back("Т-категория " + std::string(kinds[n % 4]) + " № " + std::to_string(n) + " ЁЖЩЪЭЮЯ");
+      t.Set(rows.back());
+      ASSERT_TRUE(b.Print(report_ids::SampleList::Detail)) << b.Error();
+      ASSERT_TRUE(again.Print(report_ids::SampleList::Detail)) << again.Error();
+    }
+    ASSERT_TRUE(b.Close()) << b.Error();
+    ASSERT_TRUE(again.Close()) << again.Error();
+    pageCount = b.Pages();
+  });
+  procedure.join();
+  ASSERT_GE(pageCount, 3);
+  ASSERT_EQ(kept.Doc().pages.size(), static_cast<size_t>(pageCount));
 
   std::vector<std::string> pages = PdfPages(pdf);
-  ASSERT_EQ(pages.size(), static_cast<size_t>(b.Pages()));
+  ASSERT_EQ(pages.size(), static_cast<size_t>(pageCount));
   size_t row = 0;
   for (size_t p = 0; p < pages.size(); ++p) {
     const std::string& text = pages[p];
@@ -154,6 +168,20 @@ TEST_F(ReportPdfTest, ListKeepsCyrillicOrderAndPageNumbers) {
     }
   }
   EXPECT_EQ(row, rows.size()) << "row " << row + 1 << " missing or out of order: " << rows[row];
+
+  // The printer takes the same pages; a page range prints only those pages.
+  QPrinter printer(QPrinter::HighResolution);
+  qtprint::SetUpPrinter(&printer, kept.Doc().format);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString((dir_ / "printed.pdf").string()));
+  printer.setPrintRange(QPrinter::PageRange);
+  printer.setFromTo(2, 3);
+  std::string why;
+  ASSERT_TRUE(qtprint::PrintDocument(kept.Doc(), &printer, &why)) << why;
+  std::vector<std::string> printed = PdfPages(dir_ / "printed.pdf");
+  ASSERT_EQ(printed.size(), 2u);
+  EXPECT_EQ(printed[0], pages[1]);
+  EXPECT_EQ(printed[1], pages[2]);
 }
 
 TEST_F(ReportPdfTest, MemoOfTenThousandCharactersGoesOnOverPages) {
