@@ -125,6 +125,7 @@ std::vector<std::string> PageBuilder::WrapText(std::string_view text, const Font
 
 bool PageBuilder::Open(const ReportDesc& desc, TextMetrics* metrics, PageSink* sink,
                        std::string_view title) {
+  if (desc_) Close();
   desc_ = &desc;
   metrics_ = metrics;
   sink_ = sink;
@@ -318,7 +319,7 @@ void PageBuilder::Split(Laid* laid, int room, bool fresh, Laid* first) {
       first->items.push_back(std::move(it));
     } else if (it.y >= cut) {
       it.y -= cut;
-      it.baseline -= cut;
+      if (text) it.baseline -= cut;
       rest.push_back(std::move(it));
     } else {
       // A box or line across the cut goes on in the next piece.

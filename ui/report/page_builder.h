@@ -34,7 +34,7 @@ class PageBuilder {
 
   // Starts a report over desc (which must outlive the builder's use of it), measuring text with
   // metrics and handing pages to sink. title names the job for the printer; empty: the
-  // report's name. False when the sink refuses to begin.
+  // report's name. A report still open is closed first. False when the sink refuses to begin.
   bool Open(const ReportDesc& desc, TextMetrics* metrics, PageSink* sink,
             std::string_view title = {});
   bool IsOpen() const { return desc_ != nullptr; }
