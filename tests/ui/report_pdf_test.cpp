@@ -299,7 +299,7 @@ TEST_F(ReportPdfTest, CardPrintsToPdfAndPreviewImages) {
 
   // The preview's page image: A4 at 80 dots per inch, with ink where the lexeme's line is.
   std::string why;
-  fs::path png = dir_ / "card-1.png";
+  fs::path png = dir_ / "card-preview.png";
   EXPECT_FALSE(renderer_.WritePageImage(Document(), 0, 80, png.string(), &why));
   PageList kept;
   PageBuilder again;
