@@ -61,3 +61,27 @@ function(korawin_windows target)
   target_include_directories(${target} PUBLIC ${gen})
   target_link_libraries(${target} PUBLIC korawin_ui)
 endfunction()
+
+# korawin_reports(TARGET FUNCTION NAME HEADER PATH FILES...): checks the report descriptions
+# FILES at build time and compiles them into TARGET; FUNCTION registers them, and the header
+# PATH names their detail bands (korawin::report_ids::<cname>::<Band>).
+function(korawin_reports target)
+  cmake_parse_arguments(KR "" "FUNCTION;HEADER" "FILES" ${ARGN})
+  set(gen ${PROJECT_BINARY_DIR}/gen)
+  get_filename_component(hdir ${gen}/${KR_HEADER} DIRECTORY)
+  get_filename_component(base ${KR_HEADER} NAME_WE)
+  set(header ${gen}/${KR_HEADER})
+  set(source ${hdir}/${base}.cpp)
+  set(files)
+  foreach(f ${KR_FILES})
+    list(APPEND files ${CMAKE_CURRENT_SOURCE_DIR}/${f})
+  endforeach()
+  file(MAKE_DIRECTORY ${hdir})
+  add_custom_command(OUTPUT ${header} ${source}
+    COMMAND korawin-rdc --cpp ${source} --header ${header} --function ${KR_FUNCTION} ${files}
+    DEPENDS korawin-rdc ${files}
+    COMMENT "Checking report descriptions for ${target}")
+  target_sources(${target} PRIVATE ${source} ${header})
+  target_include_directories(${target} PUBLIC ${gen})
+  target_link_libraries(${target} PUBLIC korawin_ui)
+endfunction()

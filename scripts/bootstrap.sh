@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ clang cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libicu-dev libsqlite3-dev nlohmann-json3-dev libclang-rt-14-dev)
+          libicu-dev libsqlite3-dev nlohmann-json3-dev libclang-rt-14-dev
+          qt6-base-dev qt6-qpa-plugins fonts-liberation2 fonts-dejavu-core poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

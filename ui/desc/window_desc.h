@@ -31,7 +31,7 @@ enum class ControlType : uint8_t {
   Tab,
   Group,     // a titled frame around controls
   Progress,
-  Image,
+  Image,     // a picture read from the file its text names (the print preview's pages)
   Display,   // a field shown through its picture, never edited
   // Menus and toolbar.
   Menu,      // a submenu of the menu bar or of another menu

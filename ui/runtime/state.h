@@ -35,6 +35,9 @@ struct Look {
 
 struct ControlState {
   std::string text;      // what an entry, text box, display field or prompt shows; a caption
+                         // an image: the file of its picture, shown at the picture's own
+                         // size and scrolled when larger than the control (the print
+                         // preview names a new file for each page and zoom it shows)
   int value = 0;         // check 0/1; option, sheet: choice from 1; spin, progress: value;
                          // list: highlighted row from 1 (0: none)
   uint32_t flags = 0;    // ControlFlag bits as they stand now
