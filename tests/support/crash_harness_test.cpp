@@ -47,7 +47,9 @@ TEST_F(CrashHarnessTest, ReplaceByRenameRecoversAtEveryPoint) {
   auto workload = [](CrashContext& ctx) {
     for (int v = 1; v <= 3; ++v) {
       std::string tmp = ctx.folder() + "/state.tmp";
-      if (!WriteFile(tmp, "v" + std::to_string(v), true)) return;
+      std::string text = "v";
+      text += std::to_string(v);
+      if (!WriteFile(tmp, text, true)) return;
       platform::RenameFile(tmp, ctx.folder() + "/state");
       if (!ctx.Step()) return;
     }

@@ -41,7 +41,10 @@ std::string Quote(const std::string& s) {
 // Runs the tool; stderr joins stdout when merge is set.
 Result Tool(const std::vector<std::string>& args, bool merge = true) {
   std::string cmd = Quote(KORAWIN_DB_TOOL);
-  for (const std::string& a : args) cmd += " " + Quote(a);
+  for (const std::string& a : args) {
+    cmd += ' ';
+    cmd += Quote(a);
+  }
   cmd += merge ? " 2>&1" : " 2>/dev/null";
   Result r;
   FILE* p = popen(cmd.c_str(), "r");

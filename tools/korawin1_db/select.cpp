@@ -172,7 +172,7 @@ int RunSelect(const std::vector<std::string>& args) {
   for (const auto& [name, value] : s.binds) {
     std::string v;
     if (!ToData(value, "--bind", &v)) return 2;
-    if (v.empty()) v = " ";  // a STRING has at least one byte; clip() makes it ''
+    if (v.empty()) v = ' ';  // a STRING has at least one byte; clip() makes it ''
     values.push_back(std::move(v));
     lang::BIND(name, lang::Variable::String(values.back().data(),
                                             static_cast<uint32_t>(values.back().size())));
