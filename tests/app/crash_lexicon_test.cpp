@@ -28,6 +28,7 @@
 #include "storage/dat/dat_driver.h"
 #include "storage/driver.h"
 #include "tests/support/crash_harness.h"
+#include "tests/support/temp_dir.h"
 #include "tools/korawin1_db/database.h"
 #include "ui/headless_message_box.h"
 
@@ -389,12 +390,7 @@ class CrashLexiconTest : public ::testing::Test {
  protected:
   // In memory where the machine offers it: the engine flushes often, and the crash needs no
   // real disk to be simulated.
-  CrashLexiconTest() {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = base + "/korawin-crash-lexicon-XXXXXX";
-    root_ = ::mkdtemp(tmpl.data());
-  }
-  ~CrashLexiconTest() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  static std::string MemoryBase() { return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""; }
 
   CrashReport Run(const CrashHarness::Setup& setup, const CrashHarness::Workload& workload,
                   const CrashHarness::Dump& dump, const CrashOptions& options = CrashOptions()) {
@@ -432,7 +428,8 @@ class CrashLexiconTest : public ::testing::Test {
     return n;
   }
 
-  std::string root_;
+  test::TempDir temp_{"crash-lexicon", MemoryBase()};
+  std::string root_ = temp_.path();
   std::vector<std::string> states_;
 };
 

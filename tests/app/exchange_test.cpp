@@ -11,6 +11,7 @@
 #include "storage/dat/collation.h"
 #include "storage/dat/dat_file.h"
 #include "storage/driver.h"
+#include "tests/support/temp_dir.h"
 #include "ui/headless_message_box.h"
 
 namespace korawin::app {
@@ -23,11 +24,8 @@ class Folder {
  public:
   Folder() {
     storage::dat::SetActiveCollation(storage::dat::Collation());
-    char tmpl[] = "/tmp/korawin-exchange-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     files_ = std::make_unique<LexiconFiles>(LexiconFiles::InFolder(dir_));
   }
-  ~Folder() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   const LexiconFiles& files() const { return *files_; }
   void Create() {
     std::string error;
@@ -48,7 +46,8 @@ class Folder {
   const std::string& dir() const { return dir_; }
 
  private:
-  std::string dir_;
+  test::TempDir temp_{"exchange"};
+  std::string dir_ = temp_.path();
   std::unique_ptr<LexiconFiles> files_;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::test {
 namespace {
@@ -33,12 +34,8 @@ bool WriteFile(const std::string& path, const std::string& text, bool sync) {
 
 class CrashHarnessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/korawin-harness-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-  std::string root_;
+  TempDir temp_{"harness"};
+  std::string root_ = temp_.path();
 };
 
 TEST_F(CrashHarnessTest, ReplaceByRenameRecoversAtEveryPoint) {

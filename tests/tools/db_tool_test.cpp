@@ -21,6 +21,7 @@
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/driver.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::tools {
 namespace {
@@ -106,8 +107,6 @@ class DbToolTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    char tmpl[] = "/tmp/korawin-db-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
     const Card cards[] = {
         {"бить 1", "бить", "удар", 82000, "Бить по мячу."},
@@ -147,7 +146,6 @@ class DbToolTest : public ::testing::Test {
     Result sample = Tool({"sample", dir_ + "/other.dat"});
     ASSERT_EQ(0, sample.status) << sample.out;
   }
-  void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }
 
   static std::string Cp(const char* utf8) { return platform::Utf8ToCp1251Lossy(utf8); }
   static void Open(app::DeclaredFile& f, bool create) {
@@ -160,7 +158,8 @@ class DbToolTest : public ::testing::Test {
   }
   std::string File(const std::string& name) const { return dir_ + "/" + name; }
 
-  std::string dir_;
+  test::TempDir temp_{"db"};
+  std::string dir_ = temp_.path();
 };
 
 // ---- check ----
