@@ -25,8 +25,11 @@ function(korawin_library name)
   korawin_target(${name})
 endfunction()
 
-find_package(GTest REQUIRED)
-include(GoogleTest)
+# GoogleTest is needed only to build the tests.
+if(KORAWIN_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
 
 # korawin_test(NAME SOURCES... DEPS ...): one GoogleTest program registered with CTest.
 function(korawin_test name)

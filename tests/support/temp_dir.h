@@ -21,7 +21,11 @@ class TempDir {
     std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
     std::error_code ec;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      fs::path p = root / ("korawin-" + std::string(stem) + "-" + std::to_string(random() % 1000000000));
+      std::string name = "korawin-";
+      name += stem;
+      name += '-';
+      name += std::to_string(random() % 1000000000);
+      fs::path p = root / name;
       if (fs::create_directory(p, ec)) {
         path_ = p.string();
         return;

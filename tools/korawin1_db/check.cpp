@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "tools/korawin1_db/commands.h"
-#include "tools/korawin1_db/database.h"
+#include "app/folder_check.h"
 
 namespace korawin::tools {
 
@@ -15,9 +15,10 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   std::vector<std::string> problems;
   int files = 0;
-  int err = CheckFolder(args[0], &problems, &files);
+  int err = app::CheckFolder(args[0], &problems, &files);
   if (err) {
-    std::fprintf(stderr, "korawin1-db check: %s: %s\n", args[0].c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db check: %s: %s\n", args[0].c_str(),
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   for (const std::string& p : problems) std::printf("%s\n", p.c_str());

@@ -1,6 +1,8 @@
 // The verification of a database folder behind `korawin1-db check`: every data file is read
 // directly, not through the driver, so that a fault that would make OPEN refuse the file does
 // not hide the others. Nothing is changed.
+#include "app/folder_check.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,9 +16,8 @@
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/dat/memo_file.h"
-#include "tools/korawin1_db/database.h"
 
-namespace korawin::tools {
+namespace korawin::app {
 
 namespace {
 
@@ -327,4 +328,4 @@ int CheckFolder(const std::string& dir, std::vector<std::string>* problems, int*
   return 0;
 }
 
-}  // namespace korawin::tools
+}  // namespace korawin::app
