@@ -1,5 +1,5 @@
 // korawin1-db check, rebuild-keys, dump and select, run as a program on small database folders
-// written through the DAT driver.
+// written through the DAT driver; and the README's account of the tool's subcommands.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -346,6 +348,31 @@ TEST_F(DbToolTest, SelectFiltersStartsReversesAndLimits) {
   EXPECT_TRUE(Has(unbound.out, "801")) << unbound.out;
   EXPECT_EQ(2, Tool({"select", dir_, "SLOVO", "--from", "б", "--json"}).status);
   EXPECT_EQ(2, Tool({"select", dir_, "SLOVO", "--limit", "many", "--json"}).status);
+}
+
+}  // namespace
+}  // namespace korawin::tools
+
+namespace korawin::tools {
+namespace {
+
+// The README names the tool's subcommands as `korawin1-db NAME`: it names each one that
+// --help lists, and no other.
+TEST(DbToolReadmeTest, NamesEverySubcommandOfTheHelpAndNoOther) {
+  std::ifstream in(KORAWIN_README);
+  ASSERT_TRUE(in) << KORAWIN_README;
+  std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto names = [](const std::string& text, const std::regex& pattern) {
+    std::set<std::string> found;
+    for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m)
+      found.insert((*m)[1]);
+    return found;
+  };
+  Result help = Tool({"--help"});
+  ASSERT_EQ(0, help.status) << help.out;
+  std::set<std::string> listed = names(help.out, std::regex("\n  korawin1-db ([a-z-]+)"));
+  ASSERT_GE(listed.size(), 10u) << help.out;
+  EXPECT_EQ(listed, names(readme, std::regex("`korawin1-db ([a-z][a-z-]*)")));
 }
 
 }  // namespace
