@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -23,6 +24,7 @@
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/driver.h"
+#include "tests/support/fault_fs.h"
 #include "tests/support/temp_dir.h"
 
 namespace korawin::tools {
@@ -165,6 +167,64 @@ class DbToolTest : public ::testing::Test {
 };
 
 // ---- check ----
+
+// A process killed in the middle of a transaction leaves the journal and its markers: check
+// and info say what the next open will roll back instead of reporting the half-written files,
+// and once an open has rolled it back the folder checks clean with the cards it had.
+TEST_F(DbToolTest, CheckAndInfoTellOfAnInterruptedTransaction) {
+  const std::string before = Tool({"dump", dir_, "SLOVO", "--json"}).out;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The journal goes to the current folder: keep it in the temporary one.
+    if (chdir(dir_.c_str()) != 0) _exit(2);
+    test::FaultFileSystem faults;
+    test::ScopedFileSystem installed(faults);
+    faults.SetOnCrash([] { _exit(0); });
+    app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
+    DriverArgs open;
+    open.mode = kOpenReadWrite | kShareDenyWrite;
+    if (CallDriver(kOpOpen, slovo.fd(), open) || CallDriver(kOpLogout, slovo.fd())) _exit(3);
+    faults.CrashAt(faults.WritePoints() + 60);  // within the ADDs below, never committed
+    for (int i = 0; i < 40; ++i) {
+      slovo.Clear();
+      std::string id = "new ", theme = "t";
+      id += std::to_string(i);
+      theme += std::to_string(i % 3);
+      slovo.SetField("I_VERB", id);
+      slovo.SetField("TEMA", theme);
+      std::memcpy(slovo.memo.data(), "an example", 10);
+      CallDriver(kOpAdd, slovo.fd());
+    }
+    _exit(4);  // the crash point was never reached
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(std::filesystem::exists(File("slovo.LOG")));
+
+  Result check = Tool({"check", dir_});
+  EXPECT_EQ(0, check.status) << check.out;
+  EXPECT_TRUE(Has(check.out, File("slovo.dat") + ": not checked: an interrupted transaction"))
+      << check.out;
+  EXPECT_TRUE(Has(check.out, "the next open rolls it back: slovo.dat cut back to")) << check.out;
+  EXPECT_TRUE(Has(check.out, "2 data files checked, 0 problems; 1 waits for the rollback"))
+      << check.out;
+  Result info = Tool({"info", File("slovo.dat")});
+  EXPECT_EQ(0, info.status) << info.out;
+  EXPECT_TRUE(Has(info.out, "transaction     an interrupted transaction")) << info.out;
+  // The other files of the folder took no part: info says nothing of a transaction.
+  EXPECT_FALSE(Has(Tool({"info", File("dct.dat")}).out, "transaction")) << info.out;
+
+  app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
+  Open(slovo, false);  // rolls the transaction back
+  ASSERT_EQ(0, CallDriver(kOpClose, slovo.fd()));
+  EXPECT_FALSE(std::filesystem::exists(File("slovo.LOG")));
+  check = Tool({"check", dir_});
+  EXPECT_EQ(0, check.status) << check.out;
+  EXPECT_TRUE(Has(check.out, "3 data files checked, 0 problems\n")) << check.out;
+  EXPECT_EQ(before, Tool({"dump", dir_, "SLOVO", "--json"}).out);
+}
 
 TEST_F(DbToolTest, CheckPassesOnFilesThisEngineWrote) {
   Result r = Tool({"check", dir_});
