@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
@@ -39,19 +40,39 @@ std::string DriverMessage(int code, const char* op, const storage::FileDescripto
          std::string(storage::ErrorTextOf(code)) + ")";
 }
 
-// Line and column (from 1) of a byte offset of text.
-std::string WhereInText(std::string_view text, size_t offset) {
-  offset = std::min(offset, text.size());
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset; ++i) {
-    if (text[i] == '\n') {
+// Line and column (from 1) of a text position, columns counted in characters.
+struct TextPlace {
+  uint64_t line = 1;
+  uint64_t column = 1;
+  // Moves past byte c.
+  void Pass(char c) {
+    if (c == '\n') {
       ++line;
       column = 1;
-    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
       ++column;  // count characters, not the continuation bytes of UTF-8
     }
   }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+  std::string Words() const {
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+};
+
+// Where byte offset of in stands (the end of the text when it is shorter): read again from the
+// start, since a fault is found once and the text is not kept.
+std::string WhereInStream(std::istream& in, uint64_t offset) {
+  TextPlace place;
+  in.clear();
+  in.seekg(0);
+  char buf[65536];
+  while (offset > 0 && in) {
+    in.read(buf, static_cast<std::streamsize>(std::min<uint64_t>(offset, sizeof buf)));
+    std::streamsize n = in.gcount();
+    if (n <= 0) break;
+    for (std::streamsize i = 0; i < n; ++i) place.Pass(buf[i]);
+    offset -= static_cast<uint64_t>(n);
+  }
+  return place.Words();
 }
 
 // Converts one card (a JSON object; with numbersAsText, numbers may come as digit strings).
@@ -135,95 +156,211 @@ int ConvertCard(const Json& card, size_t number, bool numbersAsText, CardImage* 
   return 0;
 }
 
-// RFC 4180: fields separated by commas, records by CR LF (a bare LF is taken too), quoted
-// fields may hold commas, line breaks and doubled quotes.
-int ParseCsv(std::string_view text, std::vector<std::vector<std::string>>* rows,
-             std::vector<size_t>* rowOffsets, std::string* error) {
-  std::vector<std::string> row;
-  std::string field;
-  size_t i = 0;
-  size_t rowStart = 0;
-  bool any = false;  // the current row has begun
-  auto endField = [&] {
-    row.push_back(std::move(field));
-    field.clear();
-  };
-  auto endRow = [&] {
-    endField();
-    rows->push_back(std::move(row));
-    rowOffsets->push_back(rowStart);
-    row.clear();
-    any = false;
-  };
-  while (i < text.size()) {
-    char c = text[i];
-    if (!any) {
-      rowStart = i;
-      any = true;
-    }
-    if (c == '"' && field.empty()) {
-      size_t open = i++;
-      for (;;) {
-        if (i >= text.size()) {
-          *error = "malformed CSV at " + WhereInText(text, open) + ": unterminated quoted field";
+// Rows of RFC 4180 text, one at a time: fields separated by commas, records by CR LF (a bare
+// LF is taken too), quoted fields may hold commas, line breaks and doubled quotes.
+class CsvReader {
+ public:
+  explicit CsvReader(std::istream& in) : in_(*in.rdbuf()) {}
+
+  // The next row into *row, with where it starts. 1 for a row, 0 at the end of the text,
+  // kBadCards with *error for malformed text.
+  int Next(std::vector<std::string>* row, TextPlace* start, std::string* error) {
+    row->clear();
+    if (Peek() == kEnd) return 0;
+    *start = place_;
+    std::string field;
+    for (;;) {
+      int c = Peek();
+      if (c == '"' && field.empty()) {
+        TextPlace open = place_;
+        Take();
+        for (;;) {
+          c = Peek();
+          if (c == kEnd) {
+            *error = "malformed CSV at " + open.Words() + ": unterminated quoted field";
+            return kBadCards;
+          }
+          Take();
+          if (c != '"') {
+            field += static_cast<char>(c);
+          } else if (Peek() == '"') {
+            Take();
+            field += '"';
+          } else {
+            break;
+          }
+        }
+        c = Peek();
+        if (c != kEnd && c != ',' && c != '\r' && c != '\n') {
+          *error = "malformed CSV at " + place_.Words() + ": text after a closing quote";
           return kBadCards;
         }
-        if (text[i] == '"') {
-          if (i + 1 < text.size() && text[i + 1] == '"') {
-            field += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        field += text[i++];
+        continue;
       }
-      if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-        *error = "malformed CSV at " + WhereInText(text, i) + ": text after a closing quote";
+      if (c == kEnd) break;
+      if (c == '"') {
+        *error = "malformed CSV at " + place_.Words() + ": quote inside an unquoted field";
         return kBadCards;
       }
-      continue;
+      Take();
+      if (c == ',') {
+        row->push_back(std::move(field));
+        field.clear();
+      } else if (c == '\n') {
+        break;
+      } else if (c == '\r' && Peek() == '\n') {
+        Take();
+        break;
+      } else {
+        field += static_cast<char>(c);
+      }
     }
-    if (c == ',') {
-      endField();
-      ++i;
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      endRow();
-      i += 2;
-    } else if (c == '\n') {
-      endRow();
-      ++i;
-    } else if (c == '"') {
-      *error = "malformed CSV at " + WhereInText(text, i) + ": quote inside an unquoted field";
-      return kBadCards;
-    } else {
-      field += c;
-      ++i;
-    }
+    row->push_back(std::move(field));
+    return 1;
   }
-  if (any) endRow();
-  return 0;
-}
 
-int CsvToJson(std::string_view text, Json* cards, std::string* error) {
-  std::vector<std::vector<std::string>> rows;
-  std::vector<size_t> offsets;
-  int err = ParseCsv(text, &rows, &offsets, error);
-  if (err) return err;
-  *cards = Json::array();
-  if (rows.empty()) return 0;
-  const std::vector<std::string>& header = rows[0];
-  for (size_t r = 1; r < rows.size(); ++r) {
-    if (rows[r].size() != header.size()) {
-      *error = "malformed CSV at " + WhereInText(text, offsets[r]) + ": " +
-               std::to_string(rows[r].size()) + " fields, the header has " +
-               std::to_string(header.size());
+ private:
+  static constexpr int kEnd = std::char_traits<char>::eof();
+  int Peek() { return in_.sgetc(); }
+  void Take() { place_.Pass(static_cast<char>(in_.sbumpc())); }
+
+  std::streambuf& in_;
+  TextPlace place_;
+};
+
+int ReadCsvCards(std::istream& in, const CardSink& sink, std::string* error) {
+  CsvReader reader(in);
+  std::vector<std::string> header, row;
+  TextPlace start;
+  int more = reader.Next(&header, &start, error);
+  if (more <= 0) return more;
+  for (size_t number = 1;; ++number) {
+    more = reader.Next(&row, &start, error);
+    if (more <= 0) return more;
+    if (row.size() != header.size()) {
+      *error = "malformed CSV at " + start.Words() + ": " + std::to_string(row.size()) +
+               " fields, the header has " + std::to_string(header.size());
       return kBadCards;
     }
     Json card = Json::object();
-    for (size_t c = 0; c < header.size(); ++c) card[header[c]] = rows[r][c];
-    cards->push_back(std::move(card));
+    for (size_t c = 0; c < header.size(); ++c) card[header[c]] = std::move(row[c]);
+    CardImage image;
+    int err = ConvertCard(card, number, true, &image, error);
+    if (!err) err = sink(image, error);
+    if (err) return err;
+  }
+}
+
+// Builds each element of the top-level list from the parser's events and hands it on as soon
+// as it is complete; nothing else of the document is kept.
+class CardEvents final : public nlohmann::json_sax<Json> {
+ public:
+  CardEvents(const CardSink& sink, std::string* error) : sink_(sink), error_(error) {}
+
+  bool null() override { return Value(nullptr); }
+  bool boolean(bool v) override { return Value(v); }
+  bool number_integer(number_integer_t v) override { return Value(v); }
+  bool number_unsigned(number_unsigned_t v) override { return Value(v); }
+  bool number_float(number_float_t v, const string_t&) override { return Value(v); }
+  bool string(string_t& v) override { return Value(std::move(v)); }
+  bool binary(binary_t& v) override { return Value(Json::binary(std::move(v))); }
+  bool start_object(std::size_t) override { return Open(Json::object()); }
+  bool key(string_t& k) override {
+    key_ = std::move(k);
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override {
+    if (!inList_ && !listDone_) return inList_ = true;
+    return Open(Json::array());
+  }
+  bool end_array() override {
+    if (open_.empty()) {
+      inList_ = false;
+      listDone_ = true;
+      return true;
+    }
+    return Close();
+  }
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& e) override {
+    malformedAt_ = position;
+    std::string what = e.what();
+    size_t colon = what.find(": ", what.find("column"));
+    malformed_ = colon == std::string::npos ? what : what.substr(colon + 2);
+    return false;
+  }
+
+  // The parse stopped on malformed text at this byte count (0: it did not).
+  size_t malformedAt() const { return malformedAt_; }
+  const std::string& malformed() const { return malformed_; }
+  // The code that stopped it otherwise (a card that fails, a text that is no list).
+  int code() const { return code_; }
+
+ private:
+  bool NotAList() {
+    *error_ = "the cards must be a JSON list of objects";
+    code_ = kBadCards;
+    return false;
+  }
+  // Places v where the parse stands; a container stays open to take what follows.
+  Json* Place(Json v) {
+    if (open_.empty()) {
+      card_ = std::move(v);
+      return &card_;
+    }
+    Json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(v));
+      return &parent.back();
+    }
+    Json& slot = parent[key_];
+    slot = std::move(v);
+    return &slot;
+  }
+  bool Value(Json v) {
+    if (!inList_) return NotAList();
+    Place(std::move(v));
+    return open_.empty() ? Finish() : true;
+  }
+  bool Open(Json v) {
+    if (!inList_) return NotAList();
+    open_.push_back(Place(std::move(v)));
+    return true;
+  }
+  bool Close() {
+    open_.pop_back();
+    return open_.empty() ? Finish() : true;
+  }
+  bool Finish() {
+    CardImage image;
+    code_ = ConvertCard(card_, ++number_, false, &image, error_);
+    if (!code_) code_ = sink_(image, error_);
+    card_ = nullptr;
+    return code_ == 0;
+  }
+
+  const CardSink& sink_;
+  std::string* error_;
+  bool inList_ = false;
+  bool listDone_ = false;
+  std::vector<Json*> open_;  // the containers of the card being read, outermost first
+  Json card_;
+  std::string key_;
+  size_t number_ = 0;
+  int code_ = 0;
+  size_t malformedAt_ = 0;
+  std::string malformed_;
+};
+
+int ReadJsonCards(std::istream& in, const CardSink& sink, std::string* error) {
+  CardEvents events(sink, error);
+  Json::sax_parse(in, &events);
+  if (events.code()) return events.code();
+  if (events.malformedAt()) {
+    *error = "malformed JSON at " + WhereInStream(in, events.malformedAt() - 1) + ": " +
+             events.malformed();
+    return kBadCards;
   }
   return 0;
 }
@@ -255,48 +392,18 @@ int CreateDatabase(const LexiconFiles& files, std::string* error) {
   return 0;
 }
 
-int ParseCards(std::string_view text, CardFormat format, std::vector<CardImage>* cards,
-               std::string* error) {
-  cards->clear();
-  Json list;
-  if (format == CardFormat::kJson) {
-    try {
-      list = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& e) {
-      std::string what = e.what();
-      size_t colon = what.find(": ", what.find("column"));
-      std::string why = colon == std::string::npos ? what : what.substr(colon + 2);
-      *error = "malformed JSON at " + WhereInText(text, e.byte ? e.byte - 1 : 0) + ": " + why;
-      return kBadCards;
-    }
-    if (!list.is_array()) {
-      *error = "the cards must be a JSON list of objects";
-      return kBadCards;
-    }
-  } else {
-    int err = CsvToJson(text, &list, error);
-    if (err) return err;
-  }
-  std::vector<CardImage> out(list.size());
-  for (size_t i = 0; i < list.size(); ++i) {
-    int err = ConvertCard(list[i], i + 1, format == CardFormat::kCsv, &out[i], error);
-    if (err) return err;
-  }
-  *cards = std::move(out);
-  return 0;
+int ReadCards(std::istream& in, CardFormat format, const CardSink& sink, std::string* error) {
+  return format == CardFormat::kCsv ? ReadCsvCards(in, sink, error)
+                                    : ReadJsonCards(in, sink, error);
 }
 
-int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat format,
-                int64_t* added, std::string* error) {
+int ImportCards(const LexiconFiles& files, std::istream& in, CardFormat format,
+                const ImportProgress& progress, int64_t* added, std::string* error) {
   *added = 0;
-  std::vector<CardImage> cards;
-  int err = ParseCards(text, format, &cards, error);
-  if (err) return err;
-
   DeclaredFile& slovo = files[LexiconFile::kSlovo];
   DriverArgs open;
   open.mode = storage::kOpenReadWrite | storage::kShareDenyWrite;
-  err = CallDriver(storage::kOpOpen, slovo.fd(), open);
+  int err = CallDriver(storage::kOpOpen, slovo.fd(), open);
   if (err) {
     *error = DriverMessage(err, "OPEN", slovo.fd());
     return err;
@@ -305,39 +412,53 @@ int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat for
   err = CallDriver(storage::kOpLogout, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "LOGOUT", slovo.fd());
-    CallDriver(storage::kOpClose, slovo.fd());
+    (void)CallDriver(storage::kOpClose, slovo.fd());  // the LOGOUT's code is the one to report
     return err;
   }
-  for (const CardImage& card : cards) {
+  constexpr int64_t kProgressEvery = 500;
+  err = CallDriver(storage::kOpStream, slovo.fd());
+  if (!err) err = ReadCards(in, format, [&](const CardImage& card, std::string* why) {
     std::memcpy(slovo.record.data(), card.record.data(), kSlovoRecordSize);
     std::memcpy(slovo.memo.data(), card.memo.data(), kSlovoMemoSize);
-    err = CallDriver(storage::kOpAdd, slovo.fd());
-    if (err) {
-      *error = err == storage::kErrDuplicateKey
-                   ? card.name + ": the identifier I_VERB is already taken (case ignored)"
-                   : card.name + ": " + DriverMessage(err, "ADD", slovo.fd());
-      break;
+    int code = CallDriver(storage::kOpAdd, slovo.fd());
+    if (code == storage::kErrDuplicateKey) {
+      *why = card.name + ": the identifier I_VERB is already taken (case ignored)";
+      return kBadCards;
     }
-    ++*added;
-  }
+    if (code) {
+      *why = card.name + ": " + DriverMessage(code, "ADD", slovo.fd());
+      return code;
+    }
+    if (++*added % kProgressEvery == 0 && progress) progress(*added);
+    return 0;
+  }, error);
   if (err) {
     int back = CallDriver(storage::kOpRollback, slovo.fd());
     if (back) *error += "; " + DriverMessage(back, "ROLLBACK", slovo.fd());
     *added = 0;
-    CallDriver(storage::kOpClose, slovo.fd());
-    return err == storage::kErrDuplicateKey ? kBadCards : err;
+    (void)CallDriver(storage::kOpClose, slovo.fd());  // the fault's code is the one to report
+    return err;
   }
-  err = CallDriver(storage::kOpCommit, slovo.fd());
+  if (progress && *added % kProgressEvery != 0) progress(*added);
+  err = CallDriver(storage::kOpFlush, slovo.fd());
+  if (!err) err = CallDriver(storage::kOpCommit, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "COMMIT", slovo.fd());
-    CallDriver(storage::kOpRollback, slovo.fd());
+    int back = CallDriver(storage::kOpRollback, slovo.fd());
+    if (back) *error += "; " + DriverMessage(back, "ROLLBACK", slovo.fd());
     *added = 0;
-    CallDriver(storage::kOpClose, slovo.fd());
+    (void)CallDriver(storage::kOpClose, slovo.fd());  // the COMMIT's code is the one to report
     return err;
   }
   err = CallDriver(storage::kOpClose, slovo.fd());
   if (err) *error = DriverMessage(err, "CLOSE", slovo.fd());
   return err;
+}
+
+int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat format,
+                int64_t* added, std::string* error) {
+  std::istringstream in{std::string(text)};
+  return ImportCards(files, in, format, nullptr, added, error);
 }
 
 int ExportCards(const LexiconFiles& files, CardFormat format, std::string* out,

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,14 +37,26 @@ struct CardImage {
   std::string name;    // "card 3 (бить 1)", UTF-8, for messages
 };
 
-// Parses and converts every card of text; nothing partial: on the first fault returns kBadCards
-// with *error naming the line and column (malformed text) or the card and field.
-int ParseCards(std::string_view text, CardFormat format, std::vector<CardImage>* cards,
-               std::string* error);
+// Takes one card; 0 to go on, or a code (with *error) that ends the reading.
+using CardSink = std::function<int(const CardImage& card, std::string* error)>;
 
-// Adds the cards of text to SLOVO, all or nothing: a fault in the text, an identifier that is
-// already taken (case ignored, as K_SLO compares) or a driver failure leaves SLOVO as it was.
+// Reads the cards of in one at a time, in one pass, and hands each to sink as soon as it is
+// complete, so that no more than one card is held whatever the size of the text. On the first
+// fault returns kBadCards with *error naming the line and column (malformed text) or the card
+// and field; the cards before it have reached sink. 0 or kBadCards, or sink's code.
+int ReadCards(std::istream& in, CardFormat format, const CardSink& sink, std::string* error);
+
+// The progress of an import: cards added so far.
+using ImportProgress = std::function<void(int64_t added)>;
+
+// Adds the cards of in to SLOVO in one transaction, reading them as they are added: all or
+// nothing, a fault anywhere in the text, an identifier that is already taken (case ignored, as
+// K_SLO compares) or a driver failure rolls back what the cards before it added, leaving
+// SLOVO as it was. progress, when given, hears of every 500th card and of the last.
 // *added receives the number of cards added. 0, kBadCards or a driver code, with *error.
+int ImportCards(const LexiconFiles& files, std::istream& in, CardFormat format,
+                const ImportProgress& progress, int64_t* added, std::string* error);
+// The same for cards held in memory.
 int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat format,
                 int64_t* added, std::string* error);
 

@@ -123,23 +123,13 @@ Result Run(size_t n, const std::string& folder) {
 
   app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, folder);
   FileDescriptor& fd = slovo.fd();
-  char* memo = slovo.memo.data();
-  const size_t memoSize = slovo.memo.size();
   Check(CallDriver(kOpCreate, fd), "CREATE");
   DriverArgs open;
   open.mode = kOpenReadWrite | kShareDenyAll;
   Check(CallDriver(kOpOpen, fd, open), "OPEN");
 
   start = Clock::now();
-  Check(CallDriver(kOpStream, fd), "STREAM");
-  for (const auto& c : cards) {
-    std::memcpy(slovo.record.data(), c.record.data(), slovo.record.size());
-    size_t m = std::min(c.memo.size(), memoSize);
-    std::memcpy(memo, c.memo.data(), m);
-    std::memset(memo + m, ' ', memoSize - m);
-    Check(CallDriver(kOpAdd, fd), "ADD");
-  }
-  Check(CallDriver(kOpFlush, fd), "FLUSH");
+  Check(bench::BulkAdd(slovo, cards), "bulk ADD");
   const double ourAdd = Seconds(start);
 
   DriverArgs keyed;

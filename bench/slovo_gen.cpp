@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/codepage.h"
+#include "storage/driver.h"
 
 namespace korawin::bench {
 
@@ -88,5 +89,20 @@ std::vector<GeneratedCard> GenerateCards(size_t n, uint32_t seed) {
 std::string IVerbOf(const GeneratedCard& card) { return card.record.substr(0, 64); }
 
 std::string CommonFragment() { return Cp("кра"); }
+
+int BulkAdd(app::DeclaredFile& slovo, const std::vector<GeneratedCard>& cards) {
+  storage::FileDescriptor& fd = slovo.fd();
+  int err = storage::CallDriver(storage::kOpStream, fd);
+  for (size_t i = 0; !err && i < cards.size(); ++i) {
+    const GeneratedCard& c = cards[i];
+    std::memcpy(slovo.record.data(), c.record.data(), slovo.record.size());
+    size_t m = std::min(c.memo.size(), slovo.memo.size());
+    std::memcpy(slovo.memo.data(), c.memo.data(), m);
+    std::memset(slovo.memo.data() + m, ' ', slovo.memo.size() - m);
+    err = storage::CallDriver(storage::kOpAdd, fd);
+  }
+  int flush = storage::CallDriver(storage::kOpFlush, fd);
+  return err ? err : flush;
+}
 
 }  // namespace korawin::bench

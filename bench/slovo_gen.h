@@ -24,4 +24,8 @@ std::string IVerbOf(const GeneratedCard& card);
 // A three-letter fragment that occurs in a good share of the generated I_VERB values.
 std::string CommonFragment();
 
+// The engine's bulk ADD: every card added to slovo, open and denying others, in one STREAM
+// batch ended by FLUSH. 0 or the first driver code.
+int BulkAdd(app::DeclaredFile& slovo, const std::vector<GeneratedCard>& cards);
+
 }  // namespace korawin::bench

@@ -9,9 +9,13 @@ if(KORAWIN_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# korawin_target(TARGET): warnings on and treated as errors in our own code.
+# korawin_target(TARGET): warnings on in our own code, and errors with KORAWIN_WERROR (the test
+# command sets it; a packager's compiler may warn where ours does not).
 function(korawin_target target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Wno-unused-parameter)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  if(KORAWIN_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # korawin_library(NAME SOURCES... [DEPS ...]): a static library of one subsystem.
@@ -25,8 +29,11 @@ function(korawin_library name)
   korawin_target(${name})
 endfunction()
 
-find_package(GTest REQUIRED)
-include(GoogleTest)
+# GoogleTest is needed only to build the tests.
+if(KORAWIN_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
 
 # korawin_test(NAME SOURCES... DEPS ...): one GoogleTest program registered with CTest.
 function(korawin_test name)

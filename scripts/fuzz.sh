@@ -12,7 +12,7 @@ targets=("$@")
 ((${#targets[@]})) || targets=(lang_fuzz dat_fuzz text_fuzz journal_fuzz)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKORAWIN_FUZZ=ON -DKORAWIN_CORE_ONLY=ON -DKORAWIN_BENCH=OFF >/dev/null
+  -DKORAWIN_FUZZ=ON -DKORAWIN_CORE_ONLY=ON -DKORAWIN_BENCH=OFF -DKORAWIN_WERROR=ON >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)

@@ -1,11 +1,5 @@
 # korawin1-db, the command-line tool: one source per subcommand.
 find_package(nlohmann_json REQUIRED)
-# The data files of a database folder and their verification, shared with the tests that
-# check a folder the way `korawin1-db check` does.
-korawin_library(korawin_db_folder
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/database.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/folder_check.cpp
-  DEPS korawin_app_files korawin_dat korawin_lang nlohmann_json::nlohmann_json)
 add_executable(korawin1-db
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/info.cpp
@@ -21,6 +15,6 @@ add_executable(korawin1-db
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/rebuild_keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/dump.cpp
   ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/select.cpp)
-target_link_libraries(korawin1-db PRIVATE korawin_db_folder korawin_dat korawin_app_procedures
+target_link_libraries(korawin1-db PRIVATE korawin_app_folder korawin_dat korawin_app_procedures
                       korawin_view korawin_lang nlohmann_json::nlohmann_json)
 korawin_target(korawin1-db)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -504,6 +505,67 @@ int Journal::Rollback() {
   }
   for (auto& reload : reloads) reload();
   return result;
+}
+
+PendingTransaction InspectInterrupted(const std::string& dataPath) {
+  using State = PendingTransaction::State;
+  PendingTransaction t;
+  std::string markerPath = platform::ResolveExisting(MarkerPathOf(dataPath));
+  if (!platform::FileExists(markerPath)) return t;
+  auto unreadable = [&t](int code) {
+    t.state = State::kUnreadable;
+    t.code = code;
+    t.files.clear();
+    return t;
+  };
+  if (int err = JournalNamedBy(markerPath, &t.journal)) return unreadable(err);
+  platform::File journal;
+  int opened = journal.Open(t.journal, platform::Access::kRead, platform::Share::kDenyNone);
+  if (opened == platform::kErrFileNotFound) {
+    t.state = State::kEnded;
+    return t;
+  }
+  if (opened != 0) return unreadable(kErrLogoutActive);
+  // The lock the live transaction holds; taken for a moment only when no one holds it.
+  int lock = journal.TryLock(0, 1);
+  if (lock == platform::kErrLockViolation) {
+    t.state = State::kRunning;
+    return t;
+  }
+  if (lock == 0) journal.Unlock(0, 1);
+  uint64_t end = 0;
+  if (journal.Size(&end) != 0) return unreadable(kErrUnableToRollback);
+  std::vector<Entry> entries;
+  uint64_t validEnd = 0;
+  if (ScanJournal(journal, end, &entries, &validEnd)) return unreadable(kErrUnableToRollback);
+  std::map<uint16_t, size_t> ours;  // file number -> index in t.files
+  for (const Entry& e : entries) {
+    if (e.number == 0) {
+      std::string r(e.length, '\0');
+      uint16_t n = 0;
+      Registered reg;
+      if (ReadExact(journal, e.body, r.data(), e.length) || !ParseRegistration(r, &n, &reg))
+        return unreadable(kErrUnableToRollback);
+      namespace fs = std::filesystem;
+      if (::strcasecmp(fs::path(reg.marker).filename().c_str(),
+                       fs::path(markerPath).filename().c_str()) != 0)
+        continue;
+      ours[n] = t.files.size();
+      t.files.push_back({reg.path});
+      continue;
+    }
+    auto f = ours.find(e.number);
+    if (f == ours.end()) continue;
+    PendingTransaction::File& file = t.files[f->second];
+    if (e.length == 0) {
+      file.cutTo = std::min<uint64_t>(file.cutTo, e.at);
+    } else {
+      ++file.ranges;
+      file.bytes += e.length;
+    }
+  }
+  t.state = State::kInterrupted;
+  return t;
 }
 
 int Journal::RecoverInterrupted(const std::string& dataPath) {

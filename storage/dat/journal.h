@@ -117,6 +117,33 @@ class Journal : public WriteObserver {
 // The marker file of a data file ("<name>.LOG").
 std::string MarkerPathOf(const std::string& dataPath);
 
+// What the next OPEN of a data file will find of a transaction left behind, read without
+// changing anything.
+struct PendingTransaction {
+  enum class State {
+    kNone,         // no marker
+    kRunning,      // another program still holds the journal: its transaction is live
+    kEnded,        // the journal is gone: the transaction ended, OPEN only removes the marker
+    kInterrupted,  // OPEN rolls the transaction back
+    kUnreadable,   // OPEN fails with code
+  };
+  // One file the rollback writes: the data file or one of its key or memo files.
+  struct File {
+    std::string path;        // as the journal registered it
+    size_t ranges = 0;       // ranges of old bytes copied back
+    uint64_t bytes = 0;      // their size in all
+    uint64_t cutTo = UINT64_MAX;  // the length it is cut back to, if it grew
+  };
+  State state = State::kNone;
+  int code = 0;         // kUnreadable: 56 or 65, as OPEN would give
+  std::string journal;  // the journal the marker names
+  std::vector<File> files;  // the files of the data file's marker, in registration order
+};
+
+// Reads the marker of dataPath and the journal it names, as RecoverInterrupted would, but
+// only to tell what it would do.
+PendingTransaction InspectInterrupted(const std::string& dataPath);
+
 // The bytes of one journal entry that starts at offset offset of its journal.
 std::string EncodeJournalEntry(uint64_t offset, uint32_t pos, uint16_t number,
                                const std::string& bytes);

@@ -157,10 +157,11 @@ std::string KeyLayout::Describe(const char* record) const {
           digits += static_cast<char>('0' + ((b[i] & 0x0F) % 10));
         }
         size_t places = p.decimalPlaces < digits.size() ? p.decimalPlaces : 0;
-        if (places) digits.insert(digits.size() - places, ".");
+        if (places) digits.insert(digits.size() - places, 1, '.');
         size_t lead = 0;
         while (lead + 1 < digits.size() && digits[lead] == '0' && digits[lead + 1] != '.') ++lead;
-        text += (b[0] & 0x80 ? "-" : "") + digits.substr(lead);
+        if (b[0] & 0x80) text += '-';
+        text.append(digits, lead);
         break;
       }
       default: {

@@ -290,7 +290,10 @@ std::string OptionValue(const TextControl& c, Option option) {
     case Option::kTab: return std::to_string(c.tab);
     case Option::kEndOfRecord: {
       std::string s = std::to_string(c.terminator.size());
-      for (unsigned char b : c.terminator) s += "," + std::to_string(b);
+      for (unsigned char b : c.terminator) {
+        s += ',';
+        s += std::to_string(b);
+      }
       return s;
     }
     case Option::kNone: break;

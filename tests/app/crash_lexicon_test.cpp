@@ -28,7 +28,8 @@
 #include "storage/dat/dat_driver.h"
 #include "storage/driver.h"
 #include "tests/support/crash_harness.h"
-#include "tools/korawin1_db/database.h"
+#include "tests/support/temp_dir.h"
+#include "app/folder_check.h"
 #include "ui/headless_message_box.h"
 
 namespace korawin::app {
@@ -144,7 +145,7 @@ std::string DumpFolder(const std::string& folder, std::string* damage) {
     int err = Call(d, storage::kOpOpen);
     if (err) {
       if (damage->empty())
-        *damage = std::string(FileLabel(which)) + ": OPEN gives " + tools::ErrorWords(err);
+        *damage = std::string(FileLabel(which)) + ": OPEN gives " + app::ErrorWords(err);
       continue;
     }
     Call(d, storage::kOpSetFile);
@@ -153,12 +154,12 @@ std::string DumpFolder(const std::string& folder, std::string* damage) {
       if (err == storage::kErrRecordNotAvailable) break;
       if (err) {
         if (damage->empty())
-          *damage = std::string(FileLabel(which)) + ": NEXT gives " + tools::ErrorWords(err);
+          *damage = std::string(FileLabel(which)) + ": NEXT gives " + app::ErrorWords(err);
         break;
       }
       DriverArgs pointer;
       CallDriver(storage::kOpPointerFile, d.fd(), pointer);
-      state += tools::RecordJson(d.fd(), pointer.value).dump() + "\n";
+      state += app::RecordJson(d.fd(), pointer.value).dump() + "\n";
     }
     Call(d, storage::kOpClose);
   }
@@ -169,8 +170,8 @@ std::string DumpFolder(const std::string& folder, std::string* damage) {
   }
   std::vector<std::string> problems;
   int files = 0;
-  if (int err = tools::CheckFolder(folder, &problems, &files); err && damage->empty())
-    *damage = "the check cannot read the folder: " + tools::ErrorWords(err);
+  if (int err = app::CheckFolder(folder, &problems, &files); err && damage->empty())
+    *damage = "the check cannot read the folder: " + app::ErrorWords(err);
   if (files != kLexiconFileCount && damage->empty())
     *damage = "the check finds " + std::to_string(files) + " data files";
   for (const std::string& p : problems) *damage += (damage->empty() ? "" : "\n") + p;
@@ -377,7 +378,7 @@ std::string DumpAfterRepair(const std::string& folder, std::string* damage) {
   ui::HeadlessMessageUi ui;
   PassReport report;
   if (int err = RepairDatabase(LexiconFiles::InFolder(folder), ui, nullptr, &report)) {
-    *damage = "the repair run again gives " + tools::ErrorWords(err) + " at " + report.failedWhere;
+    *damage = "the repair run again gives " + app::ErrorWords(err) + " at " + report.failedWhere;
     return std::string();
   }
   return DumpFolder(folder, damage);
@@ -389,12 +390,7 @@ class CrashLexiconTest : public ::testing::Test {
  protected:
   // In memory where the machine offers it: the engine flushes often, and the crash needs no
   // real disk to be simulated.
-  CrashLexiconTest() {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = base + "/korawin-crash-lexicon-XXXXXX";
-    root_ = ::mkdtemp(tmpl.data());
-  }
-  ~CrashLexiconTest() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  static std::string MemoryBase() { return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""; }
 
   CrashReport Run(const CrashHarness::Setup& setup, const CrashHarness::Workload& workload,
                   const CrashHarness::Dump& dump, const CrashOptions& options = CrashOptions()) {
@@ -432,7 +428,8 @@ class CrashLexiconTest : public ::testing::Test {
     return n;
   }
 
-  std::string root_;
+  test::TempDir temp_{"crash-lexicon", MemoryBase()};
+  std::string root_ = temp_.path();
   std::vector<std::string> states_;
 };
 

@@ -1,7 +1,12 @@
 // Create, import, export and the demo database over a temporary folder.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -11,6 +16,8 @@
 #include "storage/dat/collation.h"
 #include "storage/dat/dat_file.h"
 #include "storage/driver.h"
+#include "tests/support/fault_fs.h"
+#include "tests/support/temp_dir.h"
 #include "ui/headless_message_box.h"
 
 namespace korawin::app {
@@ -23,11 +30,8 @@ class Folder {
  public:
   Folder() {
     storage::dat::SetActiveCollation(storage::dat::Collation());
-    char tmpl[] = "/tmp/korawin-exchange-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     files_ = std::make_unique<LexiconFiles>(LexiconFiles::InFolder(dir_));
   }
-  ~Folder() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   const LexiconFiles& files() const { return *files_; }
   void Create() {
     std::string error;
@@ -48,7 +52,8 @@ class Folder {
   const std::string& dir() const { return dir_; }
 
  private:
-  std::string dir_;
+  test::TempDir temp_{"exchange"};
+  std::string dir_ = temp_.path();
   std::unique_ptr<LexiconFiles> files_;
 };
 
@@ -144,6 +149,62 @@ TEST(Exchange, FaultyInputWritesNothingAndSaysWhere) {
     EXPECT_NE(std::string::npos, error.find(c.says)) << error;
     EXPECT_EQ(before, db.Export()) << c.text;
   }
+}
+
+// Every file of a folder by name, byte for byte.
+std::map<std::string, std::string> FolderBytes(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    files[e.path().filename().string()].assign(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+// A failure far into a long import, whether a write the disk refuses or a card malformed
+// near the end of the text, rolls back every card added before it: the folder is left byte
+// for byte as it was.
+TEST(Exchange, ImportFailingMidwayLeavesTheFolderAsItWas) {
+  std::string json = "[", csv = "I_VERB,TEMA,EXA_MEMO\r\n";
+  for (int i = 0; i < 300; ++i) {
+    std::string id = "card " + std::to_string(i), theme = "theme " + std::to_string(i % 17);
+    json += (i ? ",\n" : "\n") + std::string(R"({"I_VERB": ")") + id + R"(", "TEMA": ")" + theme +
+            R"(", "EXA_MEMO": "example )" + id + "\"}";
+    csv += id + "," + theme + ",example " + id + "\r\n";
+  }
+  const std::string goodJson = json + "]";
+  test::FaultFileSystem fs;
+  int writes = 0;  // the writes of the whole import
+  {
+    Folder probe;
+    probe.Create();
+    test::ScopedFileSystem installed(fs);
+    std::string error;
+    EXPECT_EQ(0, probe.Import(goodJson, CardFormat::kJson, &error)) << error;
+    writes = fs.Count(test::FaultOp::kWrite);
+  }
+  ASSERT_GT(writes, 300);
+
+  Folder db;
+  db.Create();
+  ASSERT_EQ(0, db.Import(R"([{"I_VERB": "бить 1"}])"));
+  const auto before = FolderBytes(db.dir());
+  std::string error;
+  {
+    test::ScopedFileSystem installed(fs);
+    fs.Reset();
+    fs.FailNth(test::FaultOp::kWrite, writes / 2, EIO, 3);
+    EXPECT_NE(0, db.Import(goodJson, CardFormat::kJson, &error));
+  }
+  EXPECT_NE(std::string::npos, error.find("ADD")) << error;
+  EXPECT_EQ(before, FolderBytes(db.dir()));
+
+  EXPECT_EQ(kBadCards, db.Import(json + ", {\"I_VERB\": }]", CardFormat::kJson, &error));
+  EXPECT_NE(std::string::npos, error.find("line 301")) << error;
+  EXPECT_EQ(before, FolderBytes(db.dir()));
+  EXPECT_EQ(kBadCards, db.Import(csv + "last,\"unclosed\r\n", CardFormat::kCsv, &error));
+  EXPECT_NE(std::string::npos, error.find("line 302")) << error;
+  EXPECT_EQ(before, FolderBytes(db.dir()));
 }
 
 TEST(Exchange, ImportWithoutADatabaseFails) {

@@ -16,6 +16,7 @@
 #include "platform/codepage.h"
 #include "storage/dat/collation.h"
 #include "storage/driver.h"
+#include "tests/support/temp_dir.h"
 #include "ui/headless_message_box.h"
 
 namespace korawin::app {
@@ -38,16 +39,11 @@ class Database {
     storage::dat::Collation c;
     if (cyrillicFolding) storage::dat::Collation::Parse("VELCASE=WINDOWS\nVELCOLSEQ=WINDOWS\n", &c);
     storage::dat::SetActiveCollation(c);
-    char tmpl[] = "/tmp/korawin-repair-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     files_ = std::make_unique<LexiconFiles>(LexiconFiles::InFolder(dir_));
     std::string error;
     EXPECT_EQ(0, CreateDatabase(*files_, &error)) << error;
   }
-  ~Database() {
-    storage::dat::SetActiveCollation(storage::dat::Collation());
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  ~Database() { storage::dat::SetActiveCollation(storage::dat::Collation()); }
 
   const LexiconFiles& files() { return *files_; }
   DeclaredFile& operator[](LexiconFile f) { return (*files_)[f]; }
@@ -124,7 +120,8 @@ class Database {
   static std::string value_of(const std::vector<std::pair<const char*, std::string>>& card) {
     return card.empty() ? std::string() : card.front().second;
   }
-  std::string dir_;
+  test::TempDir temp_{"repair"};
+  std::string dir_ = temp_.path();
   std::unique_ptr<LexiconFiles> files_;
 };
 

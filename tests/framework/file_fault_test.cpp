@@ -172,12 +172,20 @@ class FileFaultTest : public ::testing::Test {
     state += "cards:";
     storage::DriverArgs a;
     storage::CallDriver(storage::kOpSetFile, copy, a);
-    while (storage::CallDriver(storage::kOpNext, copy, a) == 0) state += " " + card();
+    auto addCards = [&] {
+      while (storage::CallDriver(storage::kOpNext, copy, a) == 0) {
+        state += ' ';
+        state += card();
+      }
+    };
+    addCards();
     for (int key = 1; key <= 2; ++key) {
-      state += "\nkey " + std::to_string(key) + ":";
+      state += "\nkey ";
+      state += std::to_string(key);
+      state += ':';
       a.key = key;
       storage::CallDriver(storage::kOpSetKey, copy, a);
-      while (storage::CallDriver(storage::kOpNext, copy, a) == 0) state += " " + card();
+      addCards();
     }
     storage::CallDriver(storage::kOpClose, copy, a);
     return state;

@@ -1,4 +1,5 @@
 #include "framework/ini_store.h"
+#include "tests/support/temp_dir.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -43,11 +44,8 @@ class FakeWindow : public IniWindow {
 class INIClassTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/korawin-ini-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     ini_.Init(dir_ + "/korawin1.INI");
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string FileText() {
     std::ifstream in(dir_ + "/korawin1.INI", std::ios::binary);
     std::stringstream s;
@@ -55,7 +53,8 @@ class INIClassTest : public ::testing::Test {
     return s.str();
   }
 
-  std::string dir_;
+  test::TempDir temp_{"ini"};
+  std::string dir_ = temp_.path();
   INIClass ini_;
 };
 

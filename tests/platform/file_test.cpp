@@ -10,23 +10,12 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::platform {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/korawin-test-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 TEST(FileSharing, DenyModesRefuseConflictingOpensInOneProcess) {
   TempDir dir;

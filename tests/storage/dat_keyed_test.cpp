@@ -133,6 +133,12 @@ std::vector<uint32_t> Walk(Lexicon& lex, int key, bool forward) {
   return seen;
 }
 
+// "w7" for ("w", 7).
+std::string Numbered(std::string stem, int i) {
+  stem += std::to_string(i);
+  return stem;
+}
+
 class DatKeyedTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -300,10 +306,10 @@ TEST_F(DatKeyedTest, RollbackRestoresKeysAndMemos) {
 TEST_F(DatKeyedTest, RollbackInsideABatchKeepsWhatTheBatchWroteBefore) {
   ASSERT_EQ(0, lex_->Call(kOpStream));
   for (int i = 0; i < 400; ++i)
-    ASSERT_EQ(0, Add("w" + std::to_string(i), i % 3 ? "move" : "", i % 11, "n" + std::to_string(i)));
+    ASSERT_EQ(0, Add(Numbered("w", i), i % 3 ? "move" : "", i % 11, Numbered("n", i)));
   Model before = model_;
   ASSERT_EQ(0, lex_->Call(kOpLogout));
-  for (int i = 0; i < 150; ++i) ASSERT_EQ(0, Add("x" + std::to_string(i), "sight", i));
+  for (int i = 0; i < 150; ++i) ASSERT_EQ(0, Add(Numbered("x", i), "sight", i));
   for (uint32_t n = 1; n <= 300; n += 7) {
     ASSERT_EQ(0, lex_->Call(kOpGetFilePtr, 0, n));
     ASSERT_EQ(0, lex_->Call(kOpDelete));
@@ -312,7 +318,7 @@ TEST_F(DatKeyedTest, RollbackInsideABatchKeepsWhatTheBatchWroteBefore) {
   model_ = before;
   ExpectAgreesWithModel();
   // The batch goes on after the transaction and ends with FLUSH; a fresh OPEN agrees.
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(0, Add("y" + std::to_string(i), "speech", i));
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(0, Add(Numbered("y", i), "speech", i));
   ASSERT_EQ(0, lex_->Call(kOpFlush));
   ASSERT_EQ(0, lex_->Call(kOpClose));
   lex_ = std::make_unique<Lexicon>(dir_.File("lex"));
@@ -321,7 +327,7 @@ TEST_F(DatKeyedTest, RollbackInsideABatchKeepsWhatTheBatchWroteBefore) {
 }
 
 TEST_F(DatKeyedTest, BrokenKeysAreRefusedAtOpenAndRebuilt) {
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add("n" + std::to_string(i), "t", i % 7));
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add(Numbered("n", i), "t", i % 7));
   ASSERT_EQ(0, lex_->Call(kOpClose));
   // A key file that lost its tail, and one with an entry count that disagrees.
   std::string k1 = dir_.File("lex.K01");
@@ -345,7 +351,7 @@ TEST_F(DatKeyedTest, BrokenKeysAreRefusedAtOpenAndRebuilt) {
 }
 
 TEST_F(DatKeyedTest, EmptyLeavesEveryKeyAndTheMemoEmpty) {
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(0, Add("w" + std::to_string(i), "t", i, "memo text"));
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(0, Add(Numbered("w", i), "t", i, "memo text"));
   ASSERT_EQ(0, lex_->Call(kOpEmpty));
   model_.clear();
   ExpectAgreesWithModel();
@@ -376,7 +382,7 @@ std::vector<FileDescriptor*> g_posted;
 void RecordPost(FileDescriptor& file) { g_posted.push_back(&file); }
 
 TEST_F(DatKeyedTest, DeferredBuildWaitsForItsEvent) {
-  for (int i = 0; i < 20; ++i) ASSERT_EQ(0, Add("d" + std::to_string(i), "t", i));
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(0, Add(Numbered("d", i), "t", i));
   ASSERT_EQ(0, lex_->Call(kOpClose));
   testing::WriteAll(dir_.File("lex.K01"), std::string(100, '\0'));
   EXPECT_EQ(kErrKeyRebuild, lex_->Call(kOpOpen, 0, 0, {}, 0x12));

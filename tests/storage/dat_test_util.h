@@ -16,22 +16,11 @@
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
 #include "storage/driver.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/korawin-dat-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 // A declared file "PEOPLE": PEO:ID LONG, PEO:NAME STRING(20), PEO:AGE BYTE, one key on ID.
 struct People {

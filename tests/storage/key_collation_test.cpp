@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "storage/dat/collation.h"
 #include "storage/dat/key_codec.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -112,9 +113,8 @@ TEST(CollationTest, OemCharsetValues) {
 }
 
 TEST(CollationTest, EnvironmentFileLoading) {
-  char dir[] = "/tmp/keyenvXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/test.ENV";
+  test::TempDir dir("keyenv");
+  std::string path = dir.File("test.ENV");
   Collation c;
   ASSERT_EQ(Collation::Load(path, &c), 0);  // missing: defaults
   EXPECT_EQ(c.Upper(C("я")), C("я"));
@@ -137,8 +137,6 @@ TEST(CollationTest, EnvironmentFileLoading) {
   EXPECT_EQ(layout.Encode(lower.data()), layout.Encode(upper.data()));
   SetActiveCollation(Collation());
   SetEnvironmentPath("");
-  std::remove(path.c_str());
-  rmdir(dir);
 }
 
 TEST(CollationTest, ShippedFileFoldsAndOrdersRussian) {

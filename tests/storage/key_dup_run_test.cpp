@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "storage/dat/key_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -24,12 +25,8 @@ const unsigned char* U(const std::string& s) { return reinterpret_cast<const uns
 class KeyDupRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/keyduprunXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     path_ = dir_ + "/R.K01";
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
   KeyShape Shape() const { return KeyShape{kKeyLength, 1, kKeyFlagDup | kKeyFlagNotOpt}; }
 
@@ -83,7 +80,8 @@ class KeyDupRunTest : public ::testing::Test {
     EXPECT_EQ(got, it->second) << "seek " << c << "/" << r;
   }
 
-  std::string dir_, path_;
+  test::TempDir temp_{"keys"};
+  std::string dir_ = temp_.path(), path_;
   std::set<std::pair<char, uint32_t>> model_;
 };
 

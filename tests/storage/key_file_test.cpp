@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "storage/dat/key_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -19,12 +20,8 @@ namespace {
 class KeyFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/keyfileXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     path_ = dir_ + "/T.K01";
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
   static KeyShape Shape(uint32_t keyLength, uint8_t flags = kKeyFlagNotOpt) {
     return KeyShape{keyLength, 1, flags};
@@ -74,7 +71,8 @@ class KeyFileTest : public ::testing::Test {
     Patch(pos, b, 4);
   }
 
-  std::string dir_, path_;
+  test::TempDir temp_{"keys"};
+  std::string dir_ = temp_.path(), path_;
   uint32_t keyLength_ = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "storage/dat/key_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -29,9 +30,6 @@ struct Key {
 class RandomKeysTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/keyrandXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     FieldDescriptor name, number;
     name.type = kTypeString;
     name.offset = 0;
@@ -57,7 +55,6 @@ class RandomKeysTest : public ::testing::Test {
       keys_[k].file.set_flush_headers(false);
     }
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
   std::string RandomRecord() {
     static const char* names[] = {"ivan", "IVAN", "Ivan", "petr", "anna", "ANNA", "",
@@ -203,7 +200,8 @@ class RandomKeysTest : public ::testing::Test {
   uint32_t nextRecno_ = 1;
   bool sawFreePages_ = false;
   std::mt19937 rng_{20240601};
-  std::string dir_;
+  test::TempDir temp_{"keyrand"};
+  std::string dir_ = temp_.path();
 };
 
 TEST_F(RandomKeysTest, ModelAgreesAfterEveryBatch) {

@@ -10,22 +10,12 @@
 
 #include "storage/dat/memo_file.h"
 #include "storage/driver.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/korawin-memo-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -11,22 +11,12 @@
 #include "platform/file.h"
 #include "storage/driver.h"
 #include "storage/text/text_driver.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::storage {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/korawin-text-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

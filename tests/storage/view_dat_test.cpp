@@ -373,7 +373,7 @@ TEST_P(ViewDatModelTest, RandomWalkWithWritesAgreesWithTheModel) {
       for (int n = 1 + static_cast<int>(rng() % 4); n > 0; --n) c.name += letters[rng() % letters.size()];
       c.name += std::to_string(serial++);  // unique under folding
     }
-    c.mark = rng() % 3 == 0 ? "*" : " ";
+    c.mark = rng() % 3 == 0 ? '*' : ' ';
     c.theme = themes[rng() % std::size(themes)];
     c.num = static_cast<int32_t>(rng() % 1000);
     c.rec = Add(c.name, c.mark, c.theme, c.num);

@@ -234,10 +234,9 @@ int MemoryTable::Dispatch(uint8_t op, DriverArgs& args) {
     case kOpPositionFile: case kOpPositionKey: {
       if (current_ == 0) return kErrRecordNotAvailable;
       if (op == kOpPositionFile) {
-        args.result = "F";
+        args.result = 'F';
       } else {
-        args.result = "K";
-        args.result.push_back(static_cast<char>(args.key));
+        args.result.assign({'K', static_cast<char>(args.key)});
         args.result += KeyBytes(args.key, rows_[current_ - 1].data());
       }
       PutRec(&args.result, current_);

@@ -56,8 +56,8 @@ TEST_P(ViewModelTest, RandomWalkAgreesWithTheModel) {
   ASSERT_EQ(CallView(kOpOpen, view), 0);
   ASSERT_EQ(SetProperty(view, kViewPropertyOrder, GetParam()), 0);
   const char* kFilters[] = {"", "(clip(glo:fr1)='' or instring(clip(glo:fr1),slo:I_VERB,1)<>0)",
-                            "(slo:metka='*' and (clip(glo:fr1)='' or "
-                            "instring(clip(glo:fr1),slo:I_VERB,1)<>0))"};
+                            ("(slo:metka='*' and (clip(glo:fr1)='' or "
+                             "instring(clip(glo:fr1),slo:I_VERB,1)<>0))")};
   const char* kFragments[] = {"", "\xE0\xE1", "\xC0"};
 
   std::vector<Card> model;  // the view's records in order under the current filter

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::test {
 namespace {
@@ -33,12 +34,8 @@ bool WriteFile(const std::string& path, const std::string& text, bool sync) {
 
 class CrashHarnessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/korawin-harness-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-  std::string root_;
+  TempDir temp_{"harness"};
+  std::string root_ = temp_.path();
 };
 
 TEST_F(CrashHarnessTest, ReplaceByRenameRecoversAtEveryPoint) {
@@ -47,7 +44,9 @@ TEST_F(CrashHarnessTest, ReplaceByRenameRecoversAtEveryPoint) {
   auto workload = [](CrashContext& ctx) {
     for (int v = 1; v <= 3; ++v) {
       std::string tmp = ctx.folder() + "/state.tmp";
-      if (!WriteFile(tmp, "v" + std::to_string(v), true)) return;
+      std::string text = "v";
+      text += std::to_string(v);
+      if (!WriteFile(tmp, text, true)) return;
       platform::RenameFile(tmp, ctx.folder() + "/state");
       if (!ctx.Step()) return;
     }

@@ -1,6 +1,7 @@
 // The fault-injecting file system: counting, failing, shortening and crashing, seen through
 // the platform's File as the engine sees it.
 #include "tests/support/fault_fs.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,11 +21,6 @@ using platform::Share;
 
 class FaultFsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/korawin-faultfs-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   static std::string Contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -40,7 +36,8 @@ class FaultFsTest : public ::testing::Test {
     ASSERT_EQ(0, f.WriteAt(0, text.data(), text.size()));
   }
 
-  std::string dir_;
+  TempDir temp_{"faultfs"};
+  std::string dir_ = temp_.path();
   FaultFileSystem faults_;
 };
 

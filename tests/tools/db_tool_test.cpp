@@ -1,13 +1,16 @@
 // korawin1-db check, rebuild-keys, dump and select, run as a program on small database folders
-// written through the DAT driver.
+// written through the DAT driver; and the README's account of the tool's subcommands.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +24,8 @@
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/driver.h"
+#include "tests/support/fault_fs.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::tools {
 namespace {
@@ -41,7 +46,10 @@ std::string Quote(const std::string& s) {
 // Runs the tool; stderr joins stdout when merge is set.
 Result Tool(const std::vector<std::string>& args, bool merge = true) {
   std::string cmd = Quote(KORAWIN_DB_TOOL);
-  for (const std::string& a : args) cmd += " " + Quote(a);
+  for (const std::string& a : args) {
+    cmd += ' ';
+    cmd += Quote(a);
+  }
   cmd += merge ? " 2>&1" : " 2>/dev/null";
   Result r;
   FILE* p = popen(cmd.c_str(), "r");
@@ -103,8 +111,6 @@ class DbToolTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    char tmpl[] = "/tmp/korawin-db-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
     const Card cards[] = {
         {"бить 1", "бить", "удар", 82000, "Бить по мячу."},
@@ -144,7 +150,6 @@ class DbToolTest : public ::testing::Test {
     Result sample = Tool({"sample", dir_ + "/other.dat"});
     ASSERT_EQ(0, sample.status) << sample.out;
   }
-  void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }
 
   static std::string Cp(const char* utf8) { return platform::Utf8ToCp1251Lossy(utf8); }
   static void Open(app::DeclaredFile& f, bool create) {
@@ -157,10 +162,69 @@ class DbToolTest : public ::testing::Test {
   }
   std::string File(const std::string& name) const { return dir_ + "/" + name; }
 
-  std::string dir_;
+  test::TempDir temp_{"db"};
+  std::string dir_ = temp_.path();
 };
 
 // ---- check ----
+
+// A process killed in the middle of a transaction leaves the journal and its markers: check
+// and info say what the next open will roll back instead of reporting the half-written files,
+// and once an open has rolled it back the folder checks clean with the cards it had.
+TEST_F(DbToolTest, CheckAndInfoTellOfAnInterruptedTransaction) {
+  const std::string before = Tool({"dump", dir_, "SLOVO", "--json"}).out;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The journal goes to the current folder: keep it in the temporary one.
+    if (chdir(dir_.c_str()) != 0) _exit(2);
+    test::FaultFileSystem faults;
+    test::ScopedFileSystem installed(faults);
+    faults.SetOnCrash([] { _exit(0); });
+    app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
+    DriverArgs open;
+    open.mode = kOpenReadWrite | kShareDenyWrite;
+    if (CallDriver(kOpOpen, slovo.fd(), open) || CallDriver(kOpLogout, slovo.fd())) _exit(3);
+    faults.CrashAt(faults.WritePoints() + 60);  // within the ADDs below, never committed
+    for (int i = 0; i < 40; ++i) {
+      slovo.Clear();
+      std::string id = "new ", theme = "t";
+      id += std::to_string(i);
+      theme += std::to_string(i % 3);
+      slovo.SetField("I_VERB", id);
+      slovo.SetField("TEMA", theme);
+      std::memcpy(slovo.memo.data(), "an example", 10);
+      CallDriver(kOpAdd, slovo.fd());
+    }
+    _exit(4);  // the crash point was never reached
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(std::filesystem::exists(File("slovo.LOG")));
+
+  Result check = Tool({"check", dir_});
+  EXPECT_EQ(0, check.status) << check.out;
+  EXPECT_TRUE(Has(check.out, File("slovo.dat") + ": not checked: an interrupted transaction"))
+      << check.out;
+  EXPECT_TRUE(Has(check.out, "the next open rolls it back: slovo.dat cut back to")) << check.out;
+  EXPECT_TRUE(Has(check.out, "2 data files checked, 0 problems; 1 waits for the rollback"))
+      << check.out;
+  Result info = Tool({"info", File("slovo.dat")});
+  EXPECT_EQ(0, info.status) << info.out;
+  EXPECT_TRUE(Has(info.out, "transaction     an interrupted transaction")) << info.out;
+  // The other files of the folder took no part: info says nothing of a transaction.
+  EXPECT_FALSE(Has(Tool({"info", File("dct.dat")}).out, "transaction")) << info.out;
+
+  app::DeclaredFile slovo = app::DeclareFile(app::LexiconFile::kSlovo, &dat::DatDriverEntry, dir_);
+  Open(slovo, false);  // rolls the transaction back
+  ASSERT_EQ(0, CallDriver(kOpClose, slovo.fd()));
+  EXPECT_FALSE(std::filesystem::exists(File("slovo.LOG")));
+  check = Tool({"check", dir_});
+  EXPECT_EQ(0, check.status) << check.out;
+  EXPECT_TRUE(Has(check.out, "3 data files checked, 0 problems\n")) << check.out;
+  EXPECT_EQ(before, Tool({"dump", dir_, "SLOVO", "--json"}).out);
+}
 
 TEST_F(DbToolTest, CheckPassesOnFilesThisEngineWrote) {
   Result r = Tool({"check", dir_});
@@ -344,6 +408,31 @@ TEST_F(DbToolTest, SelectFiltersStartsReversesAndLimits) {
   EXPECT_TRUE(Has(unbound.out, "801")) << unbound.out;
   EXPECT_EQ(2, Tool({"select", dir_, "SLOVO", "--from", "б", "--json"}).status);
   EXPECT_EQ(2, Tool({"select", dir_, "SLOVO", "--limit", "many", "--json"}).status);
+}
+
+}  // namespace
+}  // namespace korawin::tools
+
+namespace korawin::tools {
+namespace {
+
+// The README names the tool's subcommands as `korawin1-db NAME`: it names each one that
+// --help lists, and no other.
+TEST(DbToolReadmeTest, NamesEverySubcommandOfTheHelpAndNoOther) {
+  std::ifstream in(KORAWIN_README);
+  ASSERT_TRUE(in) << KORAWIN_README;
+  std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto names = [](const std::string& text, const std::regex& pattern) {
+    std::set<std::string> found;
+    for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m)
+      found.insert((*m)[1]);
+    return found;
+  };
+  Result help = Tool({"--help"});
+  ASSERT_EQ(0, help.status) << help.out;
+  std::set<std::string> listed = names(help.out, std::regex("\n  korawin1-db ([a-z-]+)"));
+  ASSERT_GE(listed.size(), 10u) << help.out;
+  EXPECT_EQ(listed, names(readme, std::regex("`korawin1-db ([a-z][a-z-]*)")));
 }
 
 }  // namespace

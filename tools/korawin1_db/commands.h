@@ -35,6 +35,8 @@ int RunCheck(const std::vector<std::string>& args);
 int RunRebuildKeys(const std::vector<std::string>& args);
 int RunDump(const std::vector<std::string>& args);
 int RunSelect(const std::vector<std::string>& args);
+// Strips flag from args; false when it was not there.
+bool TakeFlag(std::vector<std::string>* args, const std::string& flag);
 // Helpers of the procedures (repair.cpp): a progress line on a terminal (empty when standard
 // error is not one) and the closing message of a pass (exit status).
 app::PassProgress TerminalProgress(const char* what);

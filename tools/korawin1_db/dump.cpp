@@ -4,7 +4,7 @@
 
 #include "storage/driver.h"
 #include "tools/korawin1_db/commands.h"
-#include "tools/korawin1_db/database.h"
+#include "app/folder.h"
 
 namespace korawin::tools {
 
@@ -24,15 +24,16 @@ int RunDump(const std::vector<std::string>& argsIn) {
     std::fprintf(stderr, "usage: korawin1-db dump DIR FILE [--key KEY] --json\n");
     return 2;
   }
-  FolderFile f;
-  int err = FindFolderFile(rest[0], rest[1], &f);
+  app::FolderFile f;
+  int err = app::FindFolderFile(rest[0], rest[1], &f);
   if (err) {
-    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", rest[1].c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", rest[1].c_str(),
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   FileDescriptor& fd = f.decl.fd();
   int key = 0;
-  if (!keyName.empty() && (key = FindKey(fd, keyName)) == 0) {
+  if (!keyName.empty() && (key = app::FindKey(fd, keyName)) == 0) {
     std::fprintf(stderr, "korawin1-db dump: %s has no key '%s'\n", f.label.c_str(),
                  keyName.c_str());
     return 2;
@@ -41,7 +42,8 @@ int RunDump(const std::vector<std::string>& argsIn) {
   a.mode = kOpenReadOnly | kShareDenyNone;
   err = CallDriver(kOpOpen, fd, a);
   if (err) {
-    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", f.path.c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", f.path.c_str(),
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   DriverArgs start;
@@ -50,11 +52,12 @@ int RunDump(const std::vector<std::string>& argsIn) {
   while (!err && (err = CallDriver(kOpNext, fd)) == 0) {
     DriverArgs p;
     err = CallDriver(kOpPointerFile, fd, p);
-    if (!err) std::printf("%s\n", RecordJson(fd, p.value).dump().c_str());
+    if (!err) std::printf("%s\n", app::RecordJson(fd, p.value).dump().c_str());
   }
   int status = 0;
   if (err != kErrRecordNotAvailable) {
-    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", f.path.c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db dump: %s: %s\n", f.path.c_str(),
+                 app::ErrorWords(err).c_str());
     status = 1;
   }
   CallDriver(kOpClose, fd);

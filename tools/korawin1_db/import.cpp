@@ -1,8 +1,10 @@
-// korawin1-db import DIR FILE: adds the cards of a JSON (or, by its extension, CSV) file.
+// korawin1-db import DIR FILE: adds the cards of a JSON (or, by its extension, CSV) file, read
+// as they are added, with a progress line when standard error is a terminal.
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "app/exchange.h"
 #include "tools/korawin1_db/commands.h"
@@ -31,13 +33,28 @@ int RunImport(const std::vector<std::string>& args) {
     std::fprintf(stderr, "korawin1-db import: cannot read %s\n", args[1].c_str());
     return 1;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  app::CardFormat format = EndsWith(args[1], ".csv") ? app::CardFormat::kCsv : app::CardFormat::kJson;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0);
+  app::ImportProgress progress;
+  const bool terminal = ::isatty(STDERR_FILENO);
+  if (terminal) {
+    progress = [&in, size](int64_t added) {
+      std::streamoff at = in.tellg();
+      int percent = size > 0 && at >= 0 ? static_cast<int>(at * 100 / size) : 100;
+      std::fprintf(stderr, "\rimport: %lld cards (%d%% of the file)",
+                   static_cast<long long>(added), percent);
+      std::fflush(stderr);
+    };
+  }
+  app::CardFormat format =
+      EndsWith(args[1], ".csv") ? app::CardFormat::kCsv : app::CardFormat::kJson;
   app::LexiconFiles files = app::LexiconFiles::InFolder(args[0]);
   std::string error;
   int64_t added = 0;
-  if (app::ImportCards(files, text.str(), format, &added, &error)) {
+  int err = app::ImportCards(files, in, format, progress, &added, &error);
+  if (terminal) std::fputc('\n', stderr);
+  if (err) {
     std::fprintf(stderr, "korawin1-db import: %s: %s; nothing was imported\n", args[1].c_str(),
                  error.c_str());
     return 1;

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/folder_check.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -46,7 +47,9 @@ std::string TimeText(uint32_t time) {
 std::string Attributes(uint16_t a) {
   std::string s;
   auto add = [&](uint16_t bit, const char* name) {
-    if (a & bit) s += (s.empty() ? "" : ",") + std::string(name);
+    if (!(a & bit)) return;
+    if (!s.empty()) s += ',';
+    s += name;
   };
   add(kAttrLocked, "LOCKED");
   add(kAttrOwned, "OWNED");
@@ -218,10 +221,16 @@ int RunInfo(const std::vector<std::string>& args) {
   uint64_t size = stream.Size();
   std::string fault;
   int chain = CheckDeletedChain(stream, layout.header, &fault);
-  if (json)
-    std::printf("%s\n", ToJson(layout, size, chain, fault).dump(2).c_str());
-  else
+  // A transaction left behind: what is read here may be what the next open undoes.
+  const app::PendingWords pending = app::DescribePendingTransaction(path);
+  if (json) {
+    auto j = ToJson(layout, size, chain, fault);
+    if (!pending.text.empty()) j["transaction"] = pending.text;
+    std::printf("%s\n", j.dump(2).c_str());
+  } else {
+    if (!pending.text.empty()) std::printf("transaction     %s\n", pending.text.c_str());
     PrintText(path, layout, size, chain, fault);
+  }
   return 0;
 }
 

@@ -1,4 +1,5 @@
 // korawin1-db: batch work on the database's files from the command line.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -30,6 +31,13 @@ const std::vector<Command>& Commands() {
        "the records a view yields along a key through a filter, as JSON lines", &RunSelect},
   };
   return kCommands;
+}
+
+bool TakeFlag(std::vector<std::string>* args, const std::string& flag) {
+  auto it = std::find(args->begin(), args->end(), flag);
+  if (it == args->end()) return false;
+  args->erase(it);
+  return true;
 }
 
 namespace {

@@ -6,18 +6,18 @@
 #include "storage/dat/dat_file.h"
 #include "storage/driver.h"
 #include "tools/korawin1_db/commands.h"
-#include "tools/korawin1_db/database.h"
+#include "app/folder.h"
 
 namespace korawin::tools {
 
 namespace {
 
 // BUILD of the whole file; the driver opens it exclusively for the time of the build.
-int Rebuild(FolderFile& f) {
+int Rebuild(app::FolderFile& f) {
   storage::FileDescriptor& fd = f.decl.fd();
   int err = storage::CallDriver(storage::kOpBuildFile, fd);
   if (err) {
-    std::printf("%s: %s", f.path.c_str(), ErrorWords(err).c_str());
+    std::printf("%s: %s", f.path.c_str(), app::ErrorWords(err).c_str());
     if (err == storage::kErrDuplicateKey)
       std::printf(": duplicate values are listed in %s",
                   platform::ReplaceExtension(f.path, ".BLD").c_str());
@@ -39,26 +39,26 @@ int RunRebuildKeys(const std::vector<std::string>& args) {
     return 2;
   }
   if (args.size() == 2) {
-    FolderFile f;
-    int err = FindFolderFile(args[0], args[1], &f);
+    app::FolderFile f;
+    int err = app::FindFolderFile(args[0], args[1], &f);
     if (err) {
       std::fprintf(stderr, "korawin1-db rebuild-keys: %s: %s\n", args[1].c_str(),
-                   ErrorWords(err).c_str());
+                   app::ErrorWords(err).c_str());
       return 1;
     }
     return Rebuild(f);
   }
-  std::vector<FolderFile> files;
+  std::vector<app::FolderFile> files;
   std::vector<std::string> problems;
-  int err = FolderFiles(args[0], &files, &problems);
+  int err = app::FolderFiles(args[0], &files, &problems);
   if (err) {
     std::fprintf(stderr, "korawin1-db rebuild-keys: %s: %s\n", args[0].c_str(),
-                 ErrorWords(err).c_str());
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   int status = problems.empty() ? 0 : 1;
   for (const std::string& p : problems) std::printf("%s\n", p.c_str());
-  for (FolderFile& f : files) status |= Rebuild(f);
+  for (app::FolderFile& f : files) status |= Rebuild(f);
   return status;
 }
 

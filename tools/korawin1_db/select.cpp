@@ -11,7 +11,7 @@
 #include "storage/driver.h"
 #include "storage/view/view.h"
 #include "tools/korawin1_db/commands.h"
-#include "tools/korawin1_db/database.h"
+#include "app/folder.h"
 
 namespace korawin::tools {
 
@@ -148,15 +148,16 @@ int RunSelect(const std::vector<std::string>& args) {
                  "       (--from needs --key)\n");
     return 2;
   }
-  FolderFile f;
-  int err = FindFolderFile(s.dir, s.file, &f);
+  app::FolderFile f;
+  int err = app::FindFolderFile(s.dir, s.file, &f);
   if (err) {
-    std::fprintf(stderr, "korawin1-db select: %s: %s\n", s.file.c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db select: %s: %s\n", s.file.c_str(),
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   FileDescriptor& fd = f.decl.fd();
   int key = 0;
-  if (!s.key.empty() && (key = FindKey(fd, s.key)) == 0) {
+  if (!s.key.empty() && (key = app::FindKey(fd, s.key)) == 0) {
     std::fprintf(stderr, "korawin1-db select: %s has no key '%s'\n", f.label.c_str(),
                  s.key.c_str());
     return 2;
@@ -172,7 +173,7 @@ int RunSelect(const std::vector<std::string>& args) {
   for (const auto& [name, value] : s.binds) {
     std::string v;
     if (!ToData(value, "--bind", &v)) return 2;
-    if (v.empty()) v = " ";  // a STRING has at least one byte; clip() makes it ''
+    if (v.empty()) v = ' ';  // a STRING has at least one byte; clip() makes it ''
     values.push_back(std::move(v));
     lang::BIND(name, lang::Variable::String(values.back().data(),
                                             static_cast<uint32_t>(values.back().size())));
@@ -184,7 +185,8 @@ int RunSelect(const std::vector<std::string>& args) {
   a.mode = kOpenReadOnly | kShareDenyNone;
   err = CallDriver(kOpOpen, fd, a);
   if (err) {
-    std::fprintf(stderr, "korawin1-db select: %s: %s\n", f.path.c_str(), ErrorWords(err).c_str());
+    std::fprintf(stderr, "korawin1-db select: %s: %s\n", f.path.c_str(),
+                 app::ErrorWords(err).c_str());
     return 1;
   }
   ViewDeclaration decl;
@@ -227,7 +229,7 @@ int RunSelect(const std::vector<std::string>& args) {
       DriverArgs p;
       err = CallDriver(kOpPointerFile, fd, p);
       if (err) break;
-      std::printf("%s\n", RecordJson(fd, p.value).dump().c_str());
+      std::printf("%s\n", app::RecordJson(fd, p.value).dump().c_str());
       ++printed;
     }
     if (err == kErrRecordNotAvailable) err = 0;
@@ -236,7 +238,7 @@ int RunSelect(const std::vector<std::string>& args) {
     // The evaluator's codes (a filter that doesn't compile) have texts of their own.
     std::string words = err >= 800 && err < 900
                             ? "error " + std::to_string(err) + " (" + lang::ErrorText() + ")"
-                            : ErrorWords(err);
+                            : app::ErrorWords(err);
     std::fprintf(stderr, "korawin1-db select: %s: %s: %s\n", f.path.c_str(), step, words.c_str());
     status = 1;
   }

@@ -1,4 +1,4 @@
-#include "tools/korawin1_db/database.h"
+#include "app/folder.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include "storage/dat/dat_file.h"
 #include "storage/dat/memo_file.h"
 
-namespace korawin::tools {
+namespace korawin::app {
 
 namespace {
 
@@ -71,10 +71,10 @@ int DeclareOther(const std::string& path, FolderFile* out) {
 
 }  // namespace
 
-int DeclareFromLayout(const DatLayout& layout, const std::string& path, app::DeclaredFile* out) {
+int DeclareFromLayout(const DatLayout& layout, const std::string& path, DeclaredFile* out) {
   const DatHeader& h = layout.header;
   if (h.recordLength < kRecordPrefixSize) return kErrInvalidRecordDeclaration;
-  app::DeclaredFile d;
+  DeclaredFile d;
   d.file = std::make_unique<FileDescriptor>();
   FileDescriptor& fd = *d.file;
   fd.driver = &DatDriverEntry;
@@ -147,16 +147,16 @@ int FolderFiles(const std::string& dir, std::vector<FolderFile>* out,
   closedir(d);
   std::sort(names.begin(), names.end());
   std::vector<bool> taken(names.size(), false);
-  for (int i = 0; i < app::kLexiconFileCount; ++i) {
-    auto which = static_cast<app::LexiconFile>(i);
-    app::DeclaredFile decl = app::DeclareFile(which, &DatDriverEntry, dir);
+  for (int i = 0; i < kLexiconFileCount; ++i) {
+    auto which = static_cast<LexiconFile>(i);
+    DeclaredFile decl = DeclareFile(which, &DatDriverEntry, dir);
     std::string want = Lower(BaseName(DataFilePath(decl.fd().name)));
     for (size_t n = 0; n < names.size(); ++n) {
       if (taken[n] || Lower(names[n]) != want) continue;
       taken[n] = true;
       FolderFile f;
       f.path = platform::JoinPath(dir, names[n]);
-      f.label = std::string(app::FileLabel(which));
+      f.label = std::string(FileLabel(which));
       f.lexicon = true;
       f.decl = std::move(decl);
       f.decl.fd().name = f.path;
@@ -181,16 +181,16 @@ int FolderFiles(const std::string& dir, std::vector<FolderFile>* out,
 
 int FindFolderFile(const std::string& dir, const std::string& name, FolderFile* out) {
   std::string want = Lower(name);
-  for (int i = 0; i < app::kLexiconFileCount; ++i) {
-    auto which = static_cast<app::LexiconFile>(i);
-    app::DeclaredFile decl = app::DeclareFile(which, &DatDriverEntry, dir);
+  for (int i = 0; i < kLexiconFileCount; ++i) {
+    auto which = static_cast<LexiconFile>(i);
+    DeclaredFile decl = DeclareFile(which, &DatDriverEntry, dir);
     std::string disk = Lower(BaseName(DataFilePath(decl.fd().name)));
     std::string stem = disk.substr(0, disk.size() - 4);
-    if (want != Lower(std::string(app::FileLabel(which))) &&
-        want != Lower(std::string(app::FilePrefix(which))) && want != disk && want != stem)
+    if (want != Lower(std::string(FileLabel(which))) &&
+        want != Lower(std::string(FilePrefix(which))) && want != disk && want != stem)
       continue;
     out->path = platform::ResolveExisting(DataFilePath(decl.fd().name));
-    out->label = std::string(app::FileLabel(which));
+    out->label = std::string(FileLabel(which));
     out->lexicon = true;
     out->decl = std::move(decl);
     out->decl.fd().name = out->path;
@@ -259,16 +259,9 @@ nlohmann::ordered_json RecordJson(const FileDescriptor& file, int64_t record) {
   return j;
 }
 
-bool TakeFlag(std::vector<std::string>* args, const std::string& flag) {
-  auto it = std::find(args->begin(), args->end(), flag);
-  if (it == args->end()) return false;
-  args->erase(it);
-  return true;
-}
-
 std::string ErrorWords(int code) {
   std::string text(ErrorTextOf(code));
   return "error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
 }
 
-}  // namespace korawin::tools
+}  // namespace korawin::app

@@ -1,6 +1,8 @@
 // The verification of a database folder behind `korawin1-db check`: every data file is read
 // directly, not through the driver, so that a fault that would make OPEN refuse the file does
 // not hide the others. Nothing is changed.
+#include "app/folder_check.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,12 +13,12 @@
 #include "platform/paths.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
+#include "storage/dat/journal.h"
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/dat/memo_file.h"
-#include "tools/korawin1_db/database.h"
 
-namespace korawin::tools {
+namespace korawin::app {
 
 namespace {
 
@@ -315,16 +317,72 @@ std::vector<std::string> CheckFolderFile(FolderFile& file) {
   return problems;
 }
 
-int CheckFolder(const std::string& dir, std::vector<std::string>* problems, int* files) {
+PendingWords DescribePendingTransaction(const std::string& dataPath) {
+  using State = PendingTransaction::State;
+  PendingTransaction t = InspectInterrupted(dataPath);
+  PendingWords w;
+  switch (t.state) {
+    case State::kNone:
+      break;
+    case State::kRunning:
+      w.text = "a transaction of a running program is writing it (journal " + t.journal + ")";
+      w.final = false;
+      break;
+    case State::kEnded:
+      w.text = "the marker of a transaction that ended is left (its journal " + t.journal +
+               " is gone); the next open removes it";
+      break;
+    case State::kUnreadable:
+      w.text = "its marker names a transaction that the next open cannot roll back: " +
+               ErrorWords(t.code);
+      w.fault = true;
+      break;
+    case State::kInterrupted: {
+      w.text = "an interrupted transaction (journal " + t.journal +
+               "): the next open rolls it back";
+      w.final = false;
+      std::string undo;
+      for (const PendingTransaction::File& f : t.files) {
+        std::string what;
+        if (f.cutTo != UINT64_MAX) what = "cut back to " + std::to_string(f.cutTo) + " bytes";
+        if (f.ranges) {
+          if (!what.empty()) what += ", ";
+          what += std::to_string(f.ranges);
+          what += f.ranges == 1 ? " range (" : " ranges (";
+          what += std::to_string(f.bytes);
+          what += " bytes) restored";
+        }
+        if (what.empty()) continue;
+        undo += undo.empty() ? ": " : "; ";
+        undo += BaseName(f.path);
+        undo += ' ';
+        undo += what;
+      }
+      w.text += undo.empty() ? ", which changes nothing" : undo;
+      break;
+    }
+  }
+  return w;
+}
+
+int CheckFolder(const std::string& dir, std::vector<std::string>* problems, int* files,
+                std::vector<std::string>* waiting) {
   std::vector<FolderFile> found;
   int err = FolderFiles(dir, &found, problems);
   if (err) return err;
   *files = static_cast<int>(found.size()) + static_cast<int>(problems->size());
   for (FolderFile& f : found) {
+    PendingWords pending = DescribePendingTransaction(f.path);
+    if (pending.fault) problems->push_back(f.path + ": " + pending.text);
+    if (!pending.final) {
+      // What the rollback will undo is no damage: the file is verified once it is done.
+      if (waiting) waiting->push_back(f.path + ": not checked: " + pending.text);
+      continue;
+    }
     std::vector<std::string> p = CheckFolderFile(f);
     problems->insert(problems->end(), p.begin(), p.end());
   }
   return 0;
 }
 
-}  // namespace korawin::tools
+}  // namespace korawin::app

@@ -1,6 +1,6 @@
-// The data files of a database folder as the tool's subcommands see them: the eleven files of
-// the lexicon with their declarations, any other DAT file with a declaration rebuilt from the
-// descriptions stored in its own header, and records turned into JSON objects.
+// The data files of a database folder as the tools and the folder verification see them: the
+// eleven files of the lexicon with their declarations, any other DAT file with a declaration
+// rebuilt from the descriptions stored in its own header, and records turned into JSON objects.
 #pragma once
 
 #include <string>
@@ -12,20 +12,20 @@
 #include "storage/dat/dat_header.h"
 #include "storage/driver.h"
 
-namespace korawin::tools {
+namespace korawin::app {
 
 // One data file of a folder.
 struct FolderFile {
   std::string path;         // the data file on disk
   std::string label;        // "SLOVO"; for another file its name without extension
   bool lexicon = false;     // one of the eleven
-  app::DeclaredFile decl;   // with its record and memo buffers; decl.fd().name is path
+  DeclaredFile decl;        // with its record and memo buffers; decl.fd().name is path
 };
 
 // A declaration built from stored descriptions: fields, keys and the memo as the header gives
 // them, named after the file. Codes: 0, 47 when a description cannot be declared.
 int DeclareFromLayout(const storage::dat::DatLayout& layout, const std::string& path,
-                      app::DeclaredFile* out);
+                      DeclaredFile* out);
 
 // Every data file present in dir (extension ".dat" in any letter case), the eleven first in
 // the order of their managers, then the others by name. Codes: 0, 3 when dir can't be read;
@@ -50,18 +50,7 @@ std::string WithoutPrefix(const std::string& label);
 // dimensioned fields as arrays), then the memos.
 nlohmann::ordered_json RecordJson(const storage::FileDescriptor& file, int64_t record);
 
-// Verifies one data file without changing it: header and descriptions (the eleven against
-// their declarations), the deleted chain, every key file against the records under the
-// current collation, and the memo chains. Each problem in words, prefixed with the file's path.
-std::vector<std::string> CheckFolderFile(FolderFile& file);
-// Verifies every data file of dir; *files receives how many there are. Codes: 0, or 3 when
-// dir can't be read.
-int CheckFolder(const std::string& dir, std::vector<std::string>* problems, int* files);
-
-// Strips flag from args; false when it was not there.
-bool TakeFlag(std::vector<std::string>* args, const std::string& flag);
-
 // The driver's error for messages: "error 46 (Key File Must Be Rebuilt)".
 std::string ErrorWords(int code);
 
-}  // namespace korawin::tools
+}  // namespace korawin::app
