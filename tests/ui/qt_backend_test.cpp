@@ -1,11 +1,14 @@
 // The Qt backend driven through real widgets (offscreen): the sample frame, list and form on
 // their procedure threads; what assistive technology sees of them; the fonts the descriptions
 // name.
+#include "ui/qt/qt_backend.h"
+
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QDialog>
 #include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -14,8 +17,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiSubWindow>
-#include <QMenuBar>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,9 +26,9 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
-
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -35,7 +38,6 @@
 #include "tests/ui/sample_windows.h"
 #include "ui/qt/control_view.h"
 #include "ui/qt/fonts.h"
-#include "ui/qt/qt_backend.h"
 #include "ui/qt/requests.h"
 #include "ui/runtime/gui_model.h"
 #include "ui/runtime/runtime_internal.h"
@@ -169,11 +171,13 @@ TEST_F(QtBackendTest, ListAndFormInTheFrame) {
   view->setFocus();
   QTest::keyClick(view, Qt::Key_PageDown);
   ASSERT_TRUE(Settle());
-  EXPECT_EQ(Cell(view, 0, 0), QString::fromStdString(platform::Cp1251ToUtf8(sample::Items()[page].word)));
+  EXPECT_EQ(Cell(view, 0, 0),
+            QString::fromStdString(platform::Cp1251ToUtf8(sample::Items()[page].word)));
   EXPECT_GT(bar->value(), 0);
 
   // A click chooses the second row; "Изменить" opens the form on the list's thread.
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                    view->visualRect(view->model()->index(1, 0)).center());
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Runtime::Model().Control(listWindow, L::Browse)->value, 2);
   QString chosen = Cell(view, 1, 0);
@@ -221,7 +225,8 @@ TEST_F(QtBackendTest, ListAndFormInTheFrame) {
   // Closing asks first, in a message box that waits without blocking the GUI.
   QTest::mouseClick(list->findChild<QPushButton*>("Close"), Qt::LeftButton);
   QMessageBox* box = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (box = frame->findChild<QMessageBox*>("messageBox")) && box->isVisible(); }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return (box = frame->findChild<QMessageBox*>("messageBox")) && box->isVisible(); }));
   EXPECT_EQ(box->text(), "Закрыть список образцов?");
   EXPECT_EQ(box->defaultButton()->objectName(), "yes");
   QTest::mouseClick(box->findChild<QPushButton*>("yes"), Qt::LeftButton);
@@ -255,7 +260,8 @@ TEST_F(QtBackendTest, SamplePairIsAccessible) {
   EXPECT_EQ(table->tableInterface()->cellAt(0, 0)->text(QAccessible::Name), "бить");
 
   // The entry by its prompt, with its tip; the sheet's tabs.
-  QAccessibleInterface* entry = QAccessible::queryAccessibleInterface(list->findChild<QLineEdit*>("Fragment"));
+  QAccessibleInterface* entry =
+      QAccessible::queryAccessibleInterface(list->findChild<QLineEdit*>("Fragment"));
   EXPECT_EQ(entry->role(), QAccessible::EditableText);
   EXPECT_EQ(entry->text(QAccessible::Name), "Фрагмент");
   EXPECT_EQ(entry->text(QAccessible::Description), "Введите фрагмент");
@@ -265,16 +271,22 @@ TEST_F(QtBackendTest, SamplePairIsAccessible) {
   EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "Помеченные");
 
   // A button by its caption, pressed through its accessible action: the form opens.
-  QAccessibleInterface* change = QAccessible::queryAccessibleInterface(list->findChild<QPushButton*>("Change"));
+  QAccessibleInterface* change =
+      QAccessible::queryAccessibleInterface(list->findChild<QPushButton*>("Change"));
   EXPECT_EQ(change->role(), QAccessible::Button);
   EXPECT_EQ(change->text(QAccessible::Name), "Изменить");
   ASSERT_TRUE(change->actionInterface());
-  ASSERT_TRUE(change->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+  ASSERT_TRUE(
+      change->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
   change->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
   ASSERT_TRUE(WaitUntil([] { return FindWindow("SampleForm"); }) && Settle());
   QWidget* form = FindWindow("SampleForm");
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->findChild<QLineEdit*>("Word"))->text(QAccessible::Name), "Слово");
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->findChild<QSpinBox*>("Number"))->text(QAccessible::Name), "Число");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->findChild<QLineEdit*>("Word"))
+                ->text(QAccessible::Name),
+            "Слово");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->findChild<QSpinBox*>("Number"))
+                ->text(QAccessible::Name),
+            "Число");
 
   // Its close box leaves the form without saving; closing down ends the list.
   form->close();
@@ -331,17 +343,45 @@ TEST_F(QtBackendTest, PopupAnswersTheItemChosen) {
     dismissed = w->Popup("&Find|&Goto");
   });
   QMenu* menu = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
   QTest::keyClick(menu, Qt::Key_Down);
   QTest::keyClick(menu, Qt::Key_Down);
   QTest::keyClick(menu, Qt::Key_Return);
   ASSERT_TRUE(WaitUntil([&] { return chosen != -1; }));
   EXPECT_EQ(chosen.load(), 2);
-  ASSERT_TRUE(WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
   QTest::keyClick(menu, Qt::Key_Escape);
   ASSERT_TRUE(WaitUntil([&] { return dismissed != -1; }));
   EXPECT_EQ(dismissed.load(), 0);
   EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
+}
+
+TEST_F(QtBackendTest, FileDialogAnswersThePathChosen) {
+  QTemporaryDir dir;
+  std::string chosen = "-";
+  int thread = Runtime::StartProcedure([&] {
+    FileDialogRequest request;
+    request.title = Ansi("Сохранить карточку");
+    request.mask = "Text files|*.Txt|All files|*.*";
+    request.directory = dir.path().toStdString();
+    request.file = "card.txt";
+    request.save = true;
+    chosen = Runtime::FileDialog(request);
+  });
+  QFileDialog* dialog = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if ((dialog = qobject_cast<QFileDialog*>(w)) && dialog->isVisible()) return true;
+    return false;
+  }));
+  EXPECT_EQ(dialog->windowTitle(), "Сохранить карточку");
+  EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+  EXPECT_EQ(dialog->nameFilters(), QStringList({"Text files (*.Txt)", "All files (*)"}));
+  static_cast<QDialog*>(dialog)->accept();  // as its Save button does
+  ASSERT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
+  EXPECT_EQ(chosen, dir.filePath("card.txt").toStdString());
 }
 
 TEST(QtFontsTest, DescriptionFontsCarryCyrillic) {

@@ -21,9 +21,9 @@ namespace X = ids::SampleExpand;
 namespace F = ids::SampleForm;
 
 constexpr const char* kVerbs[] = {
-    "бить",     "брать",   "быть",    "видеть",   "говорить", "давать",  "делать",
-    "думать",   "ехать",   "жить",    "знать",    "идти",     "писать",  "понимать",
-    "работать", "сидеть",  "слышать", "смотреть", "стоять",   "хотеть",  "читать",
+    "бить",     "брать",  "быть",    "видеть",   "говорить", "давать", "делать",
+    "думать",   "ехать",  "жить",    "знать",    "идти",     "писать", "понимать",
+    "работать", "сидеть", "слышать", "смотреть", "стоять",   "хотеть", "читать",
 };
 
 char Lower(char c) {
@@ -60,14 +60,29 @@ class Pager {
   bool Scroll(const Event& ev) {
     int n = shown_, size = static_cast<int>(Items().size());
     switch (ev.kind) {
-      case EventKind::ScrollUp: --top_; break;
-      case EventKind::ScrollDown: ++top_; break;
-      case EventKind::PageUp: top_ -= n; break;
-      case EventKind::PageDown: top_ += n; break;
-      case EventKind::ScrollTop: top_ = 0; break;
-      case EventKind::ScrollBottom: top_ = size; break;
-      case EventKind::ScrollDrag: top_ = ev.value * std::max(0, size - n) / 100; break;
-      default: return false;
+      case EventKind::ScrollUp:
+        --top_;
+        break;
+      case EventKind::ScrollDown:
+        ++top_;
+        break;
+      case EventKind::PageUp:
+        top_ -= n;
+        break;
+      case EventKind::PageDown:
+        top_ += n;
+        break;
+      case EventKind::ScrollTop:
+        top_ = 0;
+        break;
+      case EventKind::ScrollBottom:
+        top_ = size;
+        break;
+      case EventKind::ScrollDrag:
+        top_ = ev.value * std::max(0, size - n) / 100;
+        break;
+      default:
+        return false;
     }
     Show();
     return true;
@@ -181,7 +196,9 @@ int cardTab = 1;
 void CardProcedure() {
   auto w = Window::Open(C::kModule, C::kWindow);
   w->SetValue(C::Sheet, cardTab);
-  auto text = [&](int feq, const char* utf8) { w->SetText(feq, platform::Utf8ToCp1251Lossy(utf8)); };
+  auto text = [&](int feq, const char* utf8) {
+    w->SetText(feq, platform::Utf8ToCp1251Lossy(utf8));
+  };
   text(C::I_VERB, "делать 1 (производить действие)");
   text(C::NAME, "Орлова");
   text(C::DATE, "12.03.2009");

@@ -91,8 +91,10 @@ void ApplyImage(QLabel* label, const ControlState& s) {
     return;
   }
   QPixmap pixmap(FromAnsi(platform::ResolveExisting(name)));
-  if (pixmap.isNull()) label->clear();
-  else label->setPixmap(pixmap);
+  if (pixmap.isNull())
+    label->clear();
+  else
+    label->setPixmap(pixmap);
 }
 
 // An entry takes the procedure's text only when the procedure changed it, so that what the user
@@ -222,8 +224,10 @@ void CommitText(std::vector<ControlView>* views, int window, int feq, const QStr
   QString text = typed;
   if (s->text.find("\r\n") != std::string::npos) text.replace(u'\n', QStringLiteral("\r\n"));
   if (!ToAnsi(text, &ansi) || s->text == ansi) return;
-  if (gui::Type(window, feq, ansi)) (*views)[static_cast<size_t>(feq - 1)].shown.text = ansi;
-  else Resync(views, window, feq);
+  if (gui::Type(window, feq, ansi))
+    (*views)[static_cast<size_t>(feq - 1)].shown.text = ansi;
+  else
+    Resync(views, window, feq);
 }
 
 }  // namespace korawin::ui::qt

@@ -39,8 +39,12 @@ namespace {
 
 bool IsField(ControlType t) {
   switch (t) {
-    case ControlType::Entry: case ControlType::TextBox: case ControlType::Spin:
-    case ControlType::List: case ControlType::Display: case ControlType::Progress:
+    case ControlType::Entry:
+    case ControlType::TextBox:
+    case ControlType::Spin:
+    case ControlType::List:
+    case ControlType::Display:
+    case ControlType::Progress:
       return true;
     default:
       return false;
@@ -104,12 +108,18 @@ class TabPage : public QScrollArea {
 
 QKeySequence StandardKey(StdAction a, bool frame) {
   switch (a) {
-    case StdAction::Cut: return QKeySequence(QKeySequence::Cut);
-    case StdAction::Copy: return QKeySequence(QKeySequence::Copy);
-    case StdAction::Paste: return QKeySequence(QKeySequence::Paste);
-    case StdAction::Close: return frame ? QKeySequence(QKeySequence::Quit) : QKeySequence();
-    case StdAction::HelpIndex: return QKeySequence(QKeySequence::HelpContents);
-    default: return QKeySequence();
+    case StdAction::Cut:
+      return QKeySequence(QKeySequence::Cut);
+    case StdAction::Copy:
+      return QKeySequence(QKeySequence::Copy);
+    case StdAction::Paste:
+      return QKeySequence(QKeySequence::Paste);
+    case StdAction::Close:
+      return frame ? QKeySequence(QKeySequence::Quit) : QKeySequence();
+    case StdAction::HelpIndex:
+      return QKeySequence(QKeySequence::HelpContents);
+    default:
+      return QKeySequence();
   }
 }
 
@@ -204,8 +214,10 @@ void WindowBuilder::AddAll(const std::vector<ControlDesc>& controls, QBoxLayout*
     }
     Item it = Make(c);
     int stretch = it.grows ? std::max(1, c.stretch) : c.stretch;
-    if (it.widget) box->addWidget(it.widget, stretch);
-    else box->addLayout(it.layout, stretch);
+    if (it.widget)
+      box->addWidget(it.widget, stretch);
+    else
+      box->addLayout(it.layout, stretch);
     grows |= stretch > 0;
   }
   // Nothing takes the room left over: the controls stay together at the top.
@@ -241,8 +253,10 @@ WindowBuilder::Item WindowBuilder::MakeRow(const ControlDesc& c) {
     int stretch = it.widens ? std::max(1, k->stretch) : k->stretch;
     // Beside a list or text box that grows downwards, the others keep to the top.
     Qt::Alignment align = row.grows && !it.grows ? Qt::AlignTop : Qt::Alignment();
-    if (it.widget) h->addWidget(it.widget, stretch, align);
-    else h->addLayout(it.layout, stretch);
+    if (it.widget)
+      h->addWidget(it.widget, stretch, align);
+    else
+      h->addLayout(it.layout, stretch);
   }
   if (!row.widens && !stretched && !buttons) h->addStretch(1);
   return row;
@@ -262,8 +276,10 @@ WindowBuilder::Item WindowBuilder::MakeForm(const ControlDesc& c) {
       lw = new QWidget;
       lw->setLayout(label.layout);
     }
-    if (field.widget) f->addRow(lw, field.widget);
-    else f->addRow(lw, field.layout);
+    if (field.widget)
+      f->addRow(lw, field.widget);
+    else
+      f->addRow(lw, field.layout);
     form.grows |= field.grows;
     form.widens |= field.widens;
   }
@@ -324,9 +340,12 @@ QWidget* WindowBuilder::MakeEntry(const ControlDesc& c) {
   int chars = lang::PictureWidth(c.picture);
   if (chars > 0) e->setMaxLength(chars);
   auto refused = hooks_.refused;
-  e->setValidator(new EntryValidator(c.flags & kFlagUpper, [refused, e](const QString& ch) {
-    if (refused) refused(e, ch);
-  }, e));
+  e->setValidator(new EntryValidator(
+      c.flags & kFlagUpper,
+      [refused, e](const QString& ch) {
+        if (refused) refused(e, ch);
+      },
+      e));
   int width = EntryWidth(c);
   e->setMinimumWidth(std::min(width, units_.Chars(40)));
   // Short entries keep their width; long ones take what room there is.
@@ -334,7 +353,8 @@ QWidget* WindowBuilder::MakeEntry(const ControlDesc& c) {
   if (NumericPicture(c.picture)) e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   int window = window_, feq = c.feq;
   auto* views = views_;
-  QObject::connect(e, &QLineEdit::editingFinished, e, [=] { CommitText(views, window, feq, e->text()); });
+  QObject::connect(e, &QLineEdit::editingFinished, e,
+                   [=] { CommitText(views, window, feq, e->text()); });
   if (c.flags & kFlagImmediate) {
     QObject::connect(e, &QLineEdit::textEdited, e,
                      [=](const QString& text) { CommitText(views, window, feq, text); });
@@ -550,9 +570,14 @@ void WindowBuilder::AddMenu(const ControlDesc& c, QMenu* m) {
         AddMenu(k, sub);
         break;
       }
-      case ControlType::Item: AddMenuItem(k, m); break;
-      case ControlType::Separator: m->addSeparator(); break;
-      default: break;
+      case ControlType::Item:
+        AddMenuItem(k, m);
+        break;
+      case ControlType::Separator:
+        m->addSeparator();
+        break;
+      default:
+        break;
     }
   }
 }

@@ -3,10 +3,9 @@
 // widget is wired so that what the user does reaches the runtime through ui/runtime/gui_input.h.
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <vector>
-
-#include <QString>
 
 #include "ui/desc/window_desc.h"
 #include "ui/qt/control_view.h"

@@ -5,7 +5,6 @@
 #include <QPalette>
 #include <QPointer>
 #include <QString>
-
 #include <vector>
 
 #include "ui/desc/window_desc.h"
@@ -24,12 +23,12 @@ inline constexpr char kFeqProperty[] = "korawinFeq";
 
 struct ControlView {
   const ControlDesc* desc = nullptr;
-  QPointer<QWidget> widget;      // the control's widget; null for menus, items, toolbar buttons
-  QPointer<QWidget> focus;       // the widget that takes keys (a list's view, a spin's entry)
-  QPointer<QAction> action;      // menus, menu items and toolbar buttons
-  QPointer<QTabWidget> sheet;    // a tab: the sheet that holds it
-  QPointer<QWidget> page;        // a tab: its page
-  QFont font;                    // the control's own font, when its description names one
+  QPointer<QWidget> widget;    // the control's widget; null for menus, items, toolbar buttons
+  QPointer<QWidget> focus;     // the widget that takes keys (a list's view, a spin's entry)
+  QPointer<QAction> action;    // menus, menu items and toolbar buttons
+  QPointer<QTabWidget> sheet;  // a tab: the sheet that holds it
+  QPointer<QWidget> page;      // a tab: its page
+  QFont font;                  // the control's own font, when its description names one
   bool ownFont = false;
   // What the GUI model held when the widget last took it: the widget differs from it only while
   // the user edits.

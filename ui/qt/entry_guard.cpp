@@ -1,10 +1,9 @@
 #include "ui/qt/entry_guard.h"
 
-#include <memory>
-
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QTextCursor>
+#include <memory>
 
 #include "ui/qt/text.h"
 

@@ -2,9 +2,8 @@
 // "?" in place of one it lacks. A refused character is reported so the window can say why.
 #pragma once
 
-#include <functional>
-
 #include <QValidator>
+#include <functional>
 
 class QPlainTextEdit;
 

@@ -18,14 +18,13 @@ constexpr const char* kSans[] = {"Liberation Sans", "DejaVu Sans", "Noto Sans", 
                                  nullptr};
 constexpr const char* kSerif[] = {"Liberation Serif", "DejaVu Serif", "Noto Serif", "FreeSerif",
                                   nullptr};
-constexpr const char* kMono[] = {"Liberation Mono", "DejaVu Sans Mono", "Noto Mono",
-                                 "FreeMono", nullptr};
+constexpr const char* kMono[] = {"Liberation Mono", "DejaVu Sans Mono", "Noto Mono", "FreeMono",
+                                 nullptr};
 
 // "MS SanSerif" is spelt so in the frame's toolbar; it means the same font.
 constexpr Mapping kMappings[] = {
-    {"MS Sans Serif", kSans},         {"MS SanSerif", kSans},
-    {"Arial", kSans},                 {"Times New Roman Cyr", kSerif},
-    {"Times New Roman", kSerif},      {"Courier New", kMono},
+    {"MS Sans Serif", kSans},        {"MS SanSerif", kSans},      {"Arial", kSans},
+    {"Times New Roman Cyr", kSerif}, {"Times New Roman", kSerif}, {"Courier New", kMono},
 };
 
 }  // namespace

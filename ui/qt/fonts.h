@@ -1,10 +1,9 @@
 // The fonts that window descriptions name, mapped to installed fonts that carry Cyrillic.
 #pragma once
 
-#include <string_view>
-
 #include <QFont>
 #include <QStringList>
+#include <string_view>
 
 namespace korawin::ui::qt {
 

@@ -18,8 +18,7 @@ namespace {
 constexpr char kListedProperty[] = "korawinListed";
 }
 
-StatusZones::StatusZones(QStatusBar* bar, const std::vector<int>& widths,
-                         const DialogUnits& units)
+StatusZones::StatusZones(QStatusBar* bar, const std::vector<int>& widths, const DialogUnits& units)
     : bar_(bar) {
   size_t count = std::max<size_t>(1, widths.size());
   for (size_t k = 0; k < count; ++k) {

@@ -16,14 +16,22 @@ struct KeyPair {
 
 // Keys without a character: the runtime numbers them as the desktop's virtual keys.
 constexpr KeyPair kKeys[] = {
-    {Qt::Key_Return, kKeyEnter},       {Qt::Key_Enter, kKeyEnter},
-    {Qt::Key_Escape, kKeyEscape},      {Qt::Key_Tab, kKeyTab},
-    {Qt::Key_Backtab, kKeyTab},        {Qt::Key_Backspace, kKeyBackspace},
-    {Qt::Key_Space, kKeySpace},        {Qt::Key_Insert, kKeyInsert},
-    {Qt::Key_Delete, kKeyDelete},      {Qt::Key_Home, kKeyHome},
-    {Qt::Key_End, kKeyEnd},            {Qt::Key_Up, kKeyUp},
-    {Qt::Key_Down, kKeyDown},          {Qt::Key_PageUp, kKeyPgUp},
-    {Qt::Key_PageDown, kKeyPgDn},      {Qt::Key_Left, kKeyVirtual + 0x25},
+    {Qt::Key_Return, kKeyEnter},
+    {Qt::Key_Enter, kKeyEnter},
+    {Qt::Key_Escape, kKeyEscape},
+    {Qt::Key_Tab, kKeyTab},
+    {Qt::Key_Backtab, kKeyTab},
+    {Qt::Key_Backspace, kKeyBackspace},
+    {Qt::Key_Space, kKeySpace},
+    {Qt::Key_Insert, kKeyInsert},
+    {Qt::Key_Delete, kKeyDelete},
+    {Qt::Key_Home, kKeyHome},
+    {Qt::Key_End, kKeyEnd},
+    {Qt::Key_Up, kKeyUp},
+    {Qt::Key_Down, kKeyDown},
+    {Qt::Key_PageUp, kKeyPgUp},
+    {Qt::Key_PageDown, kKeyPgDn},
+    {Qt::Key_Left, kKeyVirtual + 0x25},
     {Qt::Key_Right, kKeyVirtual + 0x27},
 };
 

@@ -1,7 +1,5 @@
 #include "ui/qt/list_control.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -9,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "ui/qt/keys.h"
 #include "ui/qt/text.h"
@@ -20,9 +19,13 @@ namespace {
 
 Qt::Alignment AlignmentOf(char a) {
   switch (a) {
-    case 'R': case 'D': return Qt::AlignRight | Qt::AlignVCenter;
-    case 'C': return Qt::AlignHCenter | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 'R':
+    case 'D':
+      return Qt::AlignRight | Qt::AlignVCenter;
+    case 'C':
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
 
@@ -50,8 +53,10 @@ class ListDelegate : public QStyledItemDelegate {
     const ListColumn* c = Column(index.column());
     if (c && c->indent > 0) {
       int indent = units_.X(c->indent);
-      if (c->align == 'R' || c->align == 'D') opt.rect.setRight(opt.rect.right() - indent);
-      else if (c->align != 'C') opt.rect.setLeft(opt.rect.left() + indent);
+      if (c->align == 'R' || c->align == 'D')
+        opt.rect.setRight(opt.rect.right() - indent);
+      else if (c->align != 'C')
+        opt.rect.setLeft(opt.rect.left() + indent);
     }
     if (c && c->underline) opt.font.setUnderline(true);
     QStyledItemDelegate::paint(painter, opt, index);
@@ -70,7 +75,9 @@ class ListDelegate : public QStyledItemDelegate {
   }
 
   // Every row has the same height, so the rows that fit can be told before any row arrives.
-  static int RowHeight(const QFontMetrics& fm) { return fm.height() + std::max(4, fm.height() / 3); }
+  static int RowHeight(const QFontMetrics& fm) {
+    return fm.height() + std::max(4, fm.height() / 3);
+  }
 
  private:
   const ListColumn* Column(int k) const {
@@ -120,14 +127,17 @@ void ListModel::SetRows(const std::vector<ListRow>& rows) {
 }
 
 bool ListModel::HasHeadings() const {
-  return std::any_of(headings_.begin(), headings_.end(), [](const QString& h) { return !h.isEmpty(); });
+  return std::any_of(headings_.begin(), headings_.end(),
+                     [](const QString& h) { return !h.isEmpty(); });
 }
 
 int ListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int ListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
+int ListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columns_;
+}
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || static_cast<size_t>(index.row()) >= rows_.size()) return {};
@@ -203,8 +213,10 @@ void ListView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Down:
       if (row >= last) return scroll(EventKind::ScrollDown);
       break;
-    case Qt::Key_PageUp: return scroll(EventKind::PageUp);
-    case Qt::Key_PageDown: return scroll(EventKind::PageDown);
+    case Qt::Key_PageUp:
+      return scroll(EventKind::PageUp);
+    case Qt::Key_PageDown:
+      return scroll(EventKind::PageDown);
     case Qt::Key_Home:
       if (ctrl) return scroll(EventKind::ScrollTop);
       break;
@@ -312,13 +324,26 @@ ListControl::ListControl(int window, const ControlDesc& desc, const DialogUnits&
 void ListControl::OnScrollAction(int action) {
   EventKind kind = EventKind::None;
   switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd: kind = EventKind::ScrollDown; break;
-    case QAbstractSlider::SliderSingleStepSub: kind = EventKind::ScrollUp; break;
-    case QAbstractSlider::SliderPageStepAdd: kind = EventKind::PageDown; break;
-    case QAbstractSlider::SliderPageStepSub: kind = EventKind::PageUp; break;
-    case QAbstractSlider::SliderToMinimum: kind = EventKind::ScrollTop; break;
-    case QAbstractSlider::SliderToMaximum: kind = EventKind::ScrollBottom; break;
-    default: return;  // a drag reports where it ends
+    case QAbstractSlider::SliderSingleStepAdd:
+      kind = EventKind::ScrollDown;
+      break;
+    case QAbstractSlider::SliderSingleStepSub:
+      kind = EventKind::ScrollUp;
+      break;
+    case QAbstractSlider::SliderPageStepAdd:
+      kind = EventKind::PageDown;
+      break;
+    case QAbstractSlider::SliderPageStepSub:
+      kind = EventKind::PageUp;
+      break;
+    case QAbstractSlider::SliderToMinimum:
+      kind = EventKind::ScrollTop;
+      break;
+    case QAbstractSlider::SliderToMaximum:
+      kind = EventKind::ScrollBottom;
+      break;
+    default:
+      return;  // a drag reports where it ends
   }
   // The thumb stays where the procedure put it until the procedure moves it.
   bar_->setSliderPosition(std::max(0, thumb_));

@@ -4,12 +4,11 @@
 // the scroll bar) goes back to the procedure as a scroll event.
 #pragma once
 
-#include <vector>
-
 #include <QAbstractTableModel>
 #include <QFrame>
 #include <QStringList>
 #include <QTreeView>
+#include <vector>
 
 #include "ui/desc/window_desc.h"
 #include "ui/runtime/state.h"

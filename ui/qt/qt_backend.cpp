@@ -1,12 +1,11 @@
 #include "ui/qt/qt_backend.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QMdiSubWindow>
 #include <QMetaMethod>
 #include <QMetaObject>
 #include <QWidget>
+#include <algorithm>
 
 #include "ui/qt/frame.h"
 #include "ui/qt/qt_window.h"
@@ -42,7 +41,12 @@ void QtBackend::Show(const Command& command, const GuiModel&) {
     Open(*open);
   } else if (const auto* close = std::get_if<CloseWindowCommand>(&command)) {
     if (close->window == frame_) frame_ = 0;
-    windows_.erase(close->window);
+    // Out of the table first: closing a child activates another, which looks the table up.
+    auto it = windows_.find(close->window);
+    if (it != windows_.end()) {
+      std::unique_ptr<QtWindow> gone = std::move(it->second);
+      windows_.erase(it);
+    }
   } else if (const auto* controls = std::get_if<ControlsCommand>(&command)) {
     if (QtWindow* w = Find(controls->window)) w->ApplyControls(controls->changed);
   } else if (const auto* state = std::get_if<WindowStateCommand>(&command)) {
@@ -98,13 +102,26 @@ void QtBackend::Standard(int window, StdAction action) {
   FrameParts* parts = f ? f->Frame() : nullptr;
   const char* method = nullptr;
   switch (action) {
-    case StdAction::TileWindow: if (parts) parts->Tile(); return;
-    case StdAction::CascadeWindow: if (parts) parts->Cascade(); return;
-    case StdAction::ArrangeIcons: if (parts) parts->ArrangeIcons(); return;
-    case StdAction::Cut: method = "cut()"; break;
-    case StdAction::Copy: method = "copy()"; break;
-    case StdAction::Paste: method = "paste()"; break;
-    default: return;  // closing and help are the procedure's
+    case StdAction::TileWindow:
+      if (parts) parts->Tile();
+      return;
+    case StdAction::CascadeWindow:
+      if (parts) parts->Cascade();
+      return;
+    case StdAction::ArrangeIcons:
+      if (parts) parts->ArrangeIcons();
+      return;
+    case StdAction::Cut:
+      method = "cut()";
+      break;
+    case StdAction::Copy:
+      method = "copy()";
+      break;
+    case StdAction::Paste:
+      method = "paste()";
+      break;
+    default:
+      return;  // closing and help are the procedure's
   }
   (void)window;
   // Line edits, text boxes and spin boxes' entries all have these slots.

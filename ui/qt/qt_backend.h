@@ -3,13 +3,12 @@
 // report what the user does through ui/runtime/gui_input.h only.
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
-
-#include <QObject>
-#include <QPointer>
 
 #include "ui/runtime/runtime.h"
 

@@ -1,9 +1,8 @@
 #include "ui/qt/qt_program.h"
 
-#include <chrono>
-
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 
 #include "ui/qt/fonts.h"
 #include "ui/qt/qt_backend.h"

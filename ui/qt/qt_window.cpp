@@ -1,7 +1,5 @@
 #include "ui/qt/qt_window.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -20,6 +18,7 @@
 #include <QToolBar>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/qt/builder.h"
 #include "ui/qt/fonts.h"
@@ -45,9 +44,12 @@ class DialogShell : public QDialog {
 
 int MouseButton(Qt::MouseButton b) {
   switch (b) {
-    case Qt::RightButton: return kMouseRight;
-    case Qt::MiddleButton: return kMouseCenter;
-    default: return kMouseLeft;
+    case Qt::RightButton:
+      return kMouseRight;
+    case Qt::MiddleButton:
+      return kMouseCenter;
+    default:
+      return kMouseLeft;
   }
 }
 
@@ -69,8 +71,10 @@ QtWindow::QtWindow(QtBackend& backend, const OpenWindowCommand& open)
   geometryTimer_.setSingleShot(true);
   geometryTimer_.setInterval(120);
   connect(&geometryTimer_, &QTimer::timeout, this, [this] { ReportGeometry(); });
-  if (desc_->kind == WindowDesc::Kind::Frame) BuildFrame(open);
-  else BuildWindow(open);
+  if (desc_->kind == WindowDesc::Kind::Frame)
+    BuildFrame(open);
+  else
+    BuildWindow(open);
   shell_->setProperty(kWindowProperty, number_);
   shell_->setWindowTitle(FromAnsi(state_.caption));
   shell_->setAccessibleName(StripMnemonic(FromAnsi(state_.caption)));
@@ -184,35 +188,31 @@ QWidget* QtWindow::BuildContent(bool ownStatus) {
 void QtWindow::ShowFirst() {
   applying_ = true;
   QWidget* inside = frame_ ? shell_.data() : content_.data();
-  QSize designed(units_.X(desc_->width), units_.Y(desc_->height));
-  if (frame_ && desc_->width <= 0) {
-    QRect screen = shell_->screen() ? shell_->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
-    designed = screen.size() * 4 / 5;
-  }
+  QSize want(units_.X(desc_->width), units_.Y(desc_->height));
+  QRect screen = shell_->screen() ? shell_->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  if (frame_ && desc_->width <= 0) want = screen.size() * 4 / 5;
+  want = want.expandedTo(inside->sizeHint());
+  bool normal = !state_.hidden && !state_.maximized && !state_.iconized;
+  // A window of its own takes its size before it shows; a child learns its frame's margins
+  // only once it shows in the area.
+  if (!sub_ && normal)
+    shell_->resize(want.boundedTo(screen.size() * 9 / 10).expandedTo(inside->minimumSizeHint()));
   ApplyShowState(state_);
-  if (!state_.hidden) {
-    QSize want = designed.expandedTo(inside->sizeHint()).expandedTo(inside->minimumSizeHint());
-    QSize delta = shell_->size() - inside->size();
-    // No bigger than the room there is: pages scroll rather than leave the screen.
-    QSize room = sub_ ? sub_->mdiArea()->viewport()->size() - delta
-                      : (shell_->screen() ? shell_->screen()->availableGeometry().size() * 9 / 10
-                                          : want);
-    want = want.boundedTo(room).expandedTo(inside->minimumSizeHint());
-    if (sub_) {
-      // Room for the caption beside the title bar's buttons.
-      int title = sub_->fontMetrics().horizontalAdvance(sub_->windowTitle()) +
-                  6 * sub_->fontMetrics().height();
-      want.setWidth(std::max(want.width(), title));
-    }
-    if (!state_.maximized && !state_.iconized) shell_->resize(want + delta);
-    if (sub_ && !state_.maximized && !state_.iconized) {
-      // The area may be smaller than the window wants: keep its title bar in sight.
-      QPoint p = sub_->pos();
-      sub_->move(std::max(0, p.x()), std::max(0, p.y()));
-    }
+  if (sub_ && normal) {
+    QSize delta = sub_->size() - inside->size();
+    // No bigger than the area: pages scroll rather than hide under its edge. Room for the
+    // caption beside the title bar's buttons.
+    want = want.boundedTo(sub_->mdiArea()->viewport()->size() - delta);
+    int title = sub_->fontMetrics().horizontalAdvance(sub_->windowTitle()) +
+                6 * sub_->fontMetrics().height();
+    want = want.expandedTo(QSize(title, 0)).expandedTo(inside->minimumSizeHint());
+    sub_->resize(want + delta);
+    QPoint p = sub_->pos();
+    sub_->move(std::max(0, p.x()), std::max(0, p.y()));
   }
   if (state_.geometry.width > 0) ApplyGeometry(state_.geometry);
   if (state_.busy) shell_->setCursor(Qt::WaitCursor);
+  if (zones_) zones_->Show(state_.status);
   if (state_.inert) ApplyState(state_);
   applying_ = false;
   QTimer::singleShot(0, this, [this] {
@@ -224,7 +224,8 @@ void QtWindow::ShowFirst() {
 void QtWindow::ApplyControls(const std::vector<std::pair<int, ControlState>>& changed) {
   if (!shell_) return;
   for (const auto& [feq, state] : changed) {
-    if (feq >= 1 && static_cast<size_t>(feq) <= views_.size() && views_[static_cast<size_t>(feq - 1)].desc)
+    if (feq >= 1 && static_cast<size_t>(feq) <= views_.size() &&
+        views_[static_cast<size_t>(feq - 1)].desc)
       ApplyControl(views_[static_cast<size_t>(feq - 1)], state);
   }
 }
@@ -250,22 +251,26 @@ void QtWindow::ApplyState(const WindowState& s) {
   } else if (content_) {
     content_->setEnabled(!s.inert);
   }
-  if (s.busy) shell_->setCursor(Qt::WaitCursor);
-  else shell_->unsetCursor();
+  if (s.busy)
+    shell_->setCursor(Qt::WaitCursor);
+  else
+    shell_->unsetCursor();
   QWidget* inside = frame_ ? shell_.data() : content_.data();
   if (s.minWidth != state_.minWidth || s.minHeight != state_.minHeight) {
     QSize least = inside->layout() ? inside->layout()->minimumSize() : QSize();
     inside->setMinimumSize(least.expandedTo(QSize(units_.X(s.minWidth), units_.Y(s.minHeight))));
   }
-  bool showChanged = s.hidden != state_.hidden || s.maximized != state_.maximized ||
-                     s.iconized != state_.iconized;
+  bool showChanged =
+      s.hidden != state_.hidden || s.maximized != state_.maximized || s.iconized != state_.iconized;
   bool moved = s.geometry.width > 0 && s.geometry != state_.geometry && s.geometry != reported_;
   state_ = s;
   if (showChanged) ApplyShowState(s);
   if (moved) ApplyGeometry(s.geometry);
   if (zonesChanged) {
-    if (zones_) zones_->Show(s.status);
-    else if (sub_) backend_.ChildActivated(sub_->mdiArea() ? sub_->mdiArea()->activeSubWindow() : nullptr);
+    if (zones_)
+      zones_->Show(s.status);
+    else if (sub_)
+      backend_.ChildActivated(sub_->mdiArea() ? sub_->mdiArea()->activeSubWindow() : nullptr);
   }
   applying_ = wasApplying;
 }
@@ -327,8 +332,10 @@ void QtWindow::ShowStatus(const QString& text, int timeoutMs) {
     if (frame && frame != this) bar = frame->StatusBar();
   }
   if (!bar) return;
-  if (text.isEmpty()) bar->clearMessage();
-  else bar->showMessage(text, timeoutMs);
+  if (text.isEmpty())
+    bar->clearMessage();
+  else
+    bar->showMessage(text, timeoutMs);
 }
 
 void QtWindow::ShowZones(const std::vector<std::string>& texts) {

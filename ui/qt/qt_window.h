@@ -5,12 +5,11 @@
 // box, size and position, focus, keys the controls leave) through ui/runtime/gui_input.h.
 #pragma once
 
-#include <memory>
-#include <vector>
-
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
 #include "ui/qt/control_view.h"
 #include "ui/qt/text.h"
@@ -85,17 +84,17 @@ class QtWindow : public QObject {
   WindowState state_;
   std::unique_ptr<FrameParts> frame_;
   std::unique_ptr<StatusZones> zones_;
-  QPointer<QWidget> shell_;         // what the desktop or the frame shows
-  QPointer<QMdiSubWindow> sub_;     // the same, for a child in the frame
-  QPointer<QWidget> content_;       // menu bar, toolbar, body and status bar of a non-frame window
+  QPointer<QWidget> shell_;      // what the desktop or the frame shows
+  QPointer<QMdiSubWindow> sub_;  // the same, for a child in the frame
+  QPointer<QWidget> content_;    // menu bar, toolbar, body and status bar of a non-frame window
   QPointer<QWidget> body_;
   QPointer<QToolBar> toolbar_;
   QTimer geometryTimer_;
-  Geometry normal_;                 // the last geometry seen in the normal state
+  Geometry normal_;  // the last geometry seen in the normal state
   Geometry reported_;
   bool closing_ = false;
   bool applying_ = false;
-  bool ready_ = false;              // shown and laid out: size changes are the user's
+  bool ready_ = false;  // shown and laid out: size changes are the user's
   const QEvent* lastMouse_ = nullptr;
   quint64 lastMouseTime_ = 0;
 };

@@ -1,14 +1,13 @@
 #include "ui/qt/requests.h"
 
-#include <map>
-#include <memory>
-
 #include <QCursor>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <map>
+#include <memory>
 
 #include "ui/desc/popup_text.h"
 #include "ui/qt/text.h"
@@ -56,11 +55,16 @@ constexpr BoxButton kBoxButtons[] = {
 
 QMessageBox::Icon BoxIcon(Icon icon) {
   switch (icon) {
-    case Icon::Hand: return QMessageBox::Critical;
-    case Icon::Question: return QMessageBox::Question;
-    case Icon::Exclamation: return QMessageBox::Warning;
-    case Icon::Information: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case Icon::Hand:
+      return QMessageBox::Critical;
+    case Icon::Question:
+      return QMessageBox::Question;
+    case Icon::Exclamation:
+      return QMessageBox::Warning;
+    case Icon::Information:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 
@@ -141,7 +145,8 @@ QStringList NameFilters(const QString& mask) {
 QWidget* OpenFileDialog(const FileDialogCommand& command, QWidget* parent) {
   const FileDialogRequest& req = command.request;
   QString title = FromAnsi(req.title);
-  if (title.isEmpty()) title = req.save ? QStringLiteral("Сохранить файл") : QStringLiteral("Открыть файл");
+  if (title.isEmpty())
+    title = req.save ? QStringLiteral("Сохранить файл") : QStringLiteral("Открыть файл");
   auto* d = new QFileDialog(parent, title, FromAnsi(req.directory));
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setObjectName(QStringLiteral("fileDialog"));
@@ -156,8 +161,8 @@ QWidget* OpenFileDialog(const FileDialogCommand& command, QWidget* parent) {
     if (result == QDialog::Accepted && !files.isEmpty() && !ToAnsi(files.first(), &path)) {
       // The program keeps file names in Windows-1251; a name it cannot hold is not taken.
       QString ch = FirstForeignChar(files.first());
-      auto* warn = new QMessageBox(QMessageBox::Warning, d->windowTitle(),
-                                   RefusedCharMessage(ch), QMessageBox::Ok, d->parentWidget());
+      auto* warn = new QMessageBox(QMessageBox::Warning, d->windowTitle(), RefusedCharMessage(ch),
+                                   QMessageBox::Ok, d->parentWidget());
       warn->setAttribute(Qt::WA_DeleteOnClose);
       warn->open();
       path.clear();

@@ -2,11 +2,10 @@
 // and the measures that turn dialog units into pixels live here.
 #pragma once
 
-#include <string>
-#include <string_view>
-
 #include <QFont>
 #include <QString>
+#include <string>
+#include <string_view>
 
 namespace korawin::ui::qt {
 
