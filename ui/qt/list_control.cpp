@@ -303,9 +303,12 @@ ListControl::ListControl(int window, const ControlDesc& desc, const DialogUnits&
   }
   // Wide formats scroll sideways rather than make the window wider than a screen.
   int width = std::min(total, units.Chars(100)) + bar_->sizeHint().width() + 2 * frameWidth();
-  int lines = desc.lines > 0 ? desc.lines : 10;
-  int height = lines * view_->RowHeight() + (header->isHidden() ? 0 : header->sizeHint().height()) +
-               2 * frameWidth();
+  // The rows the description asks for, else as many as its height holds.
+  int chrome = (header->isHidden() ? 0 : header->sizeHint().height()) + 2 * frameWidth();
+  int lines = desc.lines > 0    ? desc.lines
+              : desc.height > 0 ? std::max(1, (units.Y(desc.height) - chrome) / view_->RowHeight())
+                                : 10;
+  int height = lines * view_->RowHeight() + chrome;
   setMinimumSize(std::max(width, units.Chars(10)), height);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
