@@ -35,13 +35,22 @@ if(KORAWIN_TESTS)
   include(GoogleTest)
 endif()
 
-# korawin_test(NAME SOURCES... DEPS ...): one GoogleTest program registered with CTest.
+# korawin_test(NAME SOURCES... DEPS ... [ENVIRONMENT VAR=VALUE...]): one GoogleTest program
+# registered with CTest; its tests run with the given environment.
 function(korawin_test name)
-  cmake_parse_arguments(KT "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(KT "" "" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${KT_SOURCES})
   target_link_libraries(${name} PRIVATE ${KT_DEPS} GTest::gtest GTest::gtest_main)
   korawin_target(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${KT_LABELS}")
+  # An empty property would swallow the next one's name: pass only those given.
+  set(props)
+  if(KT_LABELS)
+    list(APPEND props LABELS "${KT_LABELS}")
+  endif()
+  if(KT_ENVIRONMENT)
+    list(APPEND props ENVIRONMENT "${KT_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # korawin_windows(TARGET FUNCTION NAME HEADER PATH FILES...): checks the window descriptions

@@ -54,13 +54,16 @@ bool Type(int window, int feq, std::string_view text) {
   s->text.assign(text);
   if (type == ControlType::Spin) {
     int v = 0;
-    bool any = false;
+    bool any = false, minus = false;
     for (char c : text) {
       if (c >= '0' && c <= '9') {
         v = v * 10 + (c - '0');
         any = true;
+      } else if (c == '-' && !any) {
+        minus = true;
       }
     }
+    if (minus) v = -v;
     if (any) s->value = static_cast<int>(std::clamp<double>(v, s->low, s->high));
   }
   Send(window, EventKind::Accepted, feq, s, true);

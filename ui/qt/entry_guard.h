@@ -1,0 +1,30 @@
+// Keeps what the user types to what the runtime can store: Windows-1251 characters only, never a
+// "?" in place of one it lacks. A refused character is reported so the window can say why.
+#pragma once
+
+#include <QValidator>
+#include <functional>
+
+class QPlainTextEdit;
+
+namespace korawin::ui::qt {
+
+using RefusedFn = std::function<void(const QString& ch)>;
+
+// For one-line entries: refuses characters Windows-1251 lacks and, when upper is set, turns
+// the text to upper case. The width limit is the entry's maxLength.
+class EntryValidator : public QValidator {
+ public:
+  EntryValidator(bool upper, RefusedFn refused, QObject* parent);
+  State validate(QString& input, int& pos) const override;
+
+ private:
+  bool upper_;
+  RefusedFn refused_;
+};
+
+// For text boxes, which take no validator: an edit that brings in a character Windows-1251
+// lacks is undone and reported.
+void GuardTextBox(QPlainTextEdit* box, RefusedFn refused);
+
+}  // namespace korawin::ui::qt
