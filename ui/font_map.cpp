@@ -14,6 +14,7 @@ constexpr FontSubstitution kTable[] = {
     {"Times New Roman Cyr", kSerif},
     {"Times New Roman", kSerif},
     {"MS Sans Serif", kSans},
+    {"MS SanSerif", kSans},  // spelt so on the frame's toolbar
     {"MS Shell Dlg", kSans},
     {"Arial", kSans},
     {"Arial Cyr", kSans},

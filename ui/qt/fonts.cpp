@@ -1,66 +1,38 @@
-// The one place where the fonts of the descriptions meet the fonts of the machine. A name that
-// the machine lacks would silently fall back to whatever fontconfig offers, which may draw
-// Cyrillic as boxes; so each name gets its substitutes here, checked for Cyrillic.
+// Where the fonts of the descriptions meet the fonts of the machine. A name that the machine
+// lacks would silently fall back to whatever fontconfig offers, which may draw Cyrillic as
+// boxes; so each name gets the stand-ins of the one font table (ui/font_map.h) that are
+// installed and carry Cyrillic.
 #include "ui/qt/fonts.h"
 
 #include <QFontDatabase>
 
+#include "ui/font_map.h"
+#include "ui/qt_print/qt_fonts.h"
+
 namespace korawin::ui::qt {
-
-namespace {
-
-struct Mapping {
-  const char* name;
-  const char* const* families;
-};
-
-constexpr const char* kSans[] = {"Liberation Sans", "DejaVu Sans", "Noto Sans", "FreeSans",
-                                 nullptr};
-constexpr const char* kSerif[] = {"Liberation Serif", "DejaVu Serif", "Noto Serif", "FreeSerif",
-                                  nullptr};
-constexpr const char* kMono[] = {"Liberation Mono", "DejaVu Sans Mono", "Noto Mono", "FreeMono",
-                                 nullptr};
-
-// "MS SanSerif" is spelt so in the frame's toolbar; it means the same font.
-constexpr Mapping kMappings[] = {
-    {"MS Sans Serif", kSans},        {"MS SanSerif", kSans},      {"Arial", kSans},
-    {"Times New Roman Cyr", kSerif}, {"Times New Roman", kSerif}, {"Courier New", kMono},
-};
-
-}  // namespace
 
 QStringList DescriptionFontNames() {
   QStringList out;
-  for (const Mapping& m : kMappings) out << QString::fromLatin1(m.name);
+  for (const FontSubstitution& s : FontSubstitutions()) {
+    out << QString::fromLatin1(s.family.data(), static_cast<qsizetype>(s.family.size()));
+  }
   return out;
 }
 
 QStringList FontCandidates(const QString& name) {
   QStringList out;
-  for (const Mapping& m : kMappings) {
-    if (name.compare(QLatin1String(m.name), Qt::CaseInsensitive) != 0) continue;
-    for (const char* const* f = m.families; *f; ++f) {
-      QString family = QString::fromLatin1(*f);
-      if (QFontDatabase::hasFamily(family) &&
-          QFontDatabase::writingSystems(family).contains(QFontDatabase::Cyrillic)) {
-        out << family;
-      }
+  QByteArray latin = name.toLatin1();
+  for (std::string_view f : FontStandIns(std::string_view(latin.constData(), latin.size()))) {
+    QString family = QString::fromLatin1(f.data(), static_cast<qsizetype>(f.size()));
+    if (QFontDatabase::hasFamily(family) &&
+        QFontDatabase::writingSystems(family).contains(QFontDatabase::Cyrillic)) {
+      out << family;
     }
   }
   return out;
 }
 
-void InstallFontSubstitutions() {
-  for (const QString& name : DescriptionFontNames()) {
-    // A machine that has the font itself, with Cyrillic, keeps it.
-    if (QFontDatabase::hasFamily(name) &&
-        QFontDatabase::writingSystems(name).contains(QFontDatabase::Cyrillic)) {
-      continue;
-    }
-    QFont::removeSubstitutions(name);
-    QFont::insertSubstitutions(name, FontCandidates(name));
-  }
-}
+void InstallFontSubstitutions() { qtprint::InstallFontSubstitutions(); }
 
 QFont DescriptionFont(std::string_view name, const QFont& base) {
   if (name.empty()) return base;

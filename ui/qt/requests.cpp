@@ -147,27 +147,21 @@ QWidget* OpenFileDialog(const FileDialogCommand& command, QWidget* parent) {
   QString title = FromAnsi(req.title);
   if (title.isEmpty())
     title = req.save ? QStringLiteral("Сохранить файл") : QStringLiteral("Открыть файл");
-  auto* d = new QFileDialog(parent, title, FromAnsi(req.directory));
+  auto* d = new QFileDialog(parent, title, QString::fromStdString(req.directory));
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setObjectName(QStringLiteral("fileDialog"));
   d->setAcceptMode(req.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   d->setFileMode(req.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   d->setNameFilters(NameFilters(FromAnsi(req.mask)));
-  if (!req.file.empty()) d->selectFile(FromAnsi(req.file));
+  if (!req.file.empty()) d->selectFile(QString::fromStdString(req.file));
   auto answer = Keep<std::string>(d, command.answer, std::string());
   QObject::connect(d, &QFileDialog::finished, d, [d, answer](int result) {
     QStringList files = d->selectedFiles();
+    // Paths stay in the file system's own encoding: they name files, they are not texts of
+    // the database.
     std::string path;
-    if (result == QDialog::Accepted && !files.isEmpty() && !ToAnsi(files.first(), &path)) {
-      // The program keeps file names in Windows-1251; a name it cannot hold is not taken.
-      QString ch = FirstForeignChar(files.first());
-      auto* warn = new QMessageBox(QMessageBox::Warning, d->windowTitle(), RefusedCharMessage(ch),
-                                   QMessageBox::Ok, d->parentWidget());
-      warn->setAttribute(Qt::WA_DeleteOnClose);
-      warn->open();
-      path.clear();
-    }
-    answer->Give(result == QDialog::Accepted ? path : std::string());
+    if (result == QDialog::Accepted && !files.isEmpty()) path = files.first().toStdString();
+    answer->Give(path);
   });
   d->open();
   return d;

@@ -24,9 +24,14 @@ bool Usable(const QString& family) {
 
 void InstallFontSubstitutions() {
   for (const FontSubstitution& s : FontSubstitutions()) {
+    QString family = Latin(s.family);
+    // A machine that has the font itself, with Cyrillic, keeps it.
+    if (Usable(family)) continue;
     QStringList list;
-    for (std::string_view f : s.standIns) list << Latin(f);
-    QFont::insertSubstitutions(Latin(s.family), list);
+    for (std::string_view f : s.standIns)
+      if (Usable(Latin(f))) list << Latin(f);
+    QFont::removeSubstitutions(family);
+    QFont::insertSubstitutions(family, list);
   }
 }
 

@@ -16,6 +16,8 @@
 
 namespace korawin::ui {
 
+// Titles and masks are texts of the program (Windows-1251); paths are the file system's own
+// (UTF-8), in the request and in the answer.
 struct FileDialogRequest {
   std::string title;      // Windows-1251
   std::string mask;       // "Text files|*.Txt|All files|*.*": description and pattern pairs
