@@ -231,8 +231,13 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
   ListQueue.clear();
   ItemsToFill = LastItems - offset;
   Fetch(FillForward);
-  // After a locate the record found is the one to highlight.
-  if (mode == ResetKeep && !ListQueue.empty()) remembered = ListQueue.front().ViewPosition;
+  // After a locate the record found is the one to highlight; with none at or after the value
+  // the page ends the data and its last row is the nearest.
+  bool nothingFound = false;
+  if (mode == ResetKeep) {
+    if (!ListQueue.empty()) remembered = ListQueue.front().ViewPosition;
+    else nothingFound = true;
+  }
 
   auto findRemembered = [&] {
     if (remembered.empty()) return;
@@ -258,6 +263,7 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
     findRemembered();
   }
   while (ListQueue.size() > LastItems) ListQueue.pop_back();
+  if (nothingFound) CurrentChoice = static_cast<int32_t>(ListQueue.size());
   if (CurrentChoice < 1) CurrentChoice = 1;
   if (!ListQueue.empty()) {
     if (CurrentChoice > static_cast<int32_t>(ListQueue.size()))

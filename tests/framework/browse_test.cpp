@@ -246,6 +246,11 @@ TEST_F(BrowseTest, IncrementalLocatorFollowsWhatIsTyped) {
   // Scrolling forgets what was typed.
   ASSERT_TRUE(Scroll(list, EventKind::ScrollDown));
   EXPECT_EQ(driver_.Text(list, L::Locator), "");
+  // Past the last card: the last page, its last row highlighted.
+  ASSERT_TRUE(driver_.Key(list, L::List, 'z'));
+  ASSERT_TRUE(driver_.Key(list, L::List, 'z'));
+  EXPECT_EQ(Shown(list), Names(21, 5));
+  EXPECT_EQ(Highlight(list), 5);
   Finish(list);
 }
 
