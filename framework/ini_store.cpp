@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <strings.h>
 
@@ -30,6 +31,13 @@ bool Is(const std::string& value, const char* word) {
 void INIClass::Init(std::string_view fileName) {
   std::lock_guard<std::mutex> lock(mu_);
   fileName_ = std::string(fileName);
+  if (fileName_.find('/') != std::string::npos) return;
+  // The program's own file: its folder and an empty file exist from the start.
+  std::string path = PathLocked();
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) return;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  std::ofstream(path, std::ios::app);
 }
 
 std::string INIClass::FileName() const {

@@ -36,8 +36,9 @@ class INIClass {
   INIClass(const INIClass&) = delete;
   INIClass& operator=(const INIClass&) = delete;
 
-  // Uses the INI file fileName: a bare name lives in the configuration folder, a name with a
-  // folder is taken as it is. An existing file is found without regard to letter case.
+  // Uses the INI file fileName: a bare name lives in the configuration folder (folder and
+  // empty file created when missing), a name with a folder is taken as it is. An existing file
+  // is found without regard to letter case.
   void Init(std::string_view fileName);
   // The path of the INI file in use.
   std::string FileName() const;

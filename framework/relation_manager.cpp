@@ -387,6 +387,18 @@ Level RelationManager::Delete(bool ask) {
   }
 }
 
+Level RelationManager::DeleteNoRetry(bool ask) {
+  if (ask && Me->ThrowError(ConfirmDelete) != LevelBenign) return LevelCancel;
+  if (Level l = Open()) {
+    Close();
+    return l;
+  }
+  std::string pos = Me->Position();
+  Level result = DeleteOnce(pos);
+  Close();
+  return result;
+}
+
 Level RelationManager::DeleteOnce(const std::string& position) {
   bool started = false;
   if (Level l = BeginTransaction(true, &started)) return l;

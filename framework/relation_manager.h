@@ -61,6 +61,9 @@ class RelationManager {
   virtual Level Update(int mode = UpdateShow);
   // Deletes the current record after applying the delete rules; ask asks ConfirmDelete.
   virtual Level Delete(bool ask = true);
+  // One attempt of Delete without its retry question, for a caller that asks its own (an
+  // update form offers Cancel as well): LevelCancel when the confirmation is declined.
+  Level DeleteNoRetry(bool ask);
   // Applied on the related file: rewrites (or refuses, or clears) the records that carry
   // the parent's old linking values.
   virtual Level CascadeUpdate(const Relation& relation, FileManager& parent, uint8_t mode);

@@ -372,7 +372,7 @@ T Ask(Cmd cmd, T closed) {
   if (Runtime::IsGuiThread()) return closed;  // the GUI thread would wait for itself
   if (Window* w = Window::Current()) w->Flush();
   auto promise = std::make_shared<std::promise<T>>();
-  std::future<T> answer = promise->get_future();
+  std::shared_future<T> answer = promise->get_future().share();
   cmd.answer = promise;
   Runtime::Send(std::move(cmd));
   RuntimeUnlocked unlocked;
@@ -381,12 +381,18 @@ T Ask(Cmd cmd, T closed) {
   if (me) {
     std::lock_guard<std::mutex> lock(t.mu);
     t.slots[me].blocked = true;
+    // An answer may come at once (a script answers as the box is shown): the thread is then
+    // about to run on, not waiting for the user.
+    t.slots[me].answered = [answer] {
+      return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
     t.changed.notify_all();
   }
   T result = answer.get();
   if (me) {
     std::lock_guard<std::mutex> lock(t.mu);
     t.slots[me].blocked = false;
+    t.slots[me].answered = nullptr;
   }
   return result;
 }
@@ -428,7 +434,11 @@ bool WaitIdle(std::chrono::milliseconds timeout) {
     for (int k = 1; k <= kMaxThreads; ++k) {
       const Slot& s = t.slots[k];
       if (!s.used) continue;
-      if (s.blocked) continue;
+      if (s.blocked) {
+        // An answered request: the thread runs on in a moment.
+        if (s.answered && s.answered()) return false;
+        continue;
+      }
       if (!s.waiting) return false;
       if (t.AnyEventFor(s, s.waitWindow)) return false;
     }

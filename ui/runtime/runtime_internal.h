@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -26,6 +27,9 @@ struct Slot {
   bool waiting = false;       // in Accept, nothing to take
   int waitWindow = 0;
   bool blocked = false;       // waiting for the user or for another thread
+  // While blocked on a request to the user: true once the answer is there, so that the thread
+  // is about to run again (empty while blocked for another reason).
+  std::function<bool()> answered;
 
   // Makes the slot ready for a new procedure.
   void Reset(std::string_view newName) {
@@ -37,6 +41,7 @@ struct Slot {
     waiting = false;
     waitWindow = 0;
     blocked = false;
+    answered = nullptr;
   }
 };
 
