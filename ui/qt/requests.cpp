@@ -151,7 +151,9 @@ QWidget* OpenFileDialog(const FileDialogCommand& command, QWidget* parent) {
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setObjectName(QStringLiteral("fileDialog"));
   d->setAcceptMode(req.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  d->setFileMode(req.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  d->setFileMode(req.folder ? QFileDialog::Directory
+                            : req.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (req.folder) d->setOption(QFileDialog::ShowDirsOnly);
   d->setNameFilters(NameFilters(FromAnsi(req.mask)));
   if (!req.file.empty()) d->selectFile(QString::fromStdString(req.file));
   auto answer = Keep<std::string>(d, command.answer, std::string());

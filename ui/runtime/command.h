@@ -24,6 +24,7 @@ struct FileDialogRequest {
   std::string directory;  // where the dialog starts; empty: the current folder
   std::string file;       // file name offered; empty: none
   bool save = false;      // a save dialog (asks before replacing) instead of an open dialog
+  bool folder = false;    // choose a folder instead of a file
 };
 
 struct OpenWindowCommand {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "ui/runtime/gui_model.h"
 #include "ui/runtime/runtime_internal.h"
 #include "ui/runtime/window.h"
@@ -16,8 +17,15 @@ namespace korawin::ui {
 
 namespace {
 
-// The runtime lock and its owner, for Held() and the debug check on the GUI thread.
-std::mutex gLock;
+// The runtime lock: a ticket lock, so that threads take it in the order they asked for it
+// and a long pass that yields lets every waiting procedure run once before it goes on.
+struct TicketLock {
+  std::mutex mu;
+  std::condition_variable turn;
+  uint64_t next = 0;     // the ticket the next taker draws
+  uint64_t serving = 0;  // the ticket that holds the lock
+};
+TicketLock gLock;
 std::atomic<std::thread::id> gOwner{};
 
 // Messages of every thread go through the runtime once it runs.
@@ -59,17 +67,31 @@ thread_local int tlsThread = 0;
 
 void RuntimeLock::Acquire() {
   assert(!Runtime::IsGuiThread() && "the GUI thread never takes the runtime lock");
-  gLock.lock();
+  std::unique_lock<std::mutex> lock(gLock.mu);
+  uint64_t ticket = gLock.next++;
+  gLock.turn.wait(lock, [&] { return gLock.serving == ticket; });
   gOwner.store(std::this_thread::get_id(), std::memory_order_relaxed);
 }
 
 void RuntimeLock::Release() {
+  std::lock_guard<std::mutex> lock(gLock.mu);
   gOwner.store(std::thread::id(), std::memory_order_relaxed);
-  gLock.unlock();
+  ++gLock.serving;
+  gLock.turn.notify_all();
 }
 
 bool RuntimeLock::Held() {
   return gOwner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+}
+
+void RuntimeLock::Yield() {
+  if (!Held()) return;
+  {
+    std::lock_guard<std::mutex> lock(gLock.mu);
+    if (gLock.next - gLock.serving <= 1) return;  // nobody waits
+  }
+  Release();
+  Acquire();
 }
 
 RuntimeUnlocked::RuntimeUnlocked() : held_(RuntimeLock::Held()) {
@@ -93,9 +115,10 @@ bool ThreadTable::AnyEventFor(const Slot& s, int window) const {
   return false;
 }
 
-void ThreadTable::NoteWindowOpened(int window, int thread) {
+void ThreadTable::NoteWindowOpened(int window, int thread, const std::string& caption) {
   std::lock_guard<std::mutex> lock(mu);
   windowThread[window] = thread;
+  windowCaption[window] = caption;
   if (thread < 1 || thread > kMaxThreads) return;
   Slot& s = slots[thread];
   s.windows.push_back(window);
@@ -110,6 +133,7 @@ void ThreadTable::NoteWindowOpened(int window, int thread) {
 void ThreadTable::NoteWindowClosed(int window, int thread) {
   std::lock_guard<std::mutex> lock(mu);
   windowThread.erase(window);
+  windowCaption.erase(window);
   if (thread < 1 || thread > kMaxThreads) return;
   Slot& s = slots[thread];
   for (auto it = s.windows.begin(); it != s.windows.end(); ++it) {
@@ -123,6 +147,12 @@ void ThreadTable::NoteWindowClosed(int window, int thread) {
     it = it->window == window ? s.queue.erase(it) : it + 1;
   }
   changed.notify_all();
+}
+
+void ThreadTable::NoteCaption(int window, const std::string& caption) {
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = windowCaption.find(window);
+  if (it != windowCaption.end()) it->second = caption;
 }
 
 void ThreadTable::Push(Event ev) {
@@ -253,12 +283,9 @@ int Runtime::StartProcedure(std::function<void()> body, std::string_view name) {
   }
   if (!number) {
     MessageBoxRequest box;
-    box.caption = "\xCE\xF8\xE8\xE1\xEA\xE0";  // "Ошибка"
-    // "Открыто слишком много окон (63). Закройте ненужные окна и повторите."
-    box.text =
-        "\xCE\xF2\xEA\xF0\xFB\xF2\xEE \xF1\xEB\xE8\xF8\xEA\xEE\xEC \xEC\xED\xEE\xE3\xEE "
-        "\xEE\xEA\xEE\xED (63). \xC7\xE0\xEA\xF0\xEE\xE9\xF2\xE5 \xED\xE5\xED\xF3\xE6\xED\xFB"
-        "\xE5 \xEE\xEA\xED\xE0 \xE8 \xEF\xEE\xE2\xF2\xEE\xF0\xE8\xF2\xE5.";
+    box.caption = platform::Utf8ToCp1251Lossy("Ошибка");
+    box.text = platform::Utf8ToCp1251Lossy(
+        "Открыто слишком много окон (63). Закройте ненужные окна и повторите.");
     box.icon = Icon::Exclamation;
     Messages().ShowMessage(box);
     return 0;
@@ -290,6 +317,14 @@ std::vector<int> Runtime::Threads() {
   std::vector<int> out;
   for (int k = 1; k <= kMaxThreads; ++k)
     if (t.slots[k].used) out.push_back(k);
+  return out;
+}
+
+std::vector<std::pair<int, std::string>> Runtime::OpenWindows() {
+  auto& t = C().threads;
+  std::lock_guard<std::mutex> lock(t.mu);
+  std::vector<std::pair<int, std::string>> out;
+  for (const auto& [window, thread] : t.windowThread) out.emplace_back(thread, t.windowCaption[window]);
   return out;
 }
 

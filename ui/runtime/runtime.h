@@ -71,6 +71,8 @@ class Runtime {
   // Numbers of the procedure threads that are running.
   static std::vector<int> Threads();
   static bool ThreadRunning(int thread);
+  // Every open window as (thread, caption), in the order they opened.
+  static std::vector<std::pair<int, std::string>> OpenWindows();
   // Waits (releasing the runtime lock when held) until thread has ended; false on timeout.
   static bool WaitThread(int thread, std::chrono::milliseconds timeout);
   // Posts an event to the current window of thread (the window its procedure waits in).
@@ -99,6 +101,10 @@ class RuntimeLock {
   static void Release();
   // True when the calling thread holds it.
   static bool Held();
+  // Lets every procedure that waits for the lock run its turn before the caller goes on; a
+  // long pass calls it now and then, so the other windows stay usable meanwhile. Only where the
+  // caller's data may be seen by others: between records, never inside one.
+  static void Yield();
 };
 
 // Lets go of the runtime lock for the life of the object when the calling thread holds it,

@@ -49,11 +49,13 @@ struct ThreadTable {
   std::mutex mu;  // guards everything here; never held while taking the runtime lock
   Slot slots[kMaxThreads + 1];
   std::map<int, int> windowThread;   // window number -> thread
+  std::map<int, std::string> windowCaption;  // window number -> caption, as last set
   std::condition_variable changed;   // a thread ended, waits, or a command was shown
   int closeRefusals = 0;
 
   bool AnyEventFor(const Slot& s, int window) const;
-  void NoteWindowOpened(int window, int thread);
+  void NoteWindowOpened(int window, int thread, const std::string& caption);
+  void NoteCaption(int window, const std::string& caption);
   void NoteWindowClosed(int window, int thread);
   void Push(Event ev);
   void NoteCloseRefused();

@@ -75,7 +75,7 @@ std::unique_ptr<Window> Window::Open(std::string_view module, std::string_view n
     below->Flush();
   }
   tlsTop = w.get();
-  TheThreads().NoteWindowOpened(w->number_, thread);
+  TheThreads().NoteWindowOpened(w->number_, thread, w->state_.caption);
   OpenWindowCommand cmd;
   cmd.window = w->number_;
   cmd.thread = thread;
@@ -331,6 +331,7 @@ void Window::Update(int feq) {
 void Window::SetCaption(std::string_view caption) {
   if (state_.caption == caption) return;
   state_.caption.assign(caption);
+  TheThreads().NoteCaption(number_, state_.caption);
   TouchWindow();
 }
 

@@ -1,0 +1,8 @@
+// The lexeme filters and their results.
+#include "app/procedures.h"
+
+namespace korawin::app {
+
+void RegisterFilterProcedures() {}
+
+}  // namespace korawin::app
