@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 
 extern "C" const unsigned char korawin_demo_json[];
 extern "C" const unsigned long korawin_demo_json_size;
@@ -28,11 +29,6 @@ DeclaredFile& SlovoLayout() {
 }
 
 std::string NameOf(const FieldDescriptor& f) { return f.label.substr(f.label.find(':') + 1); }
-
-std::string TrimRight(std::string_view s) {
-  size_t n = s.find_last_not_of(' ');
-  return n == std::string_view::npos ? std::string() : std::string(s.substr(0, n + 1));
-}
 
 std::string DriverMessage(int code, const char* op, const storage::FileDescriptor& fd) {
   return std::string(op) + " " + fd.name + ": error " + std::to_string(code) + " (" +
@@ -387,7 +383,7 @@ int ExportCards(const LexiconFiles& files, CardFormat format, std::string* out,
     for (const FieldDescriptor& f : fields) {
       const char* p = slovo.record.data() + f.offset;
       if (f.type == storage::kTypeString) {
-        std::string text = platform::Cp1251ToUtf8(TrimRight(std::string_view(p, f.size)));
+        std::string text = platform::Cp1251ToUtf8(platform::TrimTrailing(std::string_view(p, f.size)));
         put(NameOf(f), text, text.empty(), 0, true);
       } else {
         int64_t n = 0;
@@ -402,7 +398,7 @@ int ExportCards(const LexiconFiles& files, CardFormat format, std::string* out,
       }
     }
     std::string memo = platform::Cp1251ToUtf8(
-        TrimRight(std::string_view(slovo.memo.data(), slovo.memo.size())));
+        platform::TrimTrailing(std::string_view(slovo.memo.data(), slovo.memo.size())));
     put(kMemoName, memo, memo.empty(), 0, true);
     if (format == CardFormat::kCsv) out->append("\r\n");
     else list.push_back(std::move(card));

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/field_codec.h"
+#include "storage/field_values.h"
+
 namespace korawin::framework {
 
 using storage::CallDriver;
@@ -28,10 +31,6 @@ const FieldDescriptor& FieldOf(FileManager& fm, int index) {
   return fm.File->fields[static_cast<size_t>(index)];
 }
 
-bool IsText(const FieldDescriptor& f) {
-  return f.type == storage::kTypeString || f.type == storage::kTypeCString ||
-         f.type == storage::kTypePString || f.type == storage::kTypeGroup;
-}
 
 }  // namespace
 
@@ -213,7 +212,7 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
   bool nocase = (key.attributes & storage::kKeyNoCase) != 0;
   char* rec = Me->Buffer;
   for (const FieldDescriptor& f : Me->File->fields)
-    if (f.type != storage::kTypeGroup) fields::ClearField(f, rec, false);
+    if (f.type != storage::kTypeGroup) storage::ClearField(f, rec, false);
   std::vector<int> linked;
   for (const RelationLink& link : relation.Fields) {
     const FieldDescriptor& from = FieldOf(parent, link.Left);
@@ -221,16 +220,16 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
     if (useSaved && !link.Saved.empty()) {
       FieldDescriptor savedField = from;
       savedField.offset = 0;
-      fields::AssignField(to, rec, savedField, link.Saved.data());
+      storage::CopyField(savedField, link.Saved.data(), to, rec);
     } else {
-      fields::AssignField(to, rec, from, parent.Buffer);
+      storage::CopyField(from, parent.Buffer, to, rec);
     }
     linked.push_back(link.Right);
   }
   for (int32_t c : key.components) {
     int index = std::abs(c) - 1;
     if (std::find(linked.begin(), linked.end(), index) != linked.end()) continue;
-    fields::ClearField(FieldOf(*Me, index), rec, c < 0);
+    storage::ClearField(FieldOf(*Me, index), rec, c < 0);
   }
   std::vector<std::string> expected;
   for (int index : linked) {
@@ -245,7 +244,7 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
     for (size_t i = 0; i < linked.size(); ++i) {
       const FieldDescriptor& f = FieldOf(*Me, linked[i]);
       std::string_view now(rec + f.offset, f.size);
-      bool same = IsText(f) ? fields::SameText(now, expected[i], nocase)
+      bool same = platform::IsBytesType(f.type) ? storage::SameText(now, expected[i], nocase)
                             : std::memcmp(now.data(), expected[i].data(), f.size) == 0;
       if (!same) return LevelBenign;
     }
@@ -347,8 +346,8 @@ Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& pare
       uint16_t before = Me->SaveBuffer();
       for (const RelationLink& link : relation.Fields) {
         const FieldDescriptor& to = FieldOf(*Me, link.Right);
-        if (mode == RiClear) fields::ClearField(to, Me->Buffer, false);
-        else fields::AssignField(to, Me->Buffer, FieldOf(parent, link.Left), parent.Buffer);
+        if (mode == RiClear) storage::ClearField(to, Me->Buffer, false);
+        else storage::CopyField(FieldOf(parent, link.Left), parent.Buffer, to, Me->Buffer);
       }
       bool shown = false;
       if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
@@ -438,7 +437,7 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
       if (mode == RiClear) {
         SaveLinkingFields();
         for (const RelationLink& link : relation.Fields)
-          fields::ClearField(FieldOf(*Me, link.Right), Me->Buffer, false);
+          storage::ClearField(FieldOf(*Me, link.Right), Me->Buffer, false);
         bool shown = false;
         if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
           if (!shown) {

@@ -81,16 +81,6 @@ uint32_t Le(const unsigned char* p, int n) {
   return v;
 }
 
-double ReadDecimal(const unsigned char* p, uint32_t size, uint8_t places) {
-  // 2n-1 digits: the low nibble of the first byte, then two per byte.
-  double v = 0;
-  for (uint32_t k = 0; k < size; ++k) {
-    if (k > 0) v = v * 10 + std::min(p[k] >> 4, 9);
-    v = v * 10 + std::min(p[k] & 0x0F, 9);
-  }
-  if (places > 0) v /= std::pow(10.0, places);
-  return (p[0] & 0x80) ? -v : v;
-}
 }  // namespace
 
 double TextToReal(std::string_view text, bool* isNumber, bool* isInteger) {
@@ -186,29 +176,17 @@ std::string_view ValueToText(const Value& v, std::string* scratch) {
   }
 }
 
-int CompareTexts(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  if (n > 0) {
-    int c = std::memcmp(a.data(), b.data(), n);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  // The rest of the longer text against blanks.
-  std::string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
-  int sign = a.size() > n ? 1 : -1;
-  for (unsigned char c : rest) {
-    if (c != ' ') return c < ' ' ? -sign : sign;
-  }
-  return 0;
-}
+int CompareTexts(std::string_view a, std::string_view b) { return platform::CompareText(a, b); }
 
 Value ReadVariable(const Variable& var, const void* address) {
   const auto* p = static_cast<const unsigned char*>(address);
+  const auto* bytes = static_cast<const char*>(address);
   switch (var.type) {
-    case kTypeByte: return Value::Int(p[0]);
-    case kTypeShort: return Value::Int(static_cast<int16_t>(Le(p, 2)));
-    case kTypeUShort: return Value::Int(Le(p, 2));
-    case kTypeLong: return Value::Int(static_cast<int32_t>(Le(p, 4)));
-    case kTypeULong: return Value::Real(Le(p, 4));
+    case kTypeByte:
+    case kTypeShort:
+    case kTypeUShort:
+    case kTypeLong:
+      return Value::Int(static_cast<int64_t>(platform::ReadNumber(var.type, bytes, var.size, 0)));
     case kTypeDate: {
       int day = p[0], month = p[1], year = static_cast<int>(Le(p + 2, 2));
       if (day == 0 || month == 0 || month > 12 || year == 0) return Value::Int(0);
@@ -218,32 +196,16 @@ Value ReadVariable(const Variable& var, const void* address) {
       if (Le(p, 4) == 0) return Value::Int(0);
       return Value::Int(((p[3] * 60 + p[2]) * 60 + p[1]) * 100 + p[0] + 1);
     }
-    case kTypeSReal: {
-      uint32_t bits = Le(p, 4);
-      float f;
-      std::memcpy(&f, &bits, 4);
-      return Value::Real(std::isfinite(f) ? f : 0.0);
-    }
-    case kTypeReal: {
-      uint64_t bits = Le(p, 4) | (static_cast<uint64_t>(Le(p + 4, 4)) << 32);
-      double d;
-      std::memcpy(&d, &bits, 8);
+    case kTypeULong:
+    case kTypeSReal:
+    case kTypeReal:
+    case kTypeDecimal:
+    case kTypePDecimal: {
+      double d = platform::ReadNumber(var.type, bytes, var.size, var.places);
       return Value::Real(std::isfinite(d) ? d : 0.0);
     }
-    case kTypeDecimal:
-    case kTypePDecimal:
-      return Value::Real(ReadDecimal(p, var.size, var.places));
-    case kTypeCString: {
-      const void* nul = std::memchr(p, 0, var.size);
-      size_t n = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : var.size;
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p), n));
-    }
-    case kTypePString: {
-      size_t n = std::min<size_t>(p[0], var.size - 1);
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p + 1), n));
-    }
     default:
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p), var.size));
+      return Value::Text(platform::FieldBytes(var.type, bytes, var.size));
   }
 }
 

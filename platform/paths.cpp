@@ -29,6 +29,11 @@ std::string ResolveExisting(const std::string& path) {
   return path;
 }
 
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string ConfigDirectory() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && *xdg) return JoinPath(xdg, "korawin1");

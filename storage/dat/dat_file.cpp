@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "storage/dat/halt.h"
@@ -31,10 +32,6 @@ std::string FromNumber(uint32_t n) {
   unsigned char b[4];
   Put32(b, n);
   return std::string(reinterpret_cast<char*>(b), 4);
-}
-
-bool IsText(uint8_t type) {
-  return type == kTypeString || type == kTypeCString || type == kTypePString;
 }
 
 }  // namespace
@@ -86,7 +83,7 @@ DatFile::DatFile(FileDescriptor& file) : file_(file) {
   // Text bytes of the record, each once even where fields overlay one another.
   std::vector<std::pair<uint32_t, uint32_t>> ranges;
   for (const FieldDescriptor& f : file.fields)
-    if (IsText(f.type) && f.size > 0 && f.offset < file.recordSize)
+    if (platform::IsTextType(f.type) && f.size > 0 && f.offset < file.recordSize)
       ranges.push_back({f.offset, std::min(f.offset + f.size, file.recordSize)});
   std::sort(ranges.begin(), ranges.end());
   for (const auto& r : ranges) {

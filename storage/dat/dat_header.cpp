@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
+
 namespace korawin::storage::dat {
 
 namespace {
@@ -25,13 +27,6 @@ std::string PrefixOf(const std::string& label) {
   size_t colon = label.find(':');
   if (colon == std::string::npos || colon == 0) return std::string();
   return label.substr(0, std::min<size_t>(colon, 3));
-}
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0) return static_cast<unsigned char>(c - 32);  // cp1251 а-я
-  if (c == 0xB8) return 0xA8;                                 // ё
-  return c;
 }
 
 // A cursor over bytes that refuses to read past their end.
@@ -123,7 +118,8 @@ std::string StoredLabel(const std::string& label) {
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+    if (platform::UpperCp1251(static_cast<unsigned char>(a[i])) !=
+        platform::UpperCp1251(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "lang/types.h"
+#include "storage/field_values.h"
 
 namespace korawin::storage {
 
@@ -781,7 +782,7 @@ int ViewState::FetchMatches(int join) {
     if (i < linked) {
       const FieldDescriptor& link =
           enclosing.fields[static_cast<size_t>(stage.decl->linkFields[i] - 1)];
-      view_detail::CopyField(link, enclosing.record, *f, file.record);
+      CopyField(link, enclosing.record, *f, file.record);
     } else {
       view_detail::FillExtreme(*f, file.record, key.components[i] < 0);
     }
@@ -793,7 +794,7 @@ int ViewState::FetchMatches(int join) {
     for (size_t i = 0; i < linked && same; ++i) {
       const FieldDescriptor& link =
           enclosing.fields[static_cast<size_t>(stage.decl->linkFields[i] - 1)];
-      same = view_detail::CompareFields(*ComponentField(file, key.components[i]), file.record,
+      same = CompareFields(*ComponentField(file, key.components[i]), file.record,
                                         link, enclosing.record, nocase) == 0;
     }
     if (!same) break;
@@ -833,7 +834,7 @@ void ViewState::LoadMatch(int join, int32_t match) {
   }
 }
 
-void ViewState::ClearJoin(int join) { view_detail::ClearRecord(*joins_[static_cast<size_t>(join)].file); }
+void ViewState::ClearJoin(int join) { ClearRecord(*joins_[static_cast<size_t>(join)].file); }
 
 void ViewState::LoadCombo(int64_t combo) {
   const size_t width = joins_.size();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "storage/field_values.h"
 #include "tests/framework/fake_driver.h"
 #include "ui/halt.h"
 #include "ui/headless_message_box.h"
@@ -506,16 +507,16 @@ TEST(FieldValues, NumbersRoundTripThroughEveryNumericType) {
     f.size = type == storage::kTypeByte ? 1 : type == storage::kTypeShort ? 2
              : type == storage::kTypeReal ? 8 : type == storage::kTypeDecimal ? 4 : 4;
     char rec[16] = {};
-    fields::WriteNumber(f, rec, 123);
-    EXPECT_EQ(fields::ReadNumber(f, rec), 123) << int(type);
-    fields::WriteNumber(f, rec, fields::ReadNumber(f, rec) + 1.0);
-    EXPECT_EQ(fields::ReadNumber(f, rec), 124) << int(type);
-    fields::ClearField(f, rec, true);
-    EXPECT_GT(fields::ReadNumber(f, rec), 124) << int(type);
+    storage::WriteNumber(f, rec, 123);
+    EXPECT_EQ(storage::ReadNumber(f, rec), 123) << int(type);
+    storage::WriteNumber(f, rec, storage::ReadNumber(f, rec) + 1.0);
+    EXPECT_EQ(storage::ReadNumber(f, rec), 124) << int(type);
+    storage::ClearField(f, rec, true);
+    EXPECT_GT(storage::ReadNumber(f, rec), 124) << int(type);
   }
   // Windows-1251 "Тема" against "тема".
-  EXPECT_TRUE(fields::SameText("\xD2\xE5\xEC\xE0  ", "\xF2\xE5\xEC\xE0", true));
-  EXPECT_FALSE(fields::SameText("\xD2\xE5\xEC\xE0", "\xF2\xE5\xEC\xE0", false));
+  EXPECT_TRUE(storage::SameText("\xD2\xE5\xEC\xE0  ", "\xF2\xE5\xEC\xE0", true));
+  EXPECT_FALSE(storage::SameText("\xD2\xE5\xEC\xE0", "\xF2\xE5\xEC\xE0", false));
 }
 
 }  // namespace

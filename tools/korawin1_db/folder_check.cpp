@@ -37,11 +37,6 @@ struct Entry {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // What differs between the stored layout and the declared one, in words.
 std::string LayoutDifference(const DatLayout& disk, const DatLayout& decl) {
   const DatHeader& a = disk.header;
@@ -181,7 +176,7 @@ class FileChecker {
       ++number;
       if (kd.attributes & kKeyIndex) continue;  // an index is built when it is used
       std::string path = platform::ResolveExisting(KeyFileName(file_.path, number, false));
-      std::string label = "key " + kd.label + " (" + BaseName(path) + ")";
+      std::string label = "key " + kd.label + " (" + platform::BaseName(path) + ")";
       if (!Exists(path)) {
         Problem(label + ": the key file is missing");
         continue;
@@ -277,20 +272,20 @@ class FileChecker {
     if (fd_.memos.empty() && !(layout_.header.attributes & kAttrMemo)) return;
     std::string path = platform::ResolveExisting(MemoFileName(file_.path));
     if (!Exists(path)) {
-      Problem("the memo file " + BaseName(path) + " is missing");
+      Problem("the memo file " + platform::BaseName(path) + " is missing");
       return;
     }
     MemoFile memo;
     int err = memo.Open(path, kOpenReadOnly | kShareDenyNone);
     if (err) {
-      Problem("memo file " + BaseName(path) + ": " + (memo.fault().empty() ? ErrorWords(err) : memo.fault()) +
+      Problem("memo file " + platform::BaseName(path) + ": " + (memo.fault().empty() ? ErrorWords(err) : memo.fault()) +
               (err == kErrInvalidMemoFile ? " (wrong signature)" : ""));
       return;
     }
     MemoCheckResult result;
     err = memo.Check(owners_, &result);
     if (err)
-      Problem("memo file " + BaseName(path) + ": " +
+      Problem("memo file " + platform::BaseName(path) + ": " +
               (result.fault.empty() ? ErrorWords(err) : result.fault));
   }
 
