@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/clock.h"
+#include "platform/current_error.h"
 
 namespace korawin::lang {
 
@@ -209,13 +210,6 @@ Value ReadVariable(const Variable& var, const void* address) {
   }
 }
 
-namespace {
-struct ErrorState {
-  int code = 0;
-  std::string text;
-};
-thread_local ErrorState tError;
-}  // namespace
 
 std::string_view LangErrorText(int code) {
   switch (code) {
@@ -226,17 +220,20 @@ std::string_view LangErrorText(int code) {
   }
 }
 
-int ErrorCode() { return tError.code; }
-std::string ErrorText() { return tError.text; }
+int ErrorCode() { return platform::ThreadError().code; }
+
+std::string ErrorText() {
+  const platform::CurrentError& e = platform::ThreadError();
+  return e.text.empty() ? std::string(LangErrorText(e.code)) : e.text;
+}
 
 void SetError(int code, std::string_view text) {
-  tError.code = code;
-  tError.text = text.empty() ? std::string(LangErrorText(code)) : std::string(text);
+  platform::CurrentError& e = platform::ThreadError();
+  e.code = code;
+  e.ownCode = 0;
+  e.text = text.empty() ? std::string(LangErrorText(code)) : std::string(text);
 }
 
-void ClearError() {
-  tError.code = 0;
-  tError.text.clear();
-}
+void ClearError() { SetError(0); }
 
 }  // namespace korawin::lang

@@ -112,7 +112,8 @@ int CompareTexts(std::string_view a, std::string_view b);
 // Reads the current value of a (non-array or chosen) element of a variable at address.
 Value ReadVariable(const Variable& var, const void* address);
 
-// Error codes of the evaluator; the current error is kept per thread.
+// Error codes of the evaluator. A failure leaves its code and text as the thread's current
+// error, the same one the drivers set (platform/current_error.h).
 enum LangError : int {
   kErrInvalidExpression = 800,  // "Invalid expression for EVALUATE"
   kErrNoBind = 801,             // "No BIND on variable"
@@ -120,7 +121,7 @@ enum LangError : int {
 };
 // The table's text of an evaluator error code ("" for codes that are not the evaluator's).
 std::string_view LangErrorText(int code);
-// The current thread's last evaluator error (0 when the last operation succeeded) and its text.
+// The thread's current error and its text (the evaluator's table text for its own codes).
 int ErrorCode();
 std::string ErrorText();
 // Sets the current thread's error; an empty text takes the table's text.
