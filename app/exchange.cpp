@@ -35,6 +35,11 @@ std::string DriverMessage(int code, const char* op, const storage::FileDescripto
          std::string(storage::ErrorTextOf(code)) + ")";
 }
 
+// Adds the failure of a clean-up step to the message of the failure that caused it.
+void AlsoFailed(int code, const char* op, const storage::FileDescriptor& fd, std::string* error) {
+  if (code) *error += "; " + DriverMessage(code, op, fd);
+}
+
 // Line and column (from 1) of a byte offset of text.
 std::string WhereInText(std::string_view text, size_t offset) {
   offset = std::min(offset, text.size());
@@ -301,7 +306,7 @@ int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat for
   err = CallDriver(storage::kOpLogout, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "LOGOUT", slovo.fd());
-    CallDriver(storage::kOpClose, slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err;
   }
   for (const CardImage& card : cards) {
@@ -317,18 +322,17 @@ int ImportCards(const LexiconFiles& files, std::string_view text, CardFormat for
     ++*added;
   }
   if (err) {
-    int back = CallDriver(storage::kOpRollback, slovo.fd());
-    if (back) *error += "; " + DriverMessage(back, "ROLLBACK", slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpRollback, slovo.fd()), "ROLLBACK", slovo.fd(), error);
     *added = 0;
-    CallDriver(storage::kOpClose, slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err == storage::kErrDuplicateKey ? kBadCards : err;
   }
   err = CallDriver(storage::kOpCommit, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "COMMIT", slovo.fd());
-    CallDriver(storage::kOpRollback, slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpRollback, slovo.fd()), "ROLLBACK", slovo.fd(), error);
     *added = 0;
-    CallDriver(storage::kOpClose, slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err;
   }
   err = CallDriver(storage::kOpClose, slovo.fd());

@@ -111,7 +111,8 @@ class Transaction {
     int err = CallDriver(storage::kOpCommit, any.fd());
     if (err == 0) return;
     NotePassError(report_, err, "COMMIT", any.fd());
-    CallDriver(storage::kOpRollback, any.fd());
+    // A rollback that fails keeps its journal for the next OPEN; the pass notes it.
+    NotePassError(report_, CallDriver(storage::kOpRollback, any.fd()), "ROLLBACK", any.fd());
   }
 
  private:
@@ -178,7 +179,8 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
   for (LexiconFile f : kDerived) open(files[f], true);
   open(slovo, false);
   // One flush per file at the end instead of one per header write; the files come out the same.
-  for (DeclaredFile* d : opened) CallDriver(storage::kOpStream, d->fd());
+  for (DeclaredFile* d : opened)
+    NotePassError(&report, CallDriver(storage::kOpStream, d->fd()), "STREAM", d->fd());
   Transaction transaction(opened, &report);
   transaction.Begin();
   for (LexiconFile f : kDerived)

@@ -41,7 +41,8 @@ void FileManager::Kill() {
     bool open = std::any_of(InfoList.begin(), InfoList.end(),
                             [](const FileInfo& i) { return i.Used; });
     // The program is ending: a file some thread left open is closed now.
-    if (open) CallDriver(storage::kOpClose, *File);
+    // Nobody is left to be told of a close that fails; the next open finds what it left.
+    if (open) (void)CallDriver(storage::kOpClose, *File);
   }
   InfoList.clear();
   Keys.clear();
@@ -173,7 +174,8 @@ Level FileManager::OpenFile(bool show, bool count, bool force) {
     switch (err) {
       case storage::kErrAccessDenied:
         if (mode & 0x3) {
-          ThrowError(AccessDenied);  // always shown: the user must know writes are off
+          // Always shown: the user must know writes are off; the open goes on read-only.
+          (void)ThrowError(AccessDenied);
           mode &= ~0x3u;
           continue;
         }
@@ -181,12 +183,13 @@ Level FileManager::OpenFile(bool show, bool count, bool force) {
       case storage::kErrFileNotFound:
         if (!Create) return Report(FileAccessError, show);
         if (CallDriver(storage::kOpCreate, *File) != 0) return Report(FileCreationError, show);
-        // The driver leaves a created file open; the retry opens it with OpenMode.
-        CallDriver(storage::kOpClose, *File);
+        // The driver leaves a created file open; the retry opens it with OpenMode (and reports
+        // what a close that failed left behind).
+        (void)CallDriver(storage::kOpClose, *File);
         continue;
       case storage::kErrKeyRebuild: {
         // The notice is only recorded when quiet; the rebuild happens either way.
-        Report(InvalidKey, show);
+        (void)Report(InvalidKey, show);
         // BUILD needs the file open; it has refused because of the keys only.
         DriverArgs b;
         if (CallDriver(storage::kOpBuildFile, *File, b) != 0) return ThrowError(KeyNotBuilt);
@@ -209,7 +212,9 @@ Level FileManager::Close() {
   // The descriptor is shared by all threads: only the last user really closes it.
   bool others = std::any_of(InfoList.begin(), InfoList.end(),
                             [](const FileInfo& i) { return i.Used; });
-  if (!others) CallDriver(storage::kOpClose, *File);
+  // A close that fails is recorded as the current error; Close itself always succeeds for the
+  // caller, whose use of the file has ended either way.
+  if (!others && CallDriver(storage::kOpClose, *File) != 0) SetError(FileAccessError);
   return LevelBenign;
 }
 
@@ -331,7 +336,7 @@ Level FileManager::InsertRecord(bool show) {
       SetError(DuplicateKeyError);
       return LevelNotify;
     }
-    ThrowMessage(DuplicateKeyError, description);
+    (void)ThrowMessage(DuplicateKeyError, description);  // shown; the insert gives 5 either way
     return LevelNotify;
   }
   return Report(RecordInsertError, show);
@@ -353,7 +358,7 @@ Level FileManager::UpdateRecord(int mode, bool show, int* code) {
   }
   if (err == storage::kErrRecordChanged) {
     SetError(mode == FromForm ? RecordChangedByOtherOnForm : RecordChangedByOther);
-    if (show) Throw();
+    if (show) (void)Throw();  // shown; the update gives 5 either way
     WatchAfresh(pos);
     return LevelNotify;
   }
@@ -361,8 +366,8 @@ Level FileManager::UpdateRecord(int mode, bool show, int* code) {
 }
 
 void FileManager::WatchAfresh(const std::string& pos) {
-  TryReget(pos);
-  Watch();
+  if (TryReget(pos) != LevelBenign) return;  // the record went away: nothing to watch
+  (void)Watch();  // it is current again, so the watch can't be refused
 }
 
 Level FileManager::TryDeleteRecord() {
@@ -420,7 +425,7 @@ int FileManager::AutoIncrementAndAdd(bool show, Level* level) {
     const FileKeyField& comp = k.Fields[k.AutoInc - 1];
     const FieldDescriptor& fd = File->fields[static_cast<size_t>(comp.Field)];
     uint16_t id = SaveBuffer();
-    CallDriver(storage::kOpNoMemo, *File);
+    (void)CallDriver(storage::kOpNoMemo, *File);  // NOMEMO only marks the next read
     std::string prefix;
     int err;
     if (k.Fields.size() == 1) {
@@ -457,8 +462,10 @@ int FileManager::AutoIncrementAndAdd(bool show, Level* level) {
 void FileManager::CancelAutoInc(RelationManager* rm) {
   FileInfo& info = SetThread();
   if (!info.AutoIncDone) return;
-  if (rm) rm->Delete(false);
-  else TryDeleteRecord();
+  // A reserved record that can't be deleted stays as an empty record; the delete recorded (or,
+  // through the relation manager, showed) why.
+  if (rm) (void)rm->Delete(false);
+  else (void)TryDeleteRecord();
   info.AutoIncDone = false;
 }
 
@@ -576,7 +583,7 @@ void FileManager::RestoreFile() {
     }
     if (err != 0) {
       if (s.Key) KeyCall(storage::kOpSetKey, *File, s.Key);
-      else CallDriver(storage::kOpSetFile, *File);
+      else (void)CallDriver(storage::kOpSetFile, *File);  // never refused on an open file
     }
     info.CurrentKey = s.Key;
   }
@@ -588,7 +595,8 @@ void FileManager::RestoreFile() {
     at += m.size;
   }
   info.Watching = false;
-  if (s.WWatch && info.Used && !s.Pos.empty()) Watch();
+  // The saved record is current again (or there is none to watch).
+  if (s.WWatch && info.Used && !s.Pos.empty()) (void)Watch();
 }
 
 // ---- Positions --------------------------------------------------------------------------

@@ -123,7 +123,7 @@ std::string_view ErrorTextOf(int code) {
   return {};
 }
 
-int DriverCodeFromSystem(int systemError) {
+Code DriverCodeFromSystem(int systemError) {
   if (systemError == 0) return 0;
   return systemError < 19 ? systemError : kErrAccessDenied;
 }
@@ -156,7 +156,7 @@ void SetDriverError(int code, int driverCode, std::string driverText) {
   e.text = std::move(driverText);
 }
 
-int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   if (!file.driver) {
     SetError(kErrFileNotOpen);
     return kErrFileNotOpen;
@@ -167,7 +167,7 @@ int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   return code;
 }
 
-int CallDriver(uint8_t op, FileDescriptor& file) {
+Code CallDriver(uint8_t op, FileDescriptor& file) {
   DriverArgs args;
   return CallDriver(op, file, args);
 }

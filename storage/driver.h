@@ -18,6 +18,18 @@
 
 namespace korawin::storage {
 
+// The result of a file statement and of every engine function that can fail: an error code of
+// the table below, 0 for success. It converts to and from int; a caller that drops one does so
+// visibly, (void) with the reason beside it.
+class [[nodiscard]] Code {
+ public:
+  constexpr Code(int code = 0) : code_(code) {}
+  constexpr operator int() const { return code_; }
+
+ private:
+  int code_;
+};
+
 // Field type codes: the record buffer's, shared with the evaluator.
 using platform::FieldType;
 using enum platform::FieldType;
@@ -118,7 +130,7 @@ class DriverControl {
 
 struct FileDescriptor;
 struct DriverArgs;
-using DriverEntryFn = int (*)(uint8_t op, FileDescriptor& file, DriverArgs& args);
+using DriverEntryFn = Code (*)(uint8_t op, FileDescriptor& file, DriverArgs& args);
 
 struct FileDescriptor {
   DriverEntryFn driver = nullptr;
@@ -206,7 +218,7 @@ std::string_view ErrorTextOf(int code);
 
 // Maps a system error number of the platform layer to a driver code: below 19 unchanged,
 // 19 and above 5.
-int DriverCodeFromSystem(int systemError);
+Code DriverCodeFromSystem(int systemError);
 
 // The calling thread's current error.
 int ErrorCode();                  // ERRORCODE
@@ -218,7 +230,7 @@ void SetError(int code);
 void SetDriverError(int code, int driverCode, std::string driverText);
 
 // Calls the file's driver and records the result as the current error.
-int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args);
-int CallDriver(uint8_t op, FileDescriptor& file);
+Code CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args);
+Code CallDriver(uint8_t op, FileDescriptor& file);
 
 }  // namespace korawin::storage

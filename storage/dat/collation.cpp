@@ -99,7 +99,7 @@ void Collation::SetWindowsCase() {
   }
 }
 
-int Collation::SetWindowsOrder() {
+Code Collation::SetWindowsOrder() {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(
       icu::Collator::createInstance(icu::Locale("ru", "RU"), status));
@@ -156,7 +156,7 @@ void Collation::DeriveAnsi() {
     ansiWeight_[a] = oemWeight_[platform::AnsiToOem(static_cast<unsigned char>(a))];
 }
 
-int Collation::Parse(std::string_view text, Collation* out, std::string* warnings) {
+Code Collation::Parse(std::string_view text, Collation* out, std::string* warnings) {
   *out = Collation();
   auto warn = [&](const std::string& w) {
     if (warnings) *warnings += w + "\n";
@@ -267,7 +267,7 @@ int Collation::Parse(std::string_view text, Collation* out, std::string* warning
   return rc;
 }
 
-int Collation::Load(const std::string& path, Collation* out, std::string* warnings) {
+Code Collation::Load(const std::string& path, Collation* out, std::string* warnings) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *out = Collation();
@@ -326,7 +326,7 @@ const Collation& ActiveCollation() { return ActiveStorage(); }
 
 void SetActiveCollation(const Collation& collation) { ActiveStorage() = collation; }
 
-int LoadActiveCollation(std::string* warnings) {
+Code LoadActiveCollation(std::string* warnings) {
   Collation c;
   int rc = Collation::Load(EnvironmentPath(), &c, warnings);
   SetActiveCollation(c);

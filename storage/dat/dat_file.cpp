@@ -41,7 +41,7 @@ std::string DataFilePath(const std::string& name) {
   return platform::Extension(name).empty() ? name + ".DAT" : name;
 }
 
-int CheckDeletedChain(DatStream& stream, const DatHeader& h, std::string* fault) {
+Code CheckDeletedChain(DatStream& stream, const DatHeader& h, std::string* fault) {
   auto fail = [&](const std::string& why) {
     if (fault) *fault = why;
     return static_cast<int>(kErrInvalidDataFile);
@@ -95,7 +95,8 @@ DatFile::DatFile(FileDescriptor& file) : file_(file) {
 }
 
 DatFile::~DatFile() {
-  if (stream_.is_open()) Close();
+  // The program is ending or the declaration goes away: nothing is left to report a failure to.
+  if (stream_.is_open()) (void)Close();
 }
 
 DatFile& DatFile::Of(FileDescriptor& file) {
@@ -105,7 +106,7 @@ DatFile& DatFile::Of(FileDescriptor& file) {
 
 // ---- header ----
 
-int DatFile::ReadHeader() {
+Code DatFile::ReadHeader() {
   unsigned char buf[kHeaderSize];
   int err = stream_.Read(0, buf, kHeaderSize, kErrInvalidDataFile);
   if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
@@ -120,7 +121,7 @@ int DatFile::ReadHeader() {
   return CheckSize();
 }
 
-int DatFile::CheckSize() {
+Code DatFile::CheckSize() {
   const DatHeader& h = layout_.header;
   uint64_t end = h.dataOffset + static_cast<uint64_t>(h.records) * h.recordLength;
   if (end > stream_.Size()) return kErrInvalidDataFile;
@@ -128,7 +129,7 @@ int DatFile::CheckSize() {
   return 0;
 }
 
-int DatFile::WriteHeader(bool stamp) {
+Code DatFile::WriteHeader(bool stamp) {
   if (readOnly_) return 0;
   DatHeader& h = layout_.header;
   if (stamp) {
@@ -140,10 +141,10 @@ int DatFile::WriteHeader(bool stamp) {
   int err = stream_.Write(0, buf, kHeaderSize);
   if (err) return err;
   headerDirty_ = stampPending_ = false;
-  return streaming_ ? 0 : stream_.Sync();
+  return streaming_ ? Code(0) : stream_.Sync();
 }
 
-int DatFile::LockHeader() {
+Code DatFile::LockHeader() {
   if (!shared_ || headerLocked_) return 0;
   int64_t start = platform::MonotonicHundredths();
   for (;;) {
@@ -169,7 +170,7 @@ void DatFile::UnlockHeader() {
   headerLocked_ = false;
 }
 
-int DatFile::RefreshIfShared() {
+Code DatFile::RefreshIfShared() {
   if (!shared_) return 0;
   int err = LockHeader();
   if (err) return err;
@@ -188,13 +189,13 @@ uint64_t DatFile::RecordPos(uint32_t n) const {
   return layout_.header.dataOffset + static_cast<uint64_t>(n - 1) * layout_.header.recordLength;
 }
 
-int DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw) {
+Code DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw) {
   raw->resize(layout_.header.recordLength);
   int err = stream_.Read(RecordPos(n), raw->data(), raw->size(), kErrInvalidDataFile);
   return err == kErrReadFault ? kErrInvalidDataFile : err;
 }
 
-int DatFile::ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]) {
+Code DatFile::ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]) {
   int err = stream_.Read(RecordPos(n), prefix, kRecordPrefixSize, kErrInvalidDataFile);
   return err == kErrReadFault ? kErrInvalidDataFile : err;
 }
@@ -211,7 +212,7 @@ void DatFile::ToAnsi(unsigned char* data) const {
     platform::OemToAnsiInPlace(reinterpret_cast<char*>(data + r.first), r.second - r.first);
 }
 
-int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
+Code DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
   current_ = n;
   currentStatus_ = raw[0];
   currentLink_ = Get32(raw.data() + 1);
@@ -240,7 +241,7 @@ void DatFile::ForgetCurrent() {
   current_ = 0;
 }
 
-int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
+Code DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
                          const std::vector<unsigned char>* disk) {
   std::vector<unsigned char>& raw = writeBuf_;
   raw.assign(layout_.header.recordLength, 0);
@@ -255,13 +256,16 @@ int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
 
 // ---- whole file ----
 
-int DatFile::Create() {
+Code DatFile::Create() {
   if (!(file_.attributes & kFileCreate)) return kErrNoCreateAttribute;
   if (declaredError_) return declaredError_;
   if (keysError_) return keysError_;
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
-  if (stream_.is_open()) Close();
+  if (stream_.is_open()) {
+    Code closed = Close();
+    if (closed) return closed;
+  }
   path = platform::ResolveExisting(path);
   DatLayout layout = declared_;
   if (!file_.memos.empty()) {
@@ -288,13 +292,16 @@ int DatFile::Create() {
   return err;
 }
 
-int DatFile::Open(unsigned mode) {
+Code DatFile::Open(unsigned mode) {
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
   if (declaredError_) return declaredError_;
   if (keysError_) return keysError_;
   if (!file_.record && file_.recordSize > 0) return kErrInvalidParameters;
-  if (stream_.is_open()) Close();
+  if (stream_.is_open()) {
+    Code closed = Close();
+    if (closed) return closed;
+  }
   path = platform::ResolveExisting(path);
 
   int err = Journal::Instance().RecoverInterrupted(path);
@@ -351,12 +358,12 @@ int DatFile::Open(unsigned mode) {
   return 0;
 }
 
-int DatFile::Close() {
+Code DatFile::Close() {
   if (!stream_.is_open()) return 0;
   int result = 0;
-  if (held_) Release();
-  if (locked_) Unlock();
-  if (headerDirty_ && !shared_) result = WriteHeader(stampPending_);
+  if (held_) result = Release();
+  if (locked_ && !result) result = Unlock();
+  if (headerDirty_ && !shared_ && !result) result = WriteHeader(stampPending_);
   Journal::Instance().Leave(stream_);
   KeysClose();
   MemoClose();
@@ -372,7 +379,7 @@ int DatFile::Close() {
   return result;
 }
 
-int DatFile::Empty() {
+Code DatFile::Empty() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   int err = LockHeader();
@@ -408,7 +415,7 @@ std::vector<std::string> DatFile::AllPaths() const {
   return paths;
 }
 
-int DatFile::Remove() {
+Code DatFile::Remove() {
   if (DataFilePath(file_.name).empty()) return kErrInvalidFilename;
   if (stream_.is_open()) return kErrAccessDenied;
   std::vector<std::string> paths = AllPaths();
@@ -421,14 +428,14 @@ int DatFile::Remove() {
   return 0;
 }
 
-int DatFile::Rename(const std::string& newName) {
+Code DatFile::Rename(const std::string& newName) {
   if (stream_.is_open()) return kErrAccessDenied;
   return CopyFiles(newName, &platform::RenameFile);
 }
 
-int DatFile::Copy(const std::string& newName) { return CopyFiles(newName, &platform::CopyFile); }
+Code DatFile::Copy(const std::string& newName) { return CopyFiles(newName, &platform::CopyFile); }
 
-int DatFile::CopyFiles(const std::string& newName,
+Code DatFile::CopyFiles(const std::string& newName,
                        int (*step)(const std::string&, const std::string&)) {
   std::string target = DataFilePath(newName);
   if (DataFilePath(file_.name).empty() || target.empty()) return kErrInvalidFilename;
@@ -447,7 +454,7 @@ int DatFile::CopyFiles(const std::string& newName,
 
 // ---- writing records ----
 
-int DatFile::Add(bool append) {
+Code DatFile::Add(bool append) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   int err = LockHeader();
@@ -507,7 +514,8 @@ int DatFile::Add(bool append) {
       Put32(prefix + 1, h.firstDeleted);  // the link it had on the chain
       if (stream_.Write(RecordPos(n), prefix, kRecordPrefixSize) == 0) {
         layout_.header = before;
-        WriteHeader(true);  // the add failed already; this write's outcome changes nothing
+        // The add failed already; this write's outcome changes nothing.
+        (void)WriteHeader(true);
       }
     }
     return code;
@@ -516,14 +524,15 @@ int DatFile::Add(bool append) {
   err = MemoWrite(&memo);
   if (err) return undo(err);
   err = WriteRecord(n, kStatusNew, memo);
+  // The step's own failure is the one reported; a memo that can't be freed only loses blocks.
   if (err) {
-    MemoFree(memo);
+    (void)MemoFree(memo);
     return undo(err);
   }
   if (!append) {
     err = KeysInsert(n);
     if (err) {
-      MemoFree(memo);
+      (void)MemoFree(memo);
       return undo(err);
     }
   }
@@ -553,7 +562,7 @@ int DatFile::Add(bool append) {
   return 0;
 }
 
-int DatFile::Put(uint32_t record) {
+Code DatFile::Put(uint32_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = record ? record : current_;
   if (record == 0 && !haveCurrent_) return kErrRecordNotAvailable;
@@ -594,7 +603,7 @@ int DatFile::Put(uint32_t record) {
     std::vector<unsigned char> wantedOnDisk = wanted;
     ToOem(wantedOnDisk.data());
     std::memcpy(file_.record, old.data(), file_.recordSize);
-    KeysMove(n, wantedOnDisk.data());  // a failure here leaves what the first one left
+    (void)KeysMove(n, wantedOnDisk.data());  // a failure here leaves what the first one left
     std::memcpy(file_.record, wanted.data(), file_.recordSize);
     return code;
   };
@@ -619,12 +628,13 @@ int DatFile::Put(uint32_t record) {
   err = WriteRecord(n, status, memo, &disk);
   if (err) {
     if (memo != oldMemo && oldMemo == 0) {
-      MemoFree(memo);  // a memo the record never linked
+      (void)MemoFree(memo);  // a memo the record never linked: at worst its blocks are lost
     } else if (memo != 0 && restorable && !oldText.empty()) {
       const MemoDescriptor& m = file_.memos[0];
       uint32_t back = memo;
-      memo_.Write(memo, oldText.data(), oldText.size(), (m.attributes & kMemoBinary) != 0,
-                  &back);  // a failure here leaves the new text in the old chain
+      // A failure here leaves the new text in the old chain; the record's failure is reported.
+      (void)memo_.Write(memo, oldText.data(), oldText.size(), (m.attributes & kMemoBinary) != 0,
+                        &back);
     }
     return undoKeys(err);
   }
@@ -658,7 +668,7 @@ int DatFile::Put(uint32_t record) {
   return 0;
 }
 
-int DatFile::Delete() {
+Code DatFile::Delete() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
@@ -687,7 +697,8 @@ int DatFile::Delete() {
   Put32(prefix + 1, h.firstDeleted);
   err = stream_.Write(RecordPos(n), prefix, kRecordPrefixSize);
   if (err) return err;
-  auto restoreRecord = [&] { stream_.Write(RecordPos(n), disk.data(), kRecordPrefixSize); };
+  // Puts the record's status back after a later step failed; that failure is the one reported.
+  auto restoreRecord = [&] { (void)stream_.Write(RecordPos(n), disk.data(), kRecordPrefixSize); };
   err = KeysRemove(n, disk.data() + kRecordPrefixSize);
   if (err) {
     restoreRecord();
@@ -700,11 +711,12 @@ int DatFile::Delete() {
   err = WriteHeader(true);
   if (err) {
     h = before;
-    KeysInsertImage(n, AnsiImage(disk.data() + kRecordPrefixSize).data());
+    // The header write's failure is the one reported; the keys go back as far as they can.
+    (void)KeysInsertImage(n, AnsiImage(disk.data() + kRecordPrefixSize).data());
     restoreRecord();
     return err;
   }
-  MemoFree(Get32(disk.data() + 1));  // a chain that can't be freed only loses its blocks
+  (void)MemoFree(Get32(disk.data() + 1));  // a chain that can't be freed only loses its blocks
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;
   ForgetCurrent();
@@ -713,7 +725,7 @@ int DatFile::Delete() {
 
 // ---- reading records ----
 
-int DatFile::Get(int64_t record) {
+Code DatFile::Get(int64_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   const DatHeader* h = &layout_.header;
   if (record >= 1 && record > h->records) {
@@ -738,7 +750,7 @@ int DatFile::Get(int64_t record) {
   return LoadRecord(static_cast<uint32_t>(record), readBuf_);
 }
 
-int DatFile::SetFile() {
+Code DatFile::SetFile() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   seqKey_ = -1;
   seq_ = Seq::kStart;
@@ -746,7 +758,7 @@ int DatFile::SetFile() {
   return 0;
 }
 
-int DatFile::SetFilePtr(int64_t record) {
+Code DatFile::SetFilePtr(int64_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
   seqKey_ = -1;
@@ -755,7 +767,7 @@ int DatFile::SetFilePtr(int64_t record) {
   return 0;
 }
 
-int DatFile::ReadAt(uint32_t n, bool forward) {
+Code DatFile::ReadAt(uint32_t n, bool forward) {
   std::vector<unsigned char> raw;
   for (bool refreshed = false;;) {
     uint32_t records = layout_.header.records;
@@ -786,14 +798,14 @@ int DatFile::ReadAt(uint32_t n, bool forward) {
   return kErrRecordNotAvailable;
 }
 
-int DatFile::Next() {
+Code DatFile::Next() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (seqKey_ >= 0) return StepKey(true);
   uint32_t n = seq_ == Seq::kStart ? 1 : seq_ == Seq::kAt ? seqPos_ : seqPos_ + 1;
   return ReadAt(n, true);
 }
 
-int DatFile::Previous() {
+Code DatFile::Previous() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (seqKey_ >= 0) return StepKey(false);
   uint32_t n = seq_ == Seq::kStart ? layout_.header.records : seq_ == Seq::kAt ? seqPos_
@@ -806,7 +818,7 @@ int DatFile::Previous() {
   return ReadAt(n, false);
 }
 
-int DatFile::Skip(int64_t count) {
+Code DatFile::Skip(int64_t count) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (seqKey_ >= 0) {
     for (int64_t i = 0; i < (count < 0 ? -count : count); ++i) {
@@ -833,7 +845,7 @@ int DatFile::Skip(int64_t count) {
   return 0;
 }
 
-int DatFile::Eof(bool* atEnd) {
+Code DatFile::Eof(bool* atEnd) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = seq_ == Seq::kStart ? 1 : seq_ == Seq::kAt ? seqPos_ : seqPos_ + 1;
   unsigned char prefix[kRecordPrefixSize];
@@ -849,7 +861,7 @@ int DatFile::Eof(bool* atEnd) {
   return 0;
 }
 
-int DatFile::Bof(bool* atStart) {
+Code DatFile::Bof(bool* atStart) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = seq_ == Seq::kStart ? layout_.header.records : seq_ == Seq::kAt ? seqPos_
                                                                              : seqPos_ - 1;
@@ -876,19 +888,19 @@ std::string DatFile::Position() const {
   return FromNumber(haveCurrent_ ? current_ : seqPos_);
 }
 
-int DatFile::Reset(const std::string& position) {
+Code DatFile::Reset(const std::string& position) {
   if (position.size() != 4) return kErrInvalidParameters;
   return SetFilePtr(Get32(reinterpret_cast<const unsigned char*>(position.data())));
 }
 
-int DatFile::Reget(const std::string& position) {
+Code DatFile::Reget(const std::string& position) {
   if (position.size() != 4) return kErrInvalidParameters;
   return Get(Get32(reinterpret_cast<const unsigned char*>(position.data())));
 }
 
 // ---- stations ----
 
-int DatFile::Hold(int64_t seconds) {
+Code DatFile::Hold(int64_t seconds) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
@@ -910,7 +922,8 @@ int DatFile::Hold(int64_t seconds) {
     if (!(status & kStatusHeld) || stale) {
       if (held_) {
         UnlockHeader();
-        Release();
+        err = Release();
+        if (err) return err;
         continue;
       }
       status |= kStatusHeld;
@@ -928,7 +941,7 @@ int DatFile::Hold(int64_t seconds) {
   }
 }
 
-int DatFile::Release() {
+Code DatFile::Release() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!held_) return 0;
   uint32_t n = held_;
@@ -953,7 +966,7 @@ int DatFile::Release() {
   return err;
 }
 
-int DatFile::Watch() {
+Code DatFile::Watch() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   watched_ = current_;
@@ -961,7 +974,7 @@ int DatFile::Watch() {
   return 0;
 }
 
-int DatFile::WaitForLock(int64_t seconds, int refusal) {
+Code DatFile::WaitForLock(int64_t seconds, int refusal) {
   // Polls once a second; a lock whose header time stands still for RECOVER seconds is stale.
   int64_t start = platform::MonotonicHundredths();
   int64_t stillSince = start;
@@ -1001,14 +1014,14 @@ int DatFile::WaitForLock(int64_t seconds, int refusal) {
   }
 }
 
-int DatFile::Lock(int64_t seconds) {
+Code DatFile::Lock(int64_t seconds) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (locked_) return 0;
   if (readOnly_) return kErrAccessDenied;
   return WaitForLock(seconds, kErrFileLocked);
 }
 
-int DatFile::Unlock() {
+Code DatFile::Unlock() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!locked_) return 0;
   int err = LockHeader();
@@ -1025,14 +1038,14 @@ int DatFile::Unlock() {
 
 // ---- batches, options, transactions ----
 
-int DatFile::Stream() {
+Code DatFile::Stream() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = true;
   KeysFlushHeaders(false);
   return 0;
 }
 
-int DatFile::Flush() {
+Code DatFile::Flush() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = false;
   KeysFlushHeaders(true);
@@ -1052,7 +1065,7 @@ int DatFile::Flush() {
   return err;
 }
 
-int DatFile::Send(const std::string& option, std::string* answer) {
+Code DatFile::Send(const std::string& option, std::string* answer) {
   std::string text = Upper(option);
   size_t eq = text.find('=');
   bool setting = eq != std::string::npos;
@@ -1088,7 +1101,7 @@ int DatFile::Send(const std::string& option, std::string* answer) {
   return 0;
 }
 
-int DatFile::ApplyDriverString() {
+Code DatFile::ApplyDriverString() {
   const std::string& s = file_.driverString;
   size_t i = 0;
   while ((i = s.find('/', i)) != std::string::npos) {
@@ -1114,7 +1127,7 @@ int DatFile::ApplyDriverString() {
 
 void DatFile::AfterRollback() {
   if (!stream_.is_open()) return;
-  ReadHeader();  // a failure shows at the next operation that reads
+  (void)ReadHeader();  // a failure shows at the next operation that reads
   ForgetCurrent();
   seq_ = Seq::kStart;
   watched_ = 0;
@@ -1126,7 +1139,7 @@ void DatFile::AfterRollback() {
   }
 }
 
-int DatFile::Logout() {
+Code DatFile::Logout() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   // A count put off by a batch goes to disk first, so the journal saves the true header.
@@ -1156,7 +1169,7 @@ std::vector<char> DatFile::AnsiImage(const unsigned char* diskData) const {
   return img;
 }
 
-int DatFile::KeysCreate() {
+Code DatFile::KeysCreate() {
   for (size_t i = 0; i < keys_.size(); ++i) {
     Key& k = keys_[i];
     k.path = KeyFileName(path_, static_cast<int>(i + 1), k.index);
@@ -1167,7 +1180,7 @@ int DatFile::KeysCreate() {
   return 0;
 }
 
-int DatFile::KeysOpen() {
+Code DatFile::KeysOpen() {
   int64_t live = ignoreCorruptions_ ? -1 : Records();
   for (size_t i = 0; i < keys_.size(); ++i) {
     Key& k = keys_[i];
@@ -1192,7 +1205,7 @@ void DatFile::KeysClose() {
   keyPending_ = KeyPending::kNone;
 }
 
-int DatFile::KeysCheckUnique(uint32_t self) {
+Code DatFile::KeysCheckUnique(uint32_t self) {
   for (Key& k : keys_) {
     if (!k.file || k.index || k.layout.dup()) continue;
     if (k.layout.opt() && k.layout.IsBlank(file_.record)) continue;
@@ -1206,9 +1219,9 @@ int DatFile::KeysCheckUnique(uint32_t self) {
   return 0;
 }
 
-int DatFile::KeysInsert(uint32_t record) { return KeysInsertImage(record, file_.record); }
+Code DatFile::KeysInsert(uint32_t record) { return KeysInsertImage(record, file_.record); }
 
-int DatFile::KeysInsertImage(uint32_t record, const char* image) {
+Code DatFile::KeysInsertImage(uint32_t record, const char* image) {
   std::vector<std::pair<Key*, std::string>> done;
   for (Key& k : keys_) {
     if (!k.file || k.index) continue;
@@ -1216,9 +1229,10 @@ int DatFile::KeysInsertImage(uint32_t record, const char* image) {
     std::string value = k.layout.Encode(image);
     int err = k.file->Insert(reinterpret_cast<const unsigned char*>(value.data()), record);
     if (err) {
-      // Take the entries made so far out again, so that no key names a record never added.
+      // Take the entries made so far out again, so that no key names a record never added; the
+      // insert's failure is the one reported.
       for (auto& [key, v] : done)
-        key->file->Remove(reinterpret_cast<const unsigned char*>(v.data()), record);
+        (void)key->file->Remove(reinterpret_cast<const unsigned char*>(v.data()), record);
       return err;
     }
     done.emplace_back(&k, std::move(value));
@@ -1226,7 +1240,7 @@ int DatFile::KeysInsertImage(uint32_t record, const char* image) {
   return 0;
 }
 
-int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
+Code DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
   struct Change {
     Key* key;
     bool oldIn, newIn;
@@ -1263,13 +1277,15 @@ int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
     if (!err && c.newIn)
       err = kf.Insert(reinterpret_cast<const unsigned char*>(c.newValue.data()), record);
     if (err) {
-      // Put back what was moved, newest first.
+      // Put back what was moved, newest first; the move's failure is the one reported.
       for (size_t j = i + 1; j-- > 0;) {
         Change& u = changes[j];
         if (j < i && u.newIn)
-          u.key->file->Remove(reinterpret_cast<const unsigned char*>(u.newValue.data()), record);
+          (void)u.key->file->Remove(reinterpret_cast<const unsigned char*>(u.newValue.data()),
+                                    record);
         if (u.oldIn)
-          u.key->file->Insert(reinterpret_cast<const unsigned char*>(u.oldValue.data()), record);
+          (void)u.key->file->Insert(reinterpret_cast<const unsigned char*>(u.oldValue.data()),
+                                    record);
       }
       return err;
     }
@@ -1277,7 +1293,7 @@ int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
   return 0;
 }
 
-int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
+Code DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
   std::vector<char> img = AnsiImage(data);
   std::vector<std::pair<Key*, std::string>> done;
   for (Key& k : keys_) {
@@ -1287,8 +1303,9 @@ int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
     int err = k.file->Remove(reinterpret_cast<const unsigned char*>(value.data()), record);
     if (err == kErrRecordNotFound) continue;  // the entry was missing already
     if (err) {
+      // The entries taken out go back; the removal's failure is the one reported.
       for (auto& [key, v] : done)
-        key->file->Insert(reinterpret_cast<const unsigned char*>(v.data()), record);
+        (void)key->file->Insert(reinterpret_cast<const unsigned char*>(v.data()), record);
       return err;
     }
     done.emplace_back(&k, std::move(value));
@@ -1296,7 +1313,7 @@ int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
   return 0;
 }
 
-int DatFile::KeysEmpty() {
+Code DatFile::KeysEmpty() {
   for (Key& k : keys_) {
     int err = 0;
     if (k.file) {
@@ -1310,7 +1327,7 @@ int DatFile::KeysEmpty() {
   return 0;
 }
 
-int DatFile::KeysJoinJournal() {
+Code DatFile::KeysJoinJournal() {
   for (Key& k : keys_) {
     if (!k.file) continue;
     KeyFile* kf = k.file.get();
@@ -1322,7 +1339,7 @@ int DatFile::KeysJoinJournal() {
   return 0;
 }
 
-int DatFile::KeysSync() {
+Code DatFile::KeysSync() {
   for (Key& k : keys_) {
     if (!k.file || k.file->stream().read_only()) continue;
     int err = k.file->Flush();
@@ -1351,13 +1368,13 @@ void DatFile::KeysFlushHeaders(bool on) {
 
 std::string DatFile::MemoPath() const { return MemoFileName(path_); }
 
-int DatFile::MemoCreate() {
+Code DatFile::MemoCreate() {
   if (!HasMemo()) return 0;
   MemoFile memo;
   return memo.Create(MemoPath());
 }
 
-int DatFile::MemoOpen() {
+Code DatFile::MemoOpen() {
   if (!HasMemo()) return 0;
   return memo_.Open(MemoPath(), mode_);
 }
@@ -1367,7 +1384,7 @@ void DatFile::MemoClose() {
   memo_.Close();
 }
 
-int DatFile::MemoRead(uint32_t firstBlock) {
+Code DatFile::MemoRead(uint32_t firstBlock) {
   if (!HasMemo() || !memo_.is_open()) return 0;
   if (noMemo_) {
     noMemo_ = false;
@@ -1379,7 +1396,7 @@ int DatFile::MemoRead(uint32_t firstBlock) {
   return memo_.Read(firstBlock, m.buffer, m.size);
 }
 
-int DatFile::MemoWrite(uint32_t* firstBlock) {
+Code DatFile::MemoWrite(uint32_t* firstBlock) {
   if (!HasMemo() || !memo_.is_open()) return 0;
   const MemoDescriptor& m = file_.memos[0];
   if (!m.buffer) return 0;
@@ -1391,7 +1408,7 @@ int DatFile::MemoWrite(uint32_t* firstBlock) {
                      firstBlock);
 }
 
-int DatFile::MemoFree(uint32_t firstBlock) {
+Code DatFile::MemoFree(uint32_t firstBlock) {
   if (!HasMemo() || !memo_.is_open() || firstBlock == 0) return 0;
   if (shared_) {
     int err = memo_.Reload();
@@ -1402,20 +1419,22 @@ int DatFile::MemoFree(uint32_t firstBlock) {
   return err == kErrInvalidMemoFile ? 0 : err;
 }
 
-int DatFile::MemoEmpty() { return HasMemo() && memo_.is_open() ? memo_.Empty() : 0; }
+Code DatFile::MemoEmpty() { return HasMemo() && memo_.is_open() ? memo_.Empty() : Code(0); }
 
-int DatFile::MemoJoinJournal() {
+Code DatFile::MemoJoinJournal() {
   if (!HasMemo() || !memo_.is_open()) return 0;
   MemoFile* memo = &memo_;
-  return Journal::Instance().Join(memo_.stream(), path_, [memo] { memo->Reload(); });
+  return Journal::Instance().Join(memo_.stream(), path_, [memo] {
+    (void)memo->Reload();  // a failure shows at the next memo operation
+  });
 }
 
-int DatFile::MemoSync() {
+Code DatFile::MemoSync() {
   if (!HasMemo() || !memo_.is_open() || memo_.stream().read_only()) return 0;
   return memo_.stream().Sync();
 }
 
-int DatFile::NoMemo() {
+Code DatFile::NoMemo() {
   noMemo_ = true;
   return 0;
 }
@@ -1448,14 +1467,14 @@ int DatFile::KeyIndex(int key, KeyFile** kf, const KeyLayout** layout) {
   if (slot < 1000) return slot;                \
   slot -= 1000
 
-int DatFile::SetKey(int key) {
+Code DatFile::SetKey(int key) {
   KEY_OR_RETURN(key);
   seqKey_ = slot;
   keyPending_ = KeyPending::kStart;
   return 0;
 }
 
-int DatFile::SetKeyKey(int key) {
+Code DatFile::SetKeyKey(int key) {
   KEY_OR_RETURN(key);
   seqKey_ = slot;
   pendingValue_ = layout->Encode(file_.record);
@@ -1463,7 +1482,7 @@ int DatFile::SetKeyKey(int key) {
   return 0;
 }
 
-int DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
+Code DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
   KEY_OR_RETURN(key);
   if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
   if (valueFromBuffer) {
@@ -1481,7 +1500,7 @@ int DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
   return 0;
 }
 
-int DatFile::SetFileKey(int key) {
+Code DatFile::SetFileKey(int key) {
   KEY_OR_RETURN(key);
   std::string value = layout->Encode(file_.record);
   bool found = false;
@@ -1492,7 +1511,7 @@ int DatFile::SetFileKey(int key) {
   return SetFilePtr(recno);
 }
 
-int DatFile::StepKey(bool forward) {
+Code DatFile::StepKey(bool forward) {
   Key& k = keys_[static_cast<size_t>(seqKey_)];
   if (!k.file) return kErrFileNotOpen;
   KeyFile& kf = *k.file;
@@ -1534,7 +1553,7 @@ int DatFile::StepKey(bool forward) {
   return Get(recno);
 }
 
-int DatFile::GetFileKey(int key) {
+Code DatFile::GetFileKey(int key) {
   KEY_OR_RETURN(key);
   (void)slot;
   std::string value = layout->Encode(file_.record);
@@ -1549,7 +1568,7 @@ int DatFile::GetFileKey(int key) {
   return Get(recno);
 }
 
-int DatFile::PositionKey(int key, std::string* position) {
+Code DatFile::PositionKey(int key, std::string* position) {
   KEY_OR_RETURN(key);
   (void)kf;
   (void)slot;
@@ -1559,7 +1578,7 @@ int DatFile::PositionKey(int key, std::string* position) {
   return 0;
 }
 
-int DatFile::ResetKey(int key, const std::string& position) {
+Code DatFile::ResetKey(int key, const std::string& position) {
   KEY_OR_RETURN(key);
   (void)kf;
   if (position.size() != layout->key_length() + 4) return kErrInvalidParameters;
@@ -1571,7 +1590,7 @@ int DatFile::ResetKey(int key, const std::string& position) {
   return 0;
 }
 
-int DatFile::RegetKey(int key, const std::string& position) {
+Code DatFile::RegetKey(int key, const std::string& position) {
   KEY_OR_RETURN(key);
   (void)kf;
   (void)slot;
@@ -1580,7 +1599,7 @@ int DatFile::RegetKey(int key, const std::string& position) {
                    layout->key_length()));
 }
 
-int DatFile::RecordsKey(int key, int64_t* count) {
+Code DatFile::RecordsKey(int key, int64_t* count) {
   KEY_OR_RETURN(key);
   (void)layout;
   (void)slot;
@@ -1590,7 +1609,7 @@ int DatFile::RecordsKey(int key, int64_t* count) {
   return err;
 }
 
-int DatFile::Duplicate(int key, bool* duplicate) {
+Code DatFile::Duplicate(int key, bool* duplicate) {
   *duplicate = false;
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t self = haveCurrent_ ? current_ : 0;
@@ -1616,7 +1635,7 @@ int DatFile::Duplicate(int key, bool* duplicate) {
 
 // One pass over the data file fills the builders of every key to be built: the data file is
 // far larger than the keys, so it is read once, not once per key.
-int DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders) {
+Code DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders) {
   builders->clear();
   const DatHeader& h = layout_.header;
   for (size_t i : which) {
@@ -1649,7 +1668,7 @@ int DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilde
   return 0;
 }
 
-int DatFile::BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath) {
+Code DatFile::BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath) {
   Key& k = keys_[index];
   k.path = KeyFileName(path_, static_cast<int>(index + 1), k.index);
   if (k.file) Journal::Instance().Leave(k.file->stream());
@@ -1670,7 +1689,7 @@ int DatFile::BuildOne(size_t index, KeyBuilder& builder, const std::string& repo
   return 0;
 }
 
-int DatFile::Build(int key) {
+Code DatFile::Build(int key) {
   bool wasOpen = stream_.is_open();
   if (!wasOpen) {
     // The keys are what is broken: open the data file alone, exclusively.
@@ -1723,7 +1742,7 @@ int DatFile::Build(int key) {
 
 // ---- verification ----
 
-int DatFile::Check(std::string* fault) {
+Code DatFile::Check(std::string* fault) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   int err = CheckDeletedChain(stream_, layout_.header, fault);
   if (err) return err;
@@ -1767,7 +1786,8 @@ int DatFile::Check(std::string* fault) {
     std::string value;
     uint32_t recno = 0;
     while ((err = k.file->Next()) == 0) {
-      k.file->Current(&value, &recno);
+      err = k.file->Current(&value, &recno);
+      if (err) break;
       if (at >= want.size() || want[at].first != value || want[at].second != recno) {
         *fault = "key " + label + ": entry " + std::to_string(at + 1) + " (record " +
                  std::to_string(recno) + ") disagrees with the data file";

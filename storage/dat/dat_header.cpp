@@ -76,7 +76,7 @@ void DatHeader::Encode(unsigned char out[kHeaderSize]) const {
   Put16(out + 83, checksum);
 }
 
-int DatHeader::Decode(const unsigned char* in, size_t n) {
+Code DatHeader::Decode(const unsigned char* in, size_t n) {
   if (n < kHeaderSize || Get16(in) != kSignature) return kErrInvalidDataFile;
   signature = Get16(in);
   attributes = Get16(in + 2);
@@ -150,7 +150,7 @@ std::vector<int> StoredFieldNumbers(const FileDescriptor& file) {
   return numbers;
 }
 
-int LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout) {
+Code LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout) {
   *layout = DatLayout();
   DatHeader& h = layout->header;
   if (file.recordSize + kRecordPrefixSize > 0xFFFF) return kErrInvalidRecordDeclaration;
@@ -336,7 +336,7 @@ std::string DatLayout::EncodeDescriptions() const {
   return out;
 }
 
-int DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
+Code DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
   *layout = DatLayout();
   int err = layout->header.Decode(data, n);
   if (err) return err;
@@ -404,7 +404,7 @@ int DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
   return 0;
 }
 
-int ReadLayout(DatStream& stream, DatLayout* layout) {
+Code ReadLayout(DatStream& stream, DatLayout* layout) {
   unsigned char head[kHeaderSize];
   int err = stream.Read(0, head, kHeaderSize, kErrInvalidDataFile);
   if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
@@ -420,7 +420,7 @@ int ReadLayout(DatStream& stream, DatLayout* layout) {
   return DecodeLayout(front.data(), front.size(), layout);
 }
 
-int CompareLayouts(const DatLayout& disk, const DatLayout& declared) {
+Code CompareLayouts(const DatLayout& disk, const DatLayout& declared) {
   const DatHeader& a = disk.header;
   const DatHeader& b = declared.header;
   constexpr uint16_t kCompared = kAttrMemo | kAttrOwned | kAttrEncrypted;

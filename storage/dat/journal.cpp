@@ -245,7 +245,7 @@ std::string Journal::path() const {
   return journalPath_;
 }
 
-int Journal::OpenJournalLocked() {
+Code Journal::OpenJournalLocked() {
   std::string folder = platform::GetProfileString("VWC21", "VELTMP", "");
   if (folder.empty()) folder = platform::CurrentDirectory();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -273,7 +273,7 @@ int Journal::OpenJournalLocked() {
   return 0;
 }
 
-int Journal::Join(DatStream& stream, const std::string& dataPath,
+Code Journal::Join(DatStream& stream, const std::string& dataPath,
                   std::function<void()> onRollback) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) {
@@ -310,7 +310,7 @@ Journal::Participant* Journal::Find(const DatStream& stream) {
   return nullptr;
 }
 
-int Journal::AppendLocked(const std::string& batch) {
+Code Journal::AppendLocked(const std::string& batch) {
   if (batch.empty()) return 0;
   if (journal_.WriteAt(journalEnd_, batch.data(), batch.size()) != 0 || journal_.Sync() != 0) {
     // Whatever part landed must not stay behind the end where later appends would not reach.
@@ -321,7 +321,7 @@ int Journal::AppendLocked(const std::string& batch) {
   return 0;
 }
 
-int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
+Code Journal::StartLoggingLocked(Participant& p, std::string* batch) {
   if (p.registered) return 0;
   if (std::find(markers_.begin(), markers_.end(), p.marker) == markers_.end()) {
     // The marker appears whole or not at all: written and flushed under another name first.
@@ -346,7 +346,7 @@ int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
   return 0;
 }
 
-int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
+Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
   std::string buf;
   for (uint64_t at = from; at < to; at += kMaxEntry) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxEntry, to - at));
@@ -359,7 +359,7 @@ int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::st
   return 0;
 }
 
-int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
+Code Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
   Participant* p = journal_.is_open() ? Find(stream) : nullptr;
   if (!p) return 0;
   if (broken_) return kErrUnableToLog;
@@ -411,17 +411,17 @@ int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut
   return 0;
 }
 
-int Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
+Code Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
   std::lock_guard<std::mutex> lock(mu_);
   return ProtectLocked(stream, pos, n, false);
 }
 
-int Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
+Code Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
   std::lock_guard<std::mutex> lock(mu_);
   return ProtectLocked(stream, size, 0, true);
 }
 
-int Journal::SyncParticipantsLocked() {
+Code Journal::SyncParticipantsLocked() {
   for (Participant& p : participants_) {
     if (!p.registered) continue;  // never wrote
     int err = 0;
@@ -431,7 +431,7 @@ int Journal::SyncParticipantsLocked() {
       platform::File f;
       int opened = f.Open(p.path, platform::Access::kReadWrite, platform::Share::kDenyNone);
       if (opened == platform::kErrFileNotFound) continue;  // removed: nothing left to keep
-      err = opened ? DriverCodeFromSystem(opened) : SyncCode(f.Sync());
+      err = opened ? DriverCodeFromSystem(opened) : Code(SyncCode(f.Sync()));
     }
     if (err) return err;
   }
@@ -461,7 +461,7 @@ void Journal::EndLocked(bool removeJournal) {
   broken_ = false;
 }
 
-int Journal::Commit() {
+Code Journal::Commit() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) return 0;
   // The journal may only go once every change it could undo is on disk.
@@ -471,7 +471,7 @@ int Journal::Commit() {
   return 0;
 }
 
-int Journal::Rollback() {
+Code Journal::Rollback() {
   std::vector<std::function<void()>> reloads;
   int result = 0;
   {
@@ -506,7 +506,7 @@ int Journal::Rollback() {
   return result;
 }
 
-int Journal::RecoverInterrupted(const std::string& dataPath) {
+Code Journal::RecoverInterrupted(const std::string& dataPath) {
   std::lock_guard<std::mutex> lock(mu_);
   if (journal_.is_open()) return 0;
   std::string markerPath = platform::ResolveExisting(MarkerPathOf(dataPath));

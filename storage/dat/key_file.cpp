@@ -74,7 +74,7 @@ void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
 
 // ---- Opening and closing -------------------------------------------------------------------
 
-int KeyFile::Create(const std::string& path, const KeyShape& shape) {
+Code KeyFile::Create(const std::string& path, const KeyShape& shape) {
   Close();
   KEY_TRY(stream_.Create(path));
   path_ = path;
@@ -83,7 +83,7 @@ int KeyFile::Create(const std::string& path, const KeyShape& shape) {
   return WriteEmpty();
 }
 
-int KeyFile::WriteEmpty() {
+Code KeyFile::WriteEmpty() {
   keyLength_ = shape_.keyLength;
   entryLength_ = shape_.entry_length();
   epp_ = shape_.entries_per_page();
@@ -92,7 +92,7 @@ int KeyFile::WriteEmpty() {
   h_.entriesPerPage = static_cast<uint8_t>(epp_);
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
-  DropCache(/*discard=*/true);
+  DiscardCache();
   cursor_ = Cursor::kNone;
   unsigned char buf[2 * kPageSize] = {};
   headerDirty_ = false;
@@ -103,12 +103,12 @@ int KeyFile::WriteEmpty() {
   return 0;
 }
 
-int KeyFile::Empty() {
+Code KeyFile::Empty() {
   if (!is_open()) return kErrFileNotOpen;
   return WriteEmpty();
 }
 
-int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
+Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
                   int64_t liveRecords) {
   Close();
   int rc = stream_.Open(platform::ResolveExisting(path), mode);
@@ -136,9 +136,9 @@ int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
 
 void KeyFile::Close() {
   if (stream_.is_open() && (headerDirty_ || !dirty_.empty()))
-    WriteHeaderNow();  // a failure shows at the next OPEN
+    (void)WriteHeaderNow();  // a failure shows at the next OPEN
   headerDirty_ = false;
-  DropCache(/*discard=*/true);
+  DiscardCache();
   spare_.clear();
   arena_.clear();
   stream_.Close();
@@ -146,7 +146,7 @@ void KeyFile::Close() {
   headerCached_ = headerFresh_ = false;
 }
 
-int KeyFile::ReadHeader() {
+Code KeyFile::ReadHeader() {
   unsigned char b[KeyFileHeader::kSize];
   int rc = stream_.Read(0, b, sizeof b, kErrKeyRebuild);
   if (rc) return rc;
@@ -178,15 +178,15 @@ void KeyFile::set_flush_headers(bool on, bool defer) {
   flushHeaders_ = on;
   deferHeaders_ = !on && defer;
   // A failure shows at the next write or Flush.
-  if (on && (headerDirty_ || !dirty_.empty())) WriteHeaderNow();
+  if (on && (headerDirty_ || !dirty_.empty())) (void)WriteHeaderNow();
 }
 
-int KeyFile::Flush() {
+Code KeyFile::Flush() {
   if (headerDirty_ || !dirty_.empty()) KEY_TRY(WriteHeaderNow());
   return stream_.Sync();
 }
 
-int KeyFile::WriteHeader() {
+Code KeyFile::WriteHeader() {
   if (!flushHeaders_ && !shared_ && !stream_.observer() && deferHeaders_) {
     headerDirty_ = true;
     return 0;
@@ -194,7 +194,7 @@ int KeyFile::WriteHeader() {
   return WriteHeaderNow();
 }
 
-int KeyFile::WriteHeaderNow() {
+Code KeyFile::WriteHeaderNow() {
   KEY_TRY(FlushPages());  // the pages first: the header never names pages not yet written
   headerDirty_ = false;
   unsigned char b[KeyFileHeader::kSize];
@@ -214,13 +214,13 @@ void KeyFile::BeginHeaderCache() {
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
-  DropCache(/*discard=*/true);
+  DiscardCache();
   headerFresh_ = false;
   cursor_ = Cursor::kNone;
-  if (is_open()) ReadHeader();  // a failure shows at the next call that reads
+  if (is_open()) (void)ReadHeader();  // a failure shows at the next call that reads
 }
 
-int KeyFile::FlushPages() {
+Code KeyFile::FlushPages() {
   if (dirty_.empty()) return 0;
   std::sort(dirty_.begin(), dirty_.end());
   std::vector<unsigned char> run;
@@ -241,19 +241,23 @@ int KeyFile::FlushPages() {
   return rc;
 }
 
-int KeyFile::DropCache(bool discard) {
-  int rc = discard ? 0 : FlushPages();
+Code KeyFile::DropCache() {
+  Code rc = FlushPages();
+  DiscardCache();
+  return rc;
+}
+
+void KeyFile::DiscardCache() {
   dirty_.clear();
   for (Page* p : cache_)
     if (p) spare_.push_back(p);
   cache_.clear();
   cached_ = 0;
   ++generation_;
-  return rc;
 }
 
 // Called at the start of every public operation.
-int KeyFile::Prepare() {
+Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
     // Another station may have changed the tree since the last call.
@@ -284,7 +288,7 @@ void KeyFile::EvictHalf() {
   ++generation_;
 }
 
-int KeyFile::Entries(uint32_t* count) {
+Code KeyFile::Entries(uint32_t* count) {
   KEY_TRY(Prepare());
   *count = h_.entries;
   return 0;
@@ -292,7 +296,7 @@ int KeyFile::Entries(uint32_t* count) {
 
 // ---- Pages ---------------------------------------------------------------------------------
 
-int KeyFile::ReadPage(uint32_t n, Page** page) {
+Code KeyFile::ReadPage(uint32_t n, Page** page) {
   if (n == 0 || n > h_.pages) return kErrKeyRebuild;
   if (n < cache_.size() && cache_[n]) {
     *page = cache_[n];
@@ -332,7 +336,7 @@ KeyFile::Page* KeyFile::NewPage(uint32_t n) {
   return p;
 }
 
-int KeyFile::WritePage(uint32_t n, Page* page) {
+Code KeyFile::WritePage(uint32_t n, Page* page) {
   std::memset(page->b + 9, 0, 4);  // the page word kept by other writers
   if (WriteBack()) {
     // The page waits in the cache until the batch ends or the cache sheds pages.
@@ -345,7 +349,7 @@ int KeyFile::WritePage(uint32_t n, Page* page) {
   return stream_.Write(static_cast<uint64_t>(n) * kPageSize, page->b, kPageSize);
 }
 
-int KeyFile::AllocPage(uint32_t* n) {
+Code KeyFile::AllocPage(uint32_t* n) {
   if (h_.firstFree != 0) {
     Page* f;
     KEY_TRY(ReadPage(h_.firstFree, &f));
@@ -387,7 +391,7 @@ int KeyFile::LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const {
 // Walks from the root to the leaf position of the first entry not less than (v, r), recording
 // the entry taken at each level. At the end of a leaf the walk goes on into the next one, so
 // the position is either on an entry or past the last entry of the last leaf.
-int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
+Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
   path->assign(h_.levels, Step{0, 0});
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
@@ -452,7 +456,7 @@ int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
 }
 
 // The last leaf entry under page, which lies at the given level (0 is the root's).
-int KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
+Code KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
   for (;; ++level) {
     Page* p;
     KEY_TRY(ReadPage(page, &p));
@@ -467,7 +471,7 @@ int KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entr
 }
 
 // Moves the path to the next leaf, which must be the current leaf's next link.
-int KeyFile::MoveRight(Path* path) {
+Code KeyFile::MoveRight(Path* path) {
   int leafLevel = h_.levels - 1;
   Page* leaf;
   KEY_TRY(ReadPage((*path)[leafLevel].page, &leaf));
@@ -497,7 +501,7 @@ int KeyFile::MoveRight(Path* path) {
   return 0;
 }
 
-int KeyFile::FirstLeaf(uint32_t* leaf) {
+Code KeyFile::FirstLeaf(uint32_t* leaf) {
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
     Page* p;
@@ -519,7 +523,7 @@ void KeyFile::SetOn(Page* p, uint32_t leaf, int idx) {
   curRecno_ = Get32(e);
 }
 
-int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
+Code KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
                          const unsigned char* v, uint32_t r) {
   crossings_ = 0;
   Step s = path.back();
@@ -538,7 +542,7 @@ int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
   return 0;
 }
 
-int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* result) {
+Code KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* result) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
@@ -550,7 +554,7 @@ int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* re
   return PlaceCursor(path, result, false, value, recno);
 }
 
-int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* result) {
+Code KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* result) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
@@ -562,7 +566,7 @@ int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* resu
   return PlaceCursor(path, result, true, value, recno);
 }
 
-int KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
+Code KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
   KEY_TRY(Prepare());
   *found = false;
   if (h_.entries == 0) return 0;
@@ -592,7 +596,7 @@ void KeyFile::SetToEnd() {
 
 // Steps from one leaf to its neighbour, which must link back; a walk that changes leaves in one
 // direction more often than there are pages is going round in circles.
-int KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
+Code KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
   if (forward != crossingForward_) {
     crossingForward_ = forward;
     crossings_ = 0;
@@ -604,7 +608,7 @@ int KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
 }
 
 // Finds the leaf place of a remembered position again when pages may have changed since.
-int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
+Code KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
   if (curGeneration_ == generation_) {
     *leaf = curLeaf_;
     *idx = curIdx_;
@@ -627,7 +631,7 @@ int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
   return 0;
 }
 
-int KeyFile::Next() {
+Code KeyFile::Next() {
   KEY_TRY(Prepare());
   uint32_t leaf = 0;
   int idx = 0;
@@ -663,7 +667,7 @@ int KeyFile::Next() {
   return 0;
 }
 
-int KeyFile::Previous() {
+Code KeyFile::Previous() {
   KEY_TRY(Prepare());
   uint32_t leaf = 0;
   int idx = 0;
@@ -701,7 +705,7 @@ int KeyFile::Previous() {
   return 0;
 }
 
-int KeyFile::SeekNth(uint64_t n) {
+Code KeyFile::SeekNth(uint64_t n) {
   KEY_TRY(Prepare());
   crossings_ = 0;
   if (n == 0 || n > h_.entries) return kErrRecordNotAvailable;
@@ -747,7 +751,7 @@ uint32_t KeyFile::PeekRecno(bool forward) const {
   return Get32(p->b + kPageHeaderSize + static_cast<size_t>(idx) * entryLength_);
 }
 
-int KeyFile::Current(std::string* value, uint32_t* recno) const {
+Code KeyFile::Current(std::string* value, uint32_t* recno) const {
   if (cursor_ != Cursor::kOn) return kErrRecordNotAvailable;
   if (value) *value = curValue_;
   if (recno) *recno = curRecno_;
@@ -756,7 +760,7 @@ int KeyFile::Current(std::string* value, uint32_t* recno) const {
 
 // ---- Changing ------------------------------------------------------------------------------
 
-int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
+Code KeyFile::Insert(const unsigned char* value, uint32_t recno) {
   KEY_TRY(Prepare());
   if (!shape_.dup()) {
     bool found = false;
@@ -784,14 +788,15 @@ int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
   }
   ++generation_;
   if (rc) {
-    // Pages may be half-written; read them again rather than trust the cache.
-    DropCache();
+    // Pages may be half-written; read them again rather than trust the cache. The pages that
+    // still wait are written first: the change's failure is the one reported.
+    (void)DropCache();
     h_ = saved;
   }
   return rc;
 }
 
-int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
+Code KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
   uint32_t pn = path[level].page;
   int idx = path[level].idx;
   Page* p;
@@ -872,7 +877,7 @@ int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
 }
 
 // A page got a new highest value: the entries above that point to it follow.
-int KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
+Code KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
   for (int l = level; l >= 0; --l) {
     Page* p;
     KEY_TRY(ReadPage(path[l].page, &p));
@@ -886,7 +891,7 @@ int KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
 }
 
 // A page lost its highest entry: the entries above carry its new highest value.
-int KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
+Code KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
   for (int l = level; l >= 0; --l) {
     Page* p;
     KEY_TRY(ReadPage(path[l].page, &p));
@@ -899,7 +904,7 @@ int KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
   return 0;
 }
 
-int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
+Code KeyFile::Remove(const unsigned char* value, uint32_t recno) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) return kErrRecordNotFound;
   Path path;
@@ -918,13 +923,13 @@ int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
   }
   ++generation_;
   if (rc) {
-    DropCache();
+    (void)DropCache();  // as in Insert
     h_ = saved;
   }
   return rc;
 }
 
-int KeyFile::RemoveAt(int level, Path& path) {
+Code KeyFile::RemoveAt(int level, Path& path) {
   uint32_t pn = path[level].page;
   int idx = path[level].idx;
   Page* p;
@@ -973,7 +978,7 @@ int KeyFile::RemoveAt(int level, Path& path) {
 
 // ---- Building ------------------------------------------------------------------------------
 
-int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
+Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
                    const std::function<std::string(uint32_t)>& describe) {
   if (!is_open()) return kErrFileNotOpen;
   if (builder.keyLength_ != shape_.keyLength) return kErrInvalidKeyLength;
@@ -1025,7 +1030,7 @@ int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
 
   // Pages go out in order: the leaves first, then each level above them, the root last. The
   // old tree's pages, written or waiting, are of no further use.
-  DropCache(/*discard=*/true);
+  DiscardCache();
   std::vector<unsigned char> out;
   const size_t kChunkPages = 64;
   uint32_t nextPage = 1;
@@ -1102,13 +1107,13 @@ int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
   h_.lastLeaf = leaves;
   h_.levels = levels;
   h_.firstFree = 0;
-  DropCache();
+  DiscardCache();  // the pages went out directly, none waits in the cache
   return WriteHeader();
 }
 
 // ---- Checking ------------------------------------------------------------------------------
 
-int KeyFile::Check(std::string* fault) {
+Code KeyFile::Check(std::string* fault) {
   fault->clear();
   auto fail = [&](const std::string& text) {
     *fault = text;

@@ -209,7 +209,7 @@ uint64_t FileSize(TextControl& c) {
 
 // Writes len bytes of the record buffer as a line: at the end of the file (append) or at
 // offset pos.
-int WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos, size_t len) {
+Code WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos, size_t len) {
   if (c.readOnly) return kErrAccessDenied;
   if (!file.record && len > 0) return kErrInvalidParameters;
   len = std::min<size_t>(len, file.recordSize);
@@ -392,7 +392,7 @@ int MapOpenError(int err) {
   return DriverCodeFromSystem(err);
 }
 
-int Open(TextControl& c, FileDescriptor& file, unsigned mode) {
+Code Open(TextControl& c, FileDescriptor& file, unsigned mode) {
   if (Trim(file.name).empty()) return kErrInvalidFilename;
   c.file.Close();
   ResetState(c);
@@ -455,7 +455,7 @@ bool NeedsOpenFile(uint8_t op) {
 
 }  // namespace
 
-int TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   if (!TextDriverRegistration().Supports(op)) return kErrUnsupportedFunction;
   TextControl& c = Control(file);
   if (NeedsOpenFile(op) && !c.file.is_open()) return kErrFileNotOpen;

@@ -37,7 +37,7 @@ void FillExtreme(const FieldDescriptor& f, char* record, bool high) {
   }
 }
 
-int ParseOrder(std::string_view text, std::vector<OrderItem>* items) {
+Code ParseOrder(std::string_view text, std::vector<OrderItem>* items) {
   items->clear();
   std::vector<OrderItem> out;
   size_t at = 0;

@@ -26,7 +26,7 @@ struct OrderItem {
 
 // Parses and compiles an order text; 0, or the evaluator's error (800 when the text is not a
 // list of expressions, 801 for a name without BIND) with items left empty.
-int ParseOrder(std::string_view text, std::vector<OrderItem>* items);
+Code ParseOrder(std::string_view text, std::vector<OrderItem>* items);
 
 // The number (from 1) of the first key of file whose leading components are the items, in
 // order and direction (a text component of a NOCASE key matches only UPPER of its field, any

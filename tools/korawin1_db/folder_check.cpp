@@ -206,10 +206,8 @@ class FileChecker {
     int err;
     std::string value;
     uint32_t recno = 0;
-    while ((err = kf.Next()) == 0) {
-      kf.Current(&value, &recno);
+    while ((err = kf.Next()) == 0 && (err = kf.Current(&value, &recno)) == 0)
       actual.push_back({value, recno});
-    }
     if (err != kErrRecordNotAvailable) {
       Problem(label + ": the walk along the leaves stops: " + ErrorWords(err));
       return;
