@@ -17,6 +17,7 @@
 
 #include "storage/dat/dat_header.h"
 #include "storage/dat/dat_io.h"
+#include "storage/dat/dat_keys.h"
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/dat/memo_file.h"
@@ -24,15 +25,8 @@
 
 namespace korawin::storage::dat {
 
-// Walks the deleted chain from the header's first deleted record: 0 when the chain has
-// exactly the header's deleted count of records, each in range, deleted and met once; else
-// 36 with *fault (when given) naming the first fault.
-Code CheckDeletedChain(DatStream& stream, const DatHeader& header, std::string* fault);
-
 // The data file path of a declared name: ".DAT" added when the name has no extension.
 std::string DataFilePath(const std::string& name);
-// Key file path of the key at index (from 0) of the stored keys: ".K01" ... ".I03".
-std::string KeyFilePath(const std::string& dataPath, size_t index, bool isIndex);
 
 class DatFile : public DriverControl {
  public:
@@ -86,7 +80,7 @@ class DatFile : public DriverControl {
   Code Duplicate(int key, bool* duplicate);   // key 0: any unique key
   Code Build(int key);                        // key 0: every key and index
   Code NoMemo();
-  bool key_order() const { return seqKey_ >= 0; }
+  bool key_order() const { return keys_.in_sequence(); }
   // Verification for the command-line tool: the deleted chain, every key against the data and
   // every memo chain. 0, or the code of the first fault with *fault describing it.
   Code Check(std::string* fault);
@@ -139,26 +133,13 @@ class DatFile : public DriverControl {
   std::vector<std::string> AllPaths() const;
   Code CopyFiles(const std::string& newName, int (*step)(const std::string&, const std::string&));
 
-  // ---- Key files and the memo file.
-  Code KeysCreate();                                        // CREATE: empty key files
-  Code KeysOpen();                                          // OPEN: open and check them
-  void KeysClose();
-  Code KeysCheckUnique(uint32_t self);                     // 40 when a unique key holds the buffer's value
-  Code KeysInsert(uint32_t record);                         // ADD: enter the buffer
-  Code KeysInsertImage(uint32_t record, const char* image);
-  Code KeysMove(uint32_t record, const unsigned char* oldData);   // PUT: old data as on disk
-  Code KeysRemove(uint32_t record, const unsigned char* data);    // DELETE: data as on disk
-  Code KeysEmpty();                                         // EMPTY: recreate them empty
-  Code KeysJoinJournal();                                   // LOGOUT: journal their writes
-  Code KeysSync();                                          // FLUSH
-  void KeysHeaderCache(bool on);                           // the span of the header lock
-  void KeysFlushHeaders(bool on);
+  // ---- The memo file.
   Code MemoCreate();
   Code MemoOpen();
   void MemoClose();
-  Code MemoRead(uint32_t firstBlock);                       // with every record read
-  Code MemoWrite(uint32_t* firstBlock);                     // ADD/APPEND/PUT, before the record
-  Code MemoFree(uint32_t firstBlock);                       // DELETE
+  Code MemoRead(uint32_t firstBlock);                      // with every record read
+  Code MemoWrite(uint32_t* firstBlock);                    // ADD/APPEND/PUT, before the record
+  Code MemoFree(uint32_t firstBlock);                      // DELETE
   Code MemoEmpty();
   Code MemoJoinJournal();
   Code MemoSync();
@@ -166,13 +147,7 @@ class DatFile : public DriverControl {
   std::string MemoPath() const;
   // The record's data as on disk turned into a record buffer image (ANSI).
   std::vector<char> AnsiImage(const unsigned char* diskData) const;
-  // Keyed sequences.
-  int KeyIndex(int key, KeyFile** kf, const KeyLayout** layout);
-  Code StepKey(bool forward);                               // NEXT/PREVIOUS in key order
-  Code BuildKeys(int onlyKey);
-  Code CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders);
-  Code BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath);
-  // ----
+  Code StepKey(bool forward);                              // NEXT/PREVIOUS in key order
 
   FileDescriptor& file_;
   DatLayout declared_;
@@ -205,23 +180,9 @@ class DatFile : public DriverControl {
   uint32_t watched_ = 0;
   std::vector<unsigned char> watchCopy_;
 
-  // Keys: one entry per stored key or index of the declaration, in order.
-  struct Key {
-    size_t decl = 0;         // index in the declaration's key list
-    bool index = false;      // an INDEX: built on demand, not kept up to date
-    KeyLayout layout;
-    std::unique_ptr<KeyFile> file;
-    std::string path;
-  };
-  std::vector<Key> keys_;
-  int keysError_ = 0;
+  DatKeys keys_;
   MemoFile memo_;
   bool noMemo_ = false;
-  enum class KeyPending { kNone, kStart, kValue, kEntry };
-  int seqKey_ = -1;          // index in keys_ of the key sequence; -1: record order
-  KeyPending keyPending_ = KeyPending::kNone;
-  std::string pendingValue_;
-  uint32_t pendingRecord_ = 0;
   bool skipKeysAtOpen_ = false;
 
   int recoverSeconds_ = 0;

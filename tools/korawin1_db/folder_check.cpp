@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
+#include "storage/dat/dat_check.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
 #include "storage/dat/key_codec.h"

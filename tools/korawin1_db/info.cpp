@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
+#include "storage/dat/dat_check.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
 #include "storage/driver.h"
