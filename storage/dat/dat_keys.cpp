@@ -436,7 +436,7 @@ Code DatKeys::Build(int key, uint64_t liveRecords, const std::string& dataPath, 
       if (k.file) Journal::Instance().Leave(k.file->stream());
       k.file.reset();
       auto kf = std::make_unique<KeyFile>();
-      err = kf->Create(k.path, k.layout.shape());
+      err = kf->Create(k.path, k.layout.shape(), /*empty=*/false);
       if (!err)
         err = kf->Build(builders[b], reportPath,
                         [&](uint32_t record) { return describe(record, k.layout); });

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "storage/dat/dat_io.h"
+#include "storage/dat/key_build.h"
 #include "storage/dat/key_codec.h"
+#include "storage/dat/page_cache.h"
 
 namespace korawin::storage::dat {
 
@@ -38,23 +40,6 @@ struct KeyFileHeader {
 // Where a search ended.
 enum class SearchResult { kFound = 0, kBefore = 1, kPastEnd = 2 };
 
-// Collects (value, record number) pairs for KeyFile::Build.
-class KeyBuilder {
- public:
-  explicit KeyBuilder(uint32_t keyLength) : keyLength_(keyLength) {}
-  // Adds one entry; value holds keyLength bytes.
-  void Add(const unsigned char* value, uint32_t recno);
-  // Makes room for n entries in all.
-  void Reserve(size_t n) { data_.reserve(n * (keyLength_ + 4)); }
-  size_t size() const { return data_.size() / (keyLength_ + 4); }
-  uint32_t key_length() const { return keyLength_; }
-
- private:
-  friend class KeyFile;
-  uint32_t keyLength_;
-  std::vector<unsigned char> data_;  // value then the record number big-endian, per entry
-};
-
 class KeyFile {
  public:
   KeyFile() = default;
@@ -63,8 +48,9 @@ class KeyFile {
   KeyFile& operator=(const KeyFile&) = delete;
 
   // Creates (or truncates) an empty key file of the given shape and leaves it open for read and
-  // write: header with root 1, one empty leaf, file of 1024 bytes.
-  Code Create(const std::string& path, const KeyShape& shape);
+  // write: header with root 1, one empty leaf, file of 1024 bytes. Without empty the file is
+  // left with no bytes at all, for a Build to write every page once.
+  Code Create(const std::string& path, const KeyShape& shape, bool empty = true);
   // Opens an existing key file with a driver access mode and checks it against the shape: 46
   // when missing, short or different. liveRecords >= 0 also checks the entry count (equal, or
   // for an OPT key not above it); -1 skips that check (IGNORECORRUPTIONS).
@@ -139,10 +125,7 @@ class KeyFile {
   Code Check(std::string* fault);
 
  private:
-  struct Page {
-    unsigned char b[kPageSize];
-    bool dirty = false;  // written in the cache only (a batch), not yet in the file
-  };
+  using Page = PageCache::Page;
   struct Step {
     uint32_t page;
     int idx;
@@ -154,9 +137,7 @@ class KeyFile {
   Code ReadHeader();
   Code WriteHeader();
   Code ReadPage(uint32_t n, Page** page);
-  Page* NewPage(uint32_t n);
-  // Puts a page of the arena in the cache slot of page n (which must be empty).
-  Page* CachePage(uint32_t n);
+  Page* NewPage(uint32_t n) { return cache_.Fresh(n); }
   Code WritePage(uint32_t n, Page* page);
   Code AllocPage(uint32_t* n);
   // Whether writes may wait in the cache: a batch on a file no other station shares and no
@@ -170,7 +151,6 @@ class KeyFile {
   Code DropCache();
   // Forgets every cached page, written or not (the file is being rewritten from scratch).
   void DiscardCache();
-  void EvictHalf();
   Code WriteHeaderNow();
 
   unsigned char* Entry(Page* p, int i) const { return p->b + kPageHeaderSize + i * entryLength_; }
@@ -191,6 +171,8 @@ class KeyFile {
   Code RemoveAt(int level, Path& path);
   Code LowerKey(int level, const Path& path, const unsigned char* key);
   Code WriteEmpty();
+  // Sets the header and the cache up for the shape, as for a file with no entries.
+  void SetShape();
 
   DatStream stream_;
   std::string path_;
@@ -205,12 +187,7 @@ class KeyFile {
   bool flushHeaders_ = true;
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
-  std::vector<Page*> cache_;  // by page number; the pages live in arena_
-  size_t cached_ = 0;         // pages held in cache_
-  std::vector<std::unique_ptr<Page[]>> arena_;
-  std::vector<Page*> spare_;  // arena pages no page number holds
-  std::vector<uint32_t> dirty_;               // pages that wait to be written
-  uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
+  PageCache cache_;
 
   Cursor cursor_ = Cursor::kNone;
   std::string curValue_;
