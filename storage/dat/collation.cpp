@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "storage/driver.h"
 
@@ -268,14 +267,12 @@ Code Collation::Parse(std::string_view text, Collation* out, std::string* warnin
 }
 
 Code Collation::Load(const std::string& path, Collation* out, std::string* warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *out = Collation();
+  std::string text;
+  if (platform::ReadWholeFile(path, &text) != 0) {
+    *out = Collation();  // no environment file: the defaults
     return 0;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(text.str(), out, warnings);
+  return Parse(text, out, warnings);
 }
 
 void Collation::Translate(const unsigned char* in, size_t n, bool nocase, bool oem,

@@ -347,7 +347,9 @@ Code DatFile::Remove() {
   if (err) return DriverCodeFromSystem(err);
   for (size_t i = 1; i < paths.size(); ++i) {
     std::string p = platform::ResolveExisting(paths[i]);
-    if (platform::FileExists(p)) platform::RemoveFile(p);
+    if (!platform::FileExists(p)) continue;
+    err = platform::RemoveFile(p);
+    if (err) return DriverCodeFromSystem(err);
   }
   return 0;
 }

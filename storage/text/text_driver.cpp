@@ -201,10 +201,10 @@ int LockByteZero(TextControl& c, int waitMs) {
   }
 }
 
+// The file's size; 0 when it can't be learnt (the reads that follow then report).
 uint64_t FileSize(TextControl& c) {
   uint64_t size = 0;
-  c.file.Size(&size);
-  return size;
+  return c.file.Size(&size) == 0 ? size : 0;
 }
 
 // Writes len bytes of the record buffer as a line: at the end of the file (append) or at
@@ -256,7 +256,8 @@ Code WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos
     line += c.terminator;
     err = DriverCodeFromSystem(c.file.WriteAt(pos, line.data(), line.size()));
   }
-  if (lock) c.file.Unlock(0, 1);
+  // An unlock that fails leaves the lock to the file's close, which drops it.
+  if (lock) (void)c.file.Unlock(0, 1);
   InvalidateWindow(c);
   if (err) return err;
   c.current = pos;
@@ -581,7 +582,8 @@ Code TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
       return 0;
     }
     case kOpUnlock:
-      if (c.lockCount > 0 && --c.lockCount == 0) c.file.Unlock(0, 1);
+      // An unlock that fails leaves the lock to the file's close, which drops it.
+      if (c.lockCount > 0 && --c.lockCount == 0) (void)c.file.Unlock(0, 1);
       return 0;
 
     case kOpSend:

@@ -507,10 +507,12 @@ TEST_F(CrashLexiconTest, RepairLeavesEveryFileSoundAndARerunFinishesTheJob) {
 }
 
 // The repair writes its headers without a flush each (STREAM): a power cut that loses what
-// was not flushed must still find every file sound. Every fourth write point, for run time.
+// was not flushed (names in folders not flushed included) must still find every file sound.
+// Every fourth write point, for run time.
 TEST_F(CrashLexiconTest, RepairSurvivesLosingUnflushedWrites) {
   CrashOptions options;
   options.dropUnsynced = true;
+  options.loseEntries = true;
   options.stride = 4;
   CrashReport report = Run(MakeStaleDatabase, Repair, DumpAfterRepair, options);
   EXPECT_EQ((report.points + 3) / 4, report.tried);
@@ -528,6 +530,7 @@ TEST_F(CrashLexiconTest, CardTransactionsSurviveATornWriteOrLosingUnflushedWrite
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = false;
   options.dropUnsynced = true;
+  options.loseEntries = true;
   report = Run(MakeLexicon, CardTransactions, DumpFolder, options);
   EXPECT_EQ((report.points + 4) / 5, report.tried);
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();

@@ -1,14 +1,12 @@
 #include "tools/korawin1_db/database.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "lang/types.h"
 #include "platform/codepage.h"
 #include "platform/field_codec.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "storage/dat/dat_driver.h"
 #include "storage/dat/dat_file.h"
@@ -129,14 +127,10 @@ int DeclareFromLayout(const DatLayout& layout, const std::string& path, app::Dec
 int FolderFiles(const std::string& dir, std::vector<FolderFile>* out,
                 std::vector<std::string>* problems) {
   out->clear();
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return kErrPathNotFound;
-  std::vector<std::string> names;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
+  std::vector<std::string> all, names;
+  if (platform::ListFolder(dir, &all) != 0) return kErrPathNotFound;
+  for (std::string& name : all)
     if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".dat") names.push_back(name);
-  }
-  closedir(d);
   std::sort(names.begin(), names.end());
   std::vector<bool> taken(names.size(), false);
   for (int i = 0; i < app::kLexiconFileCount; ++i) {
