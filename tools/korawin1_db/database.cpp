@@ -27,9 +27,7 @@ std::string Lower(std::string s) {
 
 // A stored 16-byte name without its padding.
 std::string StoredName(const std::string& raw) {
-  std::string t = raw.substr(0, raw.find('\0'));
-  t.erase(t.find_last_not_of(' ') + 1);
-  return t;
+  return std::string(platform::TrimTrailing(std::string_view(raw).substr(0, raw.find('\0'))));
 }
 
 uint8_t DeclaredTypeOf(uint8_t stored) {
