@@ -67,7 +67,7 @@ void OpenHelp() {
 class SplashWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     OpenWindow(ids::Splash::kModule, ids::Splash::kWindow);
     ui::Window* w = UiWindow();
     w->SetTimer(1000);
@@ -105,7 +105,7 @@ class SplashWindow : public framework::WindowManager {
 class SettingsWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     OpenWindow(ids::Settings::kModule, ids::Settings::kWindow);
     ProgramGlobals& g = Glo();
     UiWindow()->Use(ids::Settings::AuthorName,
@@ -258,7 +258,7 @@ constexpr MenuAction kToolbar[] = {
 class MainFrameWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     // The frame takes the global request over, opens its window, then clears the pair.
     Errors = &ProgramErrors();
     OpenWindow(M::kModule, M::kWindow);

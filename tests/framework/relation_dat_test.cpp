@@ -92,7 +92,7 @@ class RelationDatTest : public ::testing::Test {
       notes_.Set(2, text);
       ASSERT_EQ(noteFm_.Insert(), LevelBenign);
     }
-    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) fm->Close();
+    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) EXPECT_EQ(LevelBenign, fm->Close());
     EXPECT_TRUE(ui_.Boxes().empty());
   }
 
@@ -118,10 +118,10 @@ class RelationDatTest : public ::testing::Test {
       storage::DriverArgs a;
       EXPECT_EQ(storage::CallDriver(storage::kOpSetFile, copy, a), 0);
       while (storage::CallDriver(storage::kOpNext, copy, a) == 0) {
-        storage::CallDriver(storage::kOpPointerFile, copy, a);
+        EXPECT_EQ(0, storage::CallDriver(storage::kOpPointerFile, copy, a));
         s[t->fd.label][a.value] = std::string(buffer.data(), buffer.size());
       }
-      storage::CallDriver(storage::kOpClose, copy, a);
+      EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, copy, a));
     }
     return s;
   }
@@ -164,7 +164,7 @@ TEST_F(RelationDatTest, RestrictDeleteIsRefusedAndLeavesBothRecords) {
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[1].box.caption, "Referential Integrity Delete Error");
   EXPECT_EQ(boxes[2].box.caption, "Record Delete Error");
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 
@@ -175,7 +175,7 @@ TEST_F(RelationDatTest, CascadeUpdateRewritesEveryCardOfTheThemeBlankPadded) {
   themes_.Set(1, "Movement");
   EXPECT_EQ(themeRm_.Update(), LevelBenign);
   EXPECT_TRUE(ui_.Boxes().empty());
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Movement", "c2=Movement", "c3=Rest"}));
   Snapshot after = Disk();
   EXPECT_EQ(after["cards"][1].substr(10, 30), "Movement" + std::string(22, ' '));
@@ -186,7 +186,7 @@ TEST_F(RelationDatTest, CascadeUpdateRewritesEveryCardOfTheThemeBlankPadded) {
   int found = 0;
   while (cardFm_.TryNext() == LevelBenign && cards_.Get(2) == "Movement") ++found;
   EXPECT_EQ(found, 2);
-  cardFm_.Close();
+  EXPECT_EQ(LevelBenign, cardFm_.Close());
 }
 
 TEST_F(RelationDatTest, WriteFailureInsideACascadeLeavesEverythingAsBefore) {
@@ -206,7 +206,7 @@ TEST_F(RelationDatTest, WriteFailureInsideACascadeLeavesEverythingAsBefore) {
   ASSERT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(ui_.Last().box.caption, "Record was not updated");
   EXPECT_EQ(themes_.Get(1), "Motion");
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 
@@ -215,7 +215,7 @@ TEST_F(RelationDatTest, CascadeDeleteRemovesCardsAndNotesInOneTransaction) {
   Fill();
   ReadTheme("Motion");
   EXPECT_EQ(themeRm_.Delete(false), LevelBenign);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   Snapshot after = Disk();
   EXPECT_EQ(after["themes"].size(), 1u);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c3=Rest"}));
@@ -266,8 +266,8 @@ TEST_F(RelationDatTest, RecordChangedByAnotherStationIsShownAndWatchedAfresh) {
   cards_.Set(2, "Rest");
   EXPECT_EQ(cardRm_.Update(FromForm), LevelBenign);
   EXPECT_EQ(ui_.Boxes().size(), 1u) << ui_.Last().box.text;
-  cardRm_.Close();
-  storage::CallDriver(storage::kOpClose, other, a);
+  EXPECT_EQ(LevelBenign, cardRm_.Close());
+  EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, other, a));
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Rest"}));
 }
 
@@ -287,7 +287,7 @@ TEST_F(RelationDatTest, DamagedKeyFileIsRebuiltByTheOpen) {
   std::vector<std::string> ids;
   while (cardFm_.TryNext() == LevelBenign && cards_.Get(2) != "Rest") ids.push_back(cards_.Get(1));
   EXPECT_EQ(ids, (std::vector<std::string>{"c1", "c2"}));
-  cardFm_.Close();
+  EXPECT_EQ(LevelBenign, cardFm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 
