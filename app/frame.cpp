@@ -15,6 +15,7 @@
 #include "app/program.h"
 #include "app/repair.h"
 #include "app/texts.h"
+#include "framework/ini_window.h"
 #include "framework/window_manager.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -262,9 +263,18 @@ class MainFrameWindow : public framework::WindowManager {
     // The frame takes the global request over, opens its window, then clears the pair.
     Errors = &ProgramErrors();
     OpenWindow(M::kModule, M::kWindow);
+    framework::FetchWindow(ProgramIni(), "MainFrame", *UiWindow());
     framework::GlobalRequest = 0;
     framework::GlobalResponse = 0;
     return LevelBenign;
+  }
+
+  Level Kill() override {
+    if (UiWindow()) {
+      // The frame's place is kept for the next run; a failed write costs only that.
+      (void)framework::UpdateWindow(ProgramIni(), "MainFrame", *UiWindow());
+    }
+    return WindowManager::Kill();
   }
 
   Level TakeEvent() override {
