@@ -401,9 +401,15 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       auto* e = new QPlainTextEdit;
       e->setTabChangesFocus(true);
       auto refused = hooks_.refused;
-      GuardTextBox(e, [refused, e](const QString& ch) {
-        if (refused) refused(e, ch);
-      });
+      auto tooLong = hooks_.tooLong;
+      GuardTextBox(
+          e,
+          [refused, e](const QString& ch) {
+            if (refused) refused(e, ch);
+          },
+          [tooLong, e](int limit) {
+            if (tooLong) tooLong(e, limit);
+          });
       int lines = c.lines > 0 ? c.lines : (c.height > 0 ? std::max(2, c.height / 8) : 3);
       e->setMinimumHeight(lines * e->fontMetrics().lineSpacing() + 2 * e->frameWidth() + 8);
       e->setMinimumWidth(c.width > 0 ? units_.X(c.width) : units_.Chars(30));
