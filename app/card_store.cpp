@@ -133,6 +133,21 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
   const std::string newWord = WordOfLexeme(card.Field("I_VERB"));
   if (request != DeleteRecord) card.SetField("VERV", newWord);  // cut to the field's 20
 
+  // A rollback makes the driver forget the card it had read: the next attempt finds it again.
+  const std::string position = request == InsertRecord ? std::string() : slo.Position();
+  auto readAgain = [&] {
+    if (position.empty()) return;
+    const uint8_t failure = slo.Info().LastError;
+    if (failure == framework::RecordChangedByOtherOnForm ||
+        failure == framework::RecordChangedByOther)
+      return;  // the other station's card is in the buffer, watched already
+    const uint16_t mine = slo.SaveBuffer();
+    slo.TryReget(position);
+    slo.Watch();
+    slo.RestoreBuffer(mine, true);
+    slo.Info().LastError = failure;
+  };
+
   framework::TransactionFrame frame;
   if (Level l = frame.Begin({&slo, &dct})) return l;
   Level l = LevelBenign;
@@ -162,6 +177,7 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
   }
   if (l != LevelBenign) {
     frame.Rollback();
+    readAgain();
     return l;
   }
   // The record deleted is the one read again by the delete: its word is the one to count down.
@@ -179,12 +195,15 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
   for (const std::string& w : words) {
     if (RetallyWord(w) != LevelBenign) {
       frame.Rollback();
+      readAgain();
       dct.Throw();
       return LevelNotify;
     }
   }
-  return frame.Commit(request == DeleteRecord ? framework::RecordNotDeleted
-                                              : framework::RecordNotUpdated);
+  Level committed = frame.Commit(request == DeleteRecord ? framework::RecordNotDeleted
+                                                         : framework::RecordNotUpdated);
+  if (committed != LevelBenign) readAgain();
+  return committed;
 }
 
 }  // namespace korawin::app

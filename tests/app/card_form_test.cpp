@@ -2,6 +2,7 @@
 // of the form, the word file kept as the repair keeps it, the questions on closing, another
 // station's change, the pick lists and the bad input of the identifier and the examples.
 #include <atomic>
+#include <cerrno>
 #include <string>
 
 #include "app/app_windows.h"
@@ -15,8 +16,10 @@
 #include "platform/clock.h"
 #include "storage/dat/collation.h"
 #include "storage/dat/dat_driver.h"
+#include "storage/dat/dat_file.h"
 #include "tests/app/gui_fixture.h"
 #include "tests/app/lexicon_disk.h"
+#include "tests/support/fault_fs.h"
 #include "ui/runtime/runtime.h"
 #include "ui/runtime/window.h"
 
@@ -331,6 +334,34 @@ TEST_F(CardTest, AnotherStationsChangeIsShownAndTheDittoKeyGivesTheUsersTextBack
   EXPECT_EQ(saved.at("F_M"), "X ломает Y (другая станция)");
   EXPECT_EQ(DiskWords(dir_.path()).at("рушить"), 1);
   EXPECT_EQ(DiskWords(dir_.path()).at("ломать"), 2);
+  ExpectWordsAsRepaired();
+}
+
+// A write of the word file that fails in the middle of a save takes the card's write back
+// with it; the user is told and may try again.
+TEST_F(CardTest, AFailedWriteOfTheWordFileTakesTheCardBackWithIt) {
+  test::FaultFileSystem fs;
+  test::ScopedFileSystem scoped(fs);
+  const auto cards = DiskRows(dir_.path(), F::kSlovo);
+  const auto words = DiskWords(dir_.path());
+  int card = Call(modules::kCardForm041, ChangeRecord, "бить 2 (разбивать)", "chn");
+  ASSERT_TRUE(driver_.Type(card, C::SLO_I_VERB, "разбить 1 (пробное)"));
+  const std::string dct = storage::dat::DataFilePath(Declared(F::kDct).fd().name);
+  fs.SetPathFilter([dct](const std::string& path) { return path == dct; });
+  fs.FailNth(test::FaultOp::kWrite, 1, EIO);
+  backend_.QueueAnswer(ui::ButtonOk);
+  backend_.QueueAnswer(ui::ButtonCancel);
+  ASSERT_TRUE(driver_.Press(card, C::OK));
+  fs.SetPathFilter(nullptr);
+  ASSERT_TRUE(driver_.IsOpen(card));
+  ASSERT_EQ(Boxes(), 2u);
+  EXPECT_EQ(backend_.Boxes()[0].box.caption, "Record was not updated");
+  EXPECT_EQ(backend_.Boxes()[1].box.caption, "Record Update Error");
+  EXPECT_EQ(DiskRows(dir_.path(), F::kSlovo), cards);
+  EXPECT_EQ(DiskWords(dir_.path()), words);
+  ASSERT_TRUE(driver_.Press(card, C::OK));
+  EXPECT_EQ(Response(), framework::RequestCompleted);
+  EXPECT_EQ(DiskWords(dir_.path()).at("разбить"), 1);
   ExpectWordsAsRepaired();
 }
 
