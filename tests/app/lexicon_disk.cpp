@@ -81,16 +81,22 @@ std::map<std::string, int> WordsAfterRepair(const std::string& folder) {
   return DiskWords(copy.path());
 }
 
-std::map<std::string, std::string> DiskCard(const std::string& folder,
-                                            const std::string& lexeme) {
-  std::map<std::string, std::string> card;
+std::vector<std::map<std::string, std::string>> DiskCards(const std::string& folder) {
+  std::vector<std::map<std::string, std::string>> cards;
   ForEachRecord(folder, LexiconFile::kSlovo, [&](const DeclaredFile& d) {
-    if (platform::Cp1251ToUtf8(Trim(d.Field("I_VERB"))) != lexeme) return;
+    auto& card = cards.emplace_back();
     for (const storage::FieldDescriptor& f : d.file->fields)
       card[f.label.substr(f.label.find(':') + 1)] = FieldText(d, f);
     card["EXA_MEMO"] = platform::Cp1251ToUtf8(Trim(std::string_view(d.memo.data(), d.memo.size())));
   });
-  return card;
+  return cards;
+}
+
+std::map<std::string, std::string> DiskCard(const std::string& folder,
+                                            const std::string& lexeme) {
+  for (auto& card : DiskCards(folder))
+    if (card["I_VERB"] == lexeme) return card;
+  return {};
 }
 
 }  // namespace korawin::app::testing
