@@ -146,7 +146,11 @@ void ApplyControl(ControlView& v, const ControlState& s) {
         int chars = lang::PictureWidth(v.desc->picture);
         if (s.maxBytes > 0 && (chars <= 0 || s.maxBytes < chars)) chars = s.maxBytes;
         if (chars > 0 && e->maxLength() != chars) e->setMaxLength(chars);
-        if (TextChanged(v, s) && e->text() != text) e->setText(text);
+        if (TextChanged(v, s) && e->text() != text) {
+          e->setText(text);
+          // A text longer than the entry shows its beginning, as it is read.
+          if (!e->hasFocus()) e->setCursorPosition(0);
+        }
         e->setReadOnly(s.flags & kFlagReadOnly);
         e->setEchoMode((s.flags & kFlagPassword) ? QLineEdit::Password : QLineEdit::Normal);
       }
