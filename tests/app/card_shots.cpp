@@ -1,7 +1,8 @@
 // Shows a card of the demo database in the program's own windows (the frame and the card on a
 // list's thread), on the tab given, for looking at the card as a user sees it:
 //   card_shots TAB FOLDER [LEXEME]
-// FOLDER gets the demo database when it holds none. Close the frame to end.
+// TAB 0 shows the filter of T-categories and themes with its result instead. FOLDER gets the
+// demo database when it holds none. Close the frame to end.
 #include <QApplication>
 #include <QTabWidget>
 #include <QTimer>
@@ -40,6 +41,13 @@ int main(int argc, char** argv) {
   return ui::qt::RunQtProgram(argc, argv, [&] {
     if (::chdir(folder.c_str()) != 0) return;
     app::StartUp(folder);
+    if (tab == 0) {
+      app::StartModule(app::modules::kTaxThemeFilter);
+      app::StartModule(app::modules::kTaxThemeFilterList);
+      app::RunMainFrame();
+      app::TearDown();
+      return;
+    }
     ui::Runtime::StartProcedure([&] {
       using app::LexiconFile;
       app::Relate(LexiconFile::kSlovo).Open();
