@@ -127,16 +127,16 @@ void AddToVocabulary(const Vocabulary& v) {
   if (TrimRight(Declared(F::kSlovo).Field(v.field)).empty()) return;
   framework::FileManager& fm = Access(v.file);
   const int key = KeyNumber(v.file, v.key);
-  const uint16_t saved = fm.SaveBuffer();
   CopyToVocabulary(v);
-  const bool known = fm.TryFetch(key) == LevelBenign;
-  fm.RestoreBuffer(saved, true);
+  if (fm.TryFetch(key) == LevelBenign) return;  // known already: no journal for nothing
   CopyToVocabulary(v);
-  if (known) return;
   framework::TransactionFrame frame;
   if (frame.Begin({&fm}, false) != LevelBenign) return;
-  if (storage::CallDriver(storage::kOpAdd, Declared(v.file).fd()) == 0) frame.Commit(0, false);
-  else frame.Rollback();
+  if (storage::CallDriver(storage::kOpAdd, Declared(v.file).fd()) != 0) {
+    frame.Rollback();
+    return;
+  }
+  frame.Commit(0, false);
 }
 
 class CardForm : public framework::WindowManager {
@@ -174,9 +174,15 @@ class CardForm : public framework::WindowManager {
     if (Level l = PrimeUpdate()) return l;
 
     switch (copy_) {
-      case Copy::k041: OpenWindow(ids::CardForm041::kModule, ids::CardForm041::kWindow); break;
-      case Copy::k053: OpenWindow(ids::CardForm053::kModule, ids::CardForm053::kWindow); break;
-      case Copy::k038: OpenWindow(ids::CardForm038::kModule, ids::CardForm038::kWindow); break;
+      case Copy::k041:
+        OpenWindow(ids::CardForm041::kModule, ids::CardForm041::kWindow);
+        break;
+      case Copy::k053:
+        OpenWindow(ids::CardForm053::kModule, ids::CardForm053::kWindow);
+        break;
+      case Copy::k038:
+        OpenWindow(ids::CardForm038::kModule, ids::CardForm038::kWindow);
+        break;
     }
     ui::Window* w = UiWindow();
     if (!w) return framework::LevelFatal;
@@ -256,10 +262,14 @@ class CardForm : public framework::WindowManager {
       h.Value.assign(static_cast<const char*>(h.Field.address), h.Field.size);
     ExampleFollowsMemo();
     switch (Request) {
-      case framework::InsertRecord: return SaveNew();
-      case framework::ChangeRecord: return SaveChanged();
-      case framework::DeleteRecord: return SaveDeleted();
-      default: return LevelBenign;
+      case framework::InsertRecord:
+        return SaveNew();
+      case framework::ChangeRecord:
+        return SaveChanged();
+      case framework::DeleteRecord:
+        return SaveDeleted();
+      default:
+        return LevelBenign;
     }
   }
 
@@ -268,10 +278,14 @@ class CardForm : public framework::WindowManager {
   std::string Caption() const {
     if (copy_ == Copy::k038) return "Adding a slovo Record";
     switch (Request) {
-      case framework::InsertRecord: return Ansi("Новая лексема");
-      case framework::ChangeRecord: return (Ansi("Лексема ") + Clip(Glo().lexemeHead)).substr(0, 40);
-      case framework::DeleteRecord: return Ansi("Удаляем лексему");
-      default: return UiWindow()->Desc().caption;
+      case framework::InsertRecord:
+        return Ansi("Новая лексема");
+      case framework::ChangeRecord:
+        return (Ansi("Лексема ") + Clip(Glo().lexemeHead)).substr(0, 40);
+      case framework::DeleteRecord:
+        return Ansi("Удаляем лексему");
+      default:
+        return UiWindow()->Desc().caption;
     }
   }
 
@@ -389,10 +403,10 @@ class CardForm : public framework::WindowManager {
       }
       if (failure != framework::RecordNotUpdated && failure != framework::TransactionCancelled)
         break;
-      unsigned answer = Errs().ShowMessage(framework::RecordUpdateError,
-                                           framework::ButtonYes | framework::ButtonNo |
-                                               framework::ButtonCancel,
-                                           framework::ButtonCancel);
+      unsigned answer =
+          Errs().ShowMessage(framework::RecordUpdateError,
+                             framework::ButtonYes | framework::ButtonNo | framework::ButtonCancel,
+                             framework::ButtonCancel);
       if (answer == framework::ButtonYes) continue;
       if (answer == framework::ButtonNo) {
         me.RestoreBuffer(Saved, false);
@@ -420,10 +434,10 @@ class CardForm : public framework::WindowManager {
           SetResponse(framework::RequestCompleted);
           return LevelNotify;
         }
-        unsigned answer = Errs().ShowMessage(framework::RecordDeleteError,
-                                             framework::ButtonYes | framework::ButtonNo |
-                                                 framework::ButtonCancel,
-                                             framework::ButtonCancel);
+        unsigned answer =
+            Errs().ShowMessage(framework::RecordDeleteError,
+                               framework::ButtonYes | framework::ButtonNo | framework::ButtonCancel,
+                               framework::ButtonCancel);
         if (answer == framework::ButtonYes) continue;
         if (answer == framework::ButtonNo) {
           w->Post(ui::EventKind::CloseWindow);
@@ -504,7 +518,8 @@ void RegisterCardProcedures() {
     return form.Run();
   });
   RegisterExpand(M::kExamplesExpand, ids::ExamplesExpand::kModule, ids::ExamplesExpand::kWindow);
-  RegisterExpand(M::kCommentAddExpand, ids::CommentAddExpand::kModule, ids::CommentAddExpand::kWindow);
+  RegisterExpand(M::kCommentAddExpand, ids::CommentAddExpand::kModule,
+                 ids::CommentAddExpand::kWindow);
   RegisterExpand(M::kK9Expand, ids::K9Expand::kModule, ids::K9Expand::kWindow);
   RegisterExpand(M::kK7Expand, ids::K7Expand::kModule, ids::K7Expand::kWindow);
   RegisterExpand(M::kTaxExpand, ids::TaxExpand::kModule, ids::TaxExpand::kWindow);

@@ -86,8 +86,7 @@ Level RetallyWord(std::string_view word) {
   if (Level l = TallyWord(word, &tally)) return l;
   FileManager& fm = Access(LexiconFile::kDct);
   DeclaredFile& dct = Declared(LexiconFile::kDct);
-  const storage::FieldDescriptor& num =
-      dct.fd().fields[static_cast<size_t>(dct.FieldIndex("NUM"))];
+  const storage::FieldDescriptor& num = dct.fd().fields[static_cast<size_t>(dct.FieldIndex("NUM"))];
   const uint16_t saved = fm.SaveBuffer();
   dct.Clear();
   dct.SetField("VERV", wanted);

@@ -179,8 +179,11 @@ void ToggleMark() {
   card.SetField("METKA", card.Field("METKA")[0] == '*' ? " " : "*");
   framework::TransactionFrame frame;
   if (frame.Begin({&fm}, false) != LevelBenign) return;
-  if (fm.TryUpdate() == LevelBenign) frame.Commit(framework::RecordNotUpdated, false);
-  else frame.Rollback();
+  if (fm.TryUpdate() != LevelBenign) {
+    frame.Rollback();
+    return;
+  }
+  frame.Commit(framework::RecordNotUpdated, false);
 }
 
 // Takes the mark off every marked card, SLOVO read in file order, as one transaction.
@@ -196,8 +199,11 @@ void ClearAllMarks() {
       card.SetField("METKA", " ");
       failed = fm.TryUpdate() != LevelBenign;
     }
-    if (failed) frame.Rollback();
-    else frame.Commit(framework::RecordNotUpdated, false);
+    if (failed) {
+      frame.Rollback();
+    } else {
+      frame.Commit(framework::RecordNotUpdated, false);
+    }
   }
   fm.RestoreFile();
 }
@@ -311,10 +317,9 @@ class FilterResult : public framework::WindowManager {
 Global G(char* text, size_t size) { return {text, size}; }
 
 // The controls of a result list, which all five number after their own fragments.
-#define KORAWIN_RESULT_CONTROLS(R)                                                          \
-  ResultControls {                                                                          \
-    R::List, R::Insert, R::Change, R::Delete, R::Sample, R::ToggleMark, R::ClearMarks, \
-        R::Message                                                                          \
+#define KORAWIN_RESULT_CONTROLS(R)                                                                \
+  ResultControls {                                                                                \
+    R::List, R::Insert, R::Change, R::Delete, R::Sample, R::ToggleMark, R::ClearMarks, R::Message \
   }
 
 void Both(int constructor, const ConstructorSpec& c, int result, const ResultSpec& r) {
@@ -340,10 +345,16 @@ void RegisterFilterProcedures() {
     namespace C = ids::RoleFilter;
     namespace R = ids::RoleFilterList;
     Both(M::kRoleFilter,
-         {C::kModule, C::kWindow, C::Filter, M::kRoleFilterList,
+         {C::kModule,
+          C::kWindow,
+          C::Filter,
+          M::kRoleFilterList,
           {{C::FrRol, C::PickRol, rol, F::kAk2, "A", "BY_A", M::kRolePick}}},
          M::kRoleFilterList,
-         {R::kModule, R::kWindow, KORAWIN_RESULT_CONTROLS(R), {{"L:Rol", "L:LenRol", rol}},
+         {R::kModule,
+          R::kWindow,
+          KORAWIN_RESULT_CONTROLS(R),
+          {{"L:Rol", "L:LenRol", rol}},
           "((L:LenRol=0 or(instring(clip(L:rol),slo:act41,1)<>0)or(instring(clip(L:rol),slo:act42,"
           "1)<>0)or(instring(clip(L:rol),slo:act43,1)<>0)or(instring(clip(L:rol),slo:act44,1)<>0)"
           "or(instring(clip(L:rol),slo:act45,1)<>0)))"});
@@ -352,10 +363,15 @@ void RegisterFilterProcedures() {
     namespace C = ids::TClassFilter;
     namespace R = ids::TClassFilterList;
     Both(M::kTClassFilter,
-         {C::kModule, C::kWindow, C::Filter, M::kTClassFilterList,
+         {C::kModule,
+          C::kWindow,
+          C::Filter,
+          M::kTClassFilterList,
           {{C::FrTcl, C::PickTcl, tcl, F::kAk3, "A", "BY_A", M::kTClassPick}}},
          M::kTClassFilterList,
-         {R::kModule, R::kWindow, KORAWIN_RESULT_CONTROLS(R),
+         {R::kModule,
+          R::kWindow,
+          KORAWIN_RESULT_CONTROLS(R),
           {{"L:Rol", "L:LenRol", rol}, {"L:Tcl", "L:LenTcl", tcl}},
           "((L:LenTcl=0 or(instring(clip(L:Tcl),slo:act51,1)<>0)or(instring(clip(L:Tcl),slo:act52,"
           "1)<>0)or(instring(clip(L:Tcl),slo:act53,1)<>0)or(instring(clip(L:Tcl),slo:act54,1)<>0)"
@@ -365,13 +381,18 @@ void RegisterFilterProcedures() {
     namespace C = ids::ExplicationFilter;
     namespace R = ids::ExplicationFilterList;
     Both(M::kExplicationFilter,
-         {C::kModule, C::kWindow, C::Filter, M::kExplicationFilterList,
+         {C::kModule,
+          C::kWindow,
+          C::Filter,
+          M::kExplicationFilterList,
           {{C::FrK4, C::PickK4, k4, F::kP4, "F", "K_P_4", M::kK4Pick},
            {C::FrK6, C::PickK6, k6, F::kP7, "F", "K_P_7", M::kK6Pick},
            {C::FrK81, C::PickK81, k81, F::kP8b, "F", "K_P8B", M::kK81Pick},
            {C::FrK82, C::PickK82, k82, F::kP8e, "F", "K_P8E", M::kK82Pick}}},
          M::kExplicationFilterList,
-         {R::kModule, R::kWindow, KORAWIN_RESULT_CONTROLS(R),
+         {R::kModule,
+          R::kWindow,
+          KORAWIN_RESULT_CONTROLS(R),
           {{"L:T4", "L:LenT4", k4},
            {"L:T6", "L:LenT6", k6},
            {"L:T81", "L:lenT81", k81},
@@ -384,11 +405,16 @@ void RegisterFilterProcedures() {
     namespace C = ids::TaxThemeFilter;
     namespace R = ids::TaxThemeFilterList;
     Both(M::kTaxThemeFilter,
-         {C::kModule, C::kWindow, C::Filter, M::kTaxThemeFilterList,
+         {C::kModule,
+          C::kWindow,
+          C::Filter,
+          M::kTaxThemeFilterList,
           {{C::FrTkat, C::PickTkat, tkat, F::kTax, "T", "TAX_K", M::kTaxPick},
            {C::FrTema, C::PickTema, tema, F::kTema, "T", "K_T", M::kThemePick}}},
          M::kTaxThemeFilterList,
-         {R::kModule, R::kWindow, KORAWIN_RESULT_CONTROLS(R),
+         {R::kModule,
+          R::kWindow,
+          KORAWIN_RESULT_CONTROLS(R),
           {{"L:Tkat", "L:LenTkat", tkat}, {"L:Tema", "L:LenTema", tema}},
           "((L:LenTkat=0 or instring(clip(L:Tkat),slo:IV,1)<>0)and(L:LenTema=0 or "
           "instring(clip(L:Tema),slo:Tema,1)<>0))"});
@@ -397,11 +423,16 @@ void RegisterFilterProcedures() {
     namespace C = ids::ThemeK82Filter;
     namespace R = ids::ThemeK82FilterList;
     Both(M::kThemeK82Filter,
-         {C::kModule, C::kWindow, C::Filter, M::kThemeK82FilterList,
+         {C::kModule,
+          C::kWindow,
+          C::Filter,
+          M::kThemeK82FilterList,
           {{C::FrTema, C::PickTema, tema, F::kTema, "T", "K_T", M::kThemePick},
            {C::FrK82, C::PickK82, k82, F::kP8e, "F", "K_P8E", M::kK82Pick}}},
          M::kThemeK82FilterList,
-         {R::kModule, R::kWindow, KORAWIN_RESULT_CONTROLS(R),
+         {R::kModule,
+          R::kWindow,
+          KORAWIN_RESULT_CONTROLS(R),
           {{"L:Tema", "L:LenTema", tema}, {"L:T82", "L:lenT82", k82}},
           "((L:LenTema=0 or instring(clip(L:Tema),slo:Tema,1)<>0)and(L:LenT82=0 or "
           "instring(clip(L:T82),slo:V8E,1)<>0))"});

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <thread>
 
 #include "app/app_windows.h"
 #include "app/dictionary.h"
@@ -44,9 +45,12 @@ const auto* const kCyrillicKeys = ::testing::AddGlobalTestEnvironment(new Cyrill
 
 const char* ModuleName(int module) {
   switch (module) {
-    case modules::kCardForm041: return C::kModule;
-    case modules::kCardForm053: return ids::CardForm053::kModule;
-    default: return ids::CardForm038::kModule;
+    case modules::kCardForm041:
+      return C::kModule;
+    case modules::kCardForm053:
+      return ids::CardForm053::kModule;
+    default:
+      return ids::CardForm038::kModule;
   }
 }
 
@@ -82,9 +86,7 @@ class CardTest : public GuiFixture {
     return response_.load();
   }
   std::string Text(int card, int feq) { return driver_.Text(card, feq); }
-  void ExpectWordsAsRepaired() {
-    EXPECT_EQ(DiskWords(dir_.path()), WordsAfterRepair(dir_.path()));
-  }
+  void ExpectWordsAsRepaired() { EXPECT_EQ(DiskWords(dir_.path()), WordsAfterRepair(dir_.path())); }
   size_t Boxes() { return backend_.Boxes().size(); }
   void TearDown() override {
     if (HasFailure())
@@ -395,7 +397,26 @@ TEST_F(CardTest, PickButtonsFillTheirOwnFieldOnlyWhenAnEntryIsChosen) {
 }
 
 TEST_F(CardTest, ExamplesWidenInTheirOwnWindowAndEditTheCard) {
-  int card = Call(modules::kCardForm041, ChangeRecord, "нести 1 (перемещать, держа в руках)", "chn");
+  // The print and export buttons start their procedures on threads of their own; those read
+  // the card through glo:CurrentLex.
+  static std::atomic<int> started{0};
+  static std::string printed;
+  for (int module : {modules::kCardReport, modules::kCardReport2, modules::kCardExport}) {
+    RegisterStarted(module, [module] {
+      printed = Utf8(Clip(Glo().currentLex));
+      started += module;
+    });
+  }
+  int card =
+      Call(modules::kCardForm041, ChangeRecord, "нести 1 (перемещать, держа в руках)", "chn");
+  for (int button : {C::Print, C::PrintAlt, C::Export}) ASSERT_TRUE(driver_.Press(card, button));
+  for (int k = 0;
+       k < 100 && started != modules::kCardReport + modules::kCardReport2 + modules::kCardExport;
+       ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(started.load(), modules::kCardReport + modules::kCardReport2 + modules::kCardExport);
+  EXPECT_EQ(printed, "нести 1 (перемещать, держа в руках)");
+
   ASSERT_TRUE(driver_.Press(card, C::ExpandEXA_MEMO));
   int wide = driver_.WaitFor(ids::ExamplesExpand::kModule);
   ASSERT_NE(wide, 0);

@@ -3,14 +3,14 @@
 //   card_shots TAB FOLDER [LEXEME]
 // TAB 0 shows the filter of T-categories and themes with its result instead. FOLDER gets the
 // demo database when it holds none. Close the frame to end.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <unistd.h>
 
 #include "app/app_windows.h"
 #include "app/dictionary.h"
@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
         QTimer::singleShot(1500, [tab] {
           for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->objectName() != "CardForm041") continue;
-            for (QTabWidget* sheet : w->findChildren<QTabWidget*>()) sheet->setCurrentIndex(tab - 1);
+            for (QTabWidget* sheet : w->findChildren<QTabWidget*>())
+              sheet->setCurrentIndex(tab - 1);
           }
         });
       });

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/app_windows.h"
+#include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/modules.h"
 #include "app/procedures.h"
-#include "app/dictionary.h"
 #include "app/texts.h"
 #include "framework/window_manager.h"
 #include "tests/app/gui_fixture.h"
@@ -81,41 +81,47 @@ TEST_F(FiltersTest, EachFilterShowsTheLexemesHoldingItsFragments) {
     cases.push_back({"roles",
                      Filter(M::kRoleFilter, C::kModule, {{C::FrRol, "Адрес"}}, C::Filter,
                             ids::RoleFilterList::kModule, ids::RoleFilterList::List),
-                     Expected({{{"ACT41", "Адрес"}, {"ACT42", "Адрес"}, {"ACT43", "Адрес"},
-                                {"ACT44", "Адрес"}, {"ACT45", "Адрес"}}})});
+                     Expected({{{"ACT41", "Адрес"},
+                                {"ACT42", "Адрес"},
+                                {"ACT43", "Адрес"},
+                                {"ACT44", "Адрес"},
+                                {"ACT45", "Адрес"}}})});
   }
   {
     namespace C = ids::TClassFilter;
     cases.push_back({"T-classes",
                      Filter(M::kTClassFilter, C::kModule, {{C::FrTcl, "живот"}}, C::Filter,
                             ids::TClassFilterList::kModule, ids::TClassFilterList::List),
-                     Expected({{{"ACT51", "живот"}, {"ACT52", "живот"}, {"ACT53", "живот"},
-                                {"ACT54", "живот"}, {"ACT55", "живот"}}})});
+                     Expected({{{"ACT51", "живот"},
+                                {"ACT52", "живот"},
+                                {"ACT53", "живот"},
+                                {"ACT54", "живот"},
+                                {"ACT55", "живот"}}})});
   }
   {
     namespace C = ids::ExplicationFilter;
-    cases.push_back({"explications",
-                     Filter(M::kExplicationFilter, C::kModule,
-                            {{C::FrK4, "перемещ"}, {C::FrK81, "неконтр"}}, C::Filter,
-                            ids::ExplicationFilterList::kModule, ids::ExplicationFilterList::List),
-                     Expected({{{"V_4", "перемещ"}}, {{"V8B", "неконтр"}}})});
+    cases.push_back(
+        {"explications",
+         Filter(M::kExplicationFilter, C::kModule, {{C::FrK4, "перемещ"}, {C::FrK81, "неконтр"}},
+                C::Filter, ids::ExplicationFilterList::kModule, ids::ExplicationFilterList::List),
+         Expected({{{"V_4", "перемещ"}}, {{"V8B", "неконтр"}}})});
   }
   {
     namespace C = ids::TaxThemeFilter;
-    cases.push_back({"T-categories and themes",
-                     Filter(M::kTaxThemeFilter, C::kModule, {{C::FrTkat, "процесс"}, {C::FrTema, "движ"}},
-                            C::Filter, ids::TaxThemeFilterList::kModule,
-                            ids::TaxThemeFilterList::List),
-                     Expected({{{"IV", "процесс"}}, {{"TEMA", "движ"}}})});
+    cases.push_back(
+        {"T-categories and themes",
+         Filter(M::kTaxThemeFilter, C::kModule, {{C::FrTkat, "процесс"}, {C::FrTema, "движ"}},
+                C::Filter, ids::TaxThemeFilterList::kModule, ids::TaxThemeFilterList::List),
+         Expected({{{"IV", "процесс"}}, {{"TEMA", "движ"}}})});
   }
   {
     // glo:FrTema still holds "движ": the field is shared; it is typed over here.
     namespace C = ids::ThemeK82Filter;
-    cases.push_back({"theme and K8.2",
-                     Filter(M::kThemeK82Filter, C::kModule, {{C::FrTema, "речь"}, {C::FrK82, "голос"}},
-                            C::Filter, ids::ThemeK82FilterList::kModule,
-                            ids::ThemeK82FilterList::List),
-                     Expected({{{"TEMA", "речь"}}, {{"V8E", "голос"}}})});
+    cases.push_back(
+        {"theme and K8.2",
+         Filter(M::kThemeK82Filter, C::kModule, {{C::FrTema, "речь"}, {C::FrK82, "голос"}},
+                C::Filter, ids::ThemeK82FilterList::kModule, ids::ThemeK82FilterList::List),
+         Expected({{{"TEMA", "речь"}}, {{"V8E", "голос"}}})});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,7 +158,8 @@ TEST_F(FiltersTest, BlankFragmentsShowAllAndFragmentsMatchWithTheirCase) {
 // A fragment that is no whole entry opens the pick list; the entry chosen replaces the
 // fragment, cut to the fragment's 40 characters, and shows in the other filter sharing it.
 TEST_F(FiltersTest, AChosenEntryBecomesTheFragmentInBothFiltersSharingIt) {
-  const std::string longest = "X перемещается в направлении Z; конечная точка не обязательно достигнута";
+  const std::string longest =
+      "X перемещается в направлении Z; конечная точка не обязательно достигнута";
   RegisterCalled(M::kK6Pick, [longest](uint8_t request) {
     EXPECT_EQ(request, 4);
     Declared(LexiconFile::kP7).SetField("F", Ansi(longest));
@@ -184,8 +191,8 @@ TEST_F(FiltersTest, TheResultOpensTheCardAndMarksItsLexemes) {
   namespace C = ids::ThemeK82Filter;
   namespace R = ids::ThemeK82FilterList;
   int result = 0;
-  auto shown = Filter(M::kThemeK82Filter, C::kModule, {{C::FrTema, "речь"}}, C::Filter,
-                      R::kModule, R::List, &result);
+  auto shown = Filter(M::kThemeK82Filter, C::kModule, {{C::FrTema, "речь"}}, C::Filter, R::kModule,
+                      R::List, &result);
   ASSERT_GE(shown.size(), 3u);
   ASSERT_TRUE(driver_.ChooseRow(result, R::List, 2));
   ASSERT_TRUE(driver_.Press(result, R::Change));

@@ -37,13 +37,15 @@ void ForEachRecord(const std::string& folder, LexiconFile which, Fn each) {
 std::string FieldText(const DeclaredFile& d, const storage::FieldDescriptor& f) {
   const char* p = d.record.data() + f.offset;
   switch (f.type) {
-    case storage::kTypeString: return platform::Cp1251ToUtf8(Trim(std::string_view(p, f.size)));
+    case storage::kTypeString:
+      return platform::Cp1251ToUtf8(Trim(std::string_view(p, f.size)));
     case storage::kTypeLong: {
       int32_t v;
       std::memcpy(&v, p, sizeof v);
       return std::to_string(v);
     }
-    default: return std::to_string(static_cast<unsigned char>(p[0]));
+    default:
+      return std::to_string(static_cast<unsigned char>(p[0]));
   }
 }
 
@@ -92,8 +94,7 @@ std::vector<std::map<std::string, std::string>> DiskCards(const std::string& fol
   return cards;
 }
 
-std::map<std::string, std::string> DiskCard(const std::string& folder,
-                                            const std::string& lexeme) {
+std::map<std::string, std::string> DiskCard(const std::string& folder, const std::string& lexeme) {
   for (auto& card : DiskCards(folder))
     if (card["I_VERB"] == lexeme) return card;
   return {};
