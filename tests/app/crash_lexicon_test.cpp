@@ -567,6 +567,22 @@ TEST_F(CrashLexiconTest, CardSavesWithTheirWordsSurviveACrashAtEveryWritePoint) 
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
+// The card saves again, with a torn write, then with a power cut that loses what was not
+// flushed, at every third write point.
+TEST_F(CrashLexiconTest, CardSavesSurviveATornWriteOrLosingUnflushedWrites) {
+  CrashOptions options;
+  options.stride = 3;
+  options.torn = true;
+  CrashReport report = Run(MakeLexicon, CardSaves, DumpWithWords, options);
+  EXPECT_EQ((report.points + 2) / 3, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+  options.torn = false;
+  options.dropUnsynced = true;
+  report = Run(MakeLexicon, CardSaves, DumpWithWords, options);
+  EXPECT_EQ((report.points + 2) / 3, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+}
+
 // The repair run twice gives what it gives once, whatever the size of its transactions, so
 // the states the next test compares with are those of one uninterrupted repair.
 TEST_F(CrashLexiconTest, RepairRunAgainChangesNothing) {
