@@ -69,7 +69,7 @@ struct Fragment {
   int pickList;
 };
 
-struct ConstructorSpec {
+struct ConstructorParts {
   const char* module;
   const char* window;
   int filter;  // "Отфильтровать"
@@ -79,18 +79,18 @@ struct ConstructorSpec {
 
 class FilterConstructor : public framework::WindowManager {
  public:
-  explicit FilterConstructor(ConstructorSpec spec) : spec_(std::move(spec)) {}
+  explicit FilterConstructor(ConstructorParts parts) : parts_(std::move(parts)) {}
 
   Level Init() override {
     WindowManager::Init();
     Errors = &ProgramErrors();
-    if (!OpenWindow(spec_.module, spec_.window)) return framework::LevelFatal;
-    for (const Fragment& f : spec_.fragments) {
+    if (!OpenWindow(parts_.module, parts_.window)) return framework::LevelFatal;
+    for (const Fragment& f : parts_.fragments) {
       if (Level l = Access(f.file).Open()) return l;
       opened_.push_back(f.file);
     }
     UseBoundNames(*UiWindow());
-    FirstField = spec_.fragments.front().entry;
+    FirstField = parts_.fragments.front().entry;
     return LevelBenign;
   }
 
@@ -104,7 +104,7 @@ class FilterConstructor : public framework::WindowManager {
   Level TakeAccepted() override {
     ui::Window* w = UiWindow();
     const int control = w->Field();
-    for (const Fragment& f : spec_.fragments) {
+    for (const Fragment& f : parts_.fragments) {
       if (control == f.entry) {
         TellCut(*w, control);
         if (!f.global.Clipped().empty() && !Known(f) && !Choose(f)) w->Select(f.entry);
@@ -113,7 +113,7 @@ class FilterConstructor : public framework::WindowManager {
         w->Select(f.entry);
       }
     }
-    if (control == spec_.filter) StartModule(spec_.result);
+    if (control == parts_.filter) StartModule(parts_.result);
     return WindowManager::TakeAccepted();
   }
 
@@ -145,7 +145,7 @@ class FilterConstructor : public framework::WindowManager {
     return chosen;
   }
 
-  ConstructorSpec spec_;
+  ConstructorParts parts_;
   std::vector<F> opened_;
 };
 
@@ -163,7 +163,7 @@ struct ResultControls {
   int list, insert, change, erase, sample, toggleMark, clearMarks, message;
 };
 
-struct ResultSpec {
+struct ResultParts {
   const char* module;
   const char* window;
   ResultControls c;
@@ -210,23 +210,23 @@ void ClearAllMarks() {
 
 class FilterResult : public framework::WindowManager {
  public:
-  explicit FilterResult(ResultSpec spec) : spec_(std::move(spec)) {}
+  explicit FilterResult(ResultParts parts) : parts_(std::move(parts)) {}
 
   Level Init() override {
     WindowManager::Init();
     Errors = &ProgramErrors();
     // The fragments as they stand now, in locals of this window's own scope of names.
-    values_.assign(spec_.locals.size(), {});
-    for (size_t i = 0; i < spec_.locals.size(); ++i) {
+    values_.assign(parts_.locals.size(), {});
+    for (size_t i = 0; i < parts_.locals.size(); ++i) {
       Value& v = values_[i];
       std::memset(v.text, ' ', sizeof v.text);
-      const std::string_view fragment = spec_.locals[i].source.Clipped();
+      const std::string_view fragment = parts_.locals[i].source.Clipped();
       std::memcpy(v.text, fragment.data(), std::min(fragment.size(), sizeof v.text));
       v.length = static_cast<int16_t>(fragment.size());
-      lang::BIND(spec_.locals[i].name, lang::Variable::String(v.text, sizeof v.text));
-      lang::BIND(spec_.locals[i].lengthName, lang::Variable::Of(&v.length));
+      lang::BIND(parts_.locals[i].name, lang::Variable::String(v.text, sizeof v.text));
+      lang::BIND(parts_.locals[i].lengthName, lang::Variable::Of(&v.length));
     }
-    if (!OpenWindow(spec_.module, spec_.window)) return framework::LevelFatal;
+    if (!OpenWindow(parts_.module, parts_.window)) return framework::LevelFatal;
     ui::Window* w = UiWindow();
     UseBoundNames(*w);
     if (Level l = Relate(F::kSlovo).Open()) return l;
@@ -235,18 +235,18 @@ class FilterResult : public framework::WindowManager {
     storage::ViewDeclaration decl;
     decl.primary = &Declared(F::kSlovo).fd();
     view_ = std::make_unique<storage::View>(decl);
-    browse_.Init(spec_.c.list, *view_, Relate(F::kSlovo), this);
+    browse_.Init(parts_.c.list, *view_, Relate(F::kSlovo), this);
     browse_.AddSortOrder(KeyNumber(F::kSlovo, "K_SLO"));
-    browse_.SetFilter(spec_.filter);
+    browse_.SetFilter(parts_.filter);
     for (const char* field : {"METKA", "I_VERB", "NAME", "DATE"})
       browse_.AddField(FieldNumber(F::kSlovo, field) - 1);
     locator_.Init(browse_, FieldOf("I_VERB"));
     browse_.AddLocator(locator_);
-    browse_.InsertControl = spec_.c.insert;
-    browse_.ChangeControl = spec_.c.change;
-    browse_.DeleteControl = spec_.c.erase;
+    browse_.InsertControl = parts_.c.insert;
+    browse_.ChangeControl = parts_.c.change;
+    browse_.DeleteControl = parts_.c.erase;
     browse_.AskProcedure = 1;
-    FirstField = spec_.c.list;
+    FirstField = parts_.c.list;
     return LevelBenign;
   }
 
@@ -266,25 +266,25 @@ class FilterResult : public framework::WindowManager {
     Level l = WindowManager::TakeEvent();
     ui::Window* w = UiWindow();
     if (w && !w->Closed())
-      w->SetText(spec_.c.message, browse_.HasRows() ? std::string() : Ansi("Таких лексем нет"));
+      w->SetText(parts_.c.message, browse_.HasRows() ? std::string() : Ansi("Таких лексем нет"));
     return l;
   }
 
   Level TakeAccepted() override {
     const int control = UiWindow()->Field();
     ProgramGlobals& g = Glo();
-    if (control == spec_.c.insert) Assign(g.cardAction, "add");
-    if (control == spec_.c.change) Assign(g.cardAction, "chn");
-    if (control == spec_.c.erase) Assign(g.cardAction, "del");
-    if (control == spec_.c.sample && browse_.UpdateBuffer() == LevelBenign) {
+    if (control == parts_.c.insert) Assign(g.cardAction, "add");
+    if (control == parts_.c.change) Assign(g.cardAction, "chn");
+    if (control == parts_.c.erase) Assign(g.cardAction, "del");
+    if (control == parts_.c.sample && browse_.UpdateBuffer() == LevelBenign) {
       CallModule(M::kCardForm038, 0);
       browse_.ResetQueue(framework::ResetReload);
     }
-    if (control == spec_.c.toggleMark && browse_.UpdateBuffer() == LevelBenign) {
+    if (control == parts_.c.toggleMark && browse_.UpdateBuffer() == LevelBenign) {
       ToggleMark();
       browse_.ResetQueue(framework::ResetReload);
     }
-    if (control == spec_.c.clearMarks) {
+    if (control == parts_.c.clearMarks) {
       ClearAllMarks();
       browse_.ResetQueue(framework::ResetReload);
     }
@@ -303,7 +303,7 @@ class FilterResult : public framework::WindowManager {
     int16_t length = 0;
   };
 
-  ResultSpec spec_;
+  ResultParts parts_;
   std::vector<Value> values_;
   std::unique_ptr<storage::View> view_;
   framework::BrowseClass browse_;
@@ -322,7 +322,7 @@ Global G(char* text, size_t size) { return {text, size}; }
     R::List, R::Insert, R::Change, R::Delete, R::Sample, R::ToggleMark, R::ClearMarks, R::Message \
   }
 
-void Both(int constructor, const ConstructorSpec& c, int result, const ResultSpec& r) {
+void Both(int constructor, const ConstructorParts& c, int result, const ResultParts& r) {
   RegisterStarted(constructor, [c] {
     FilterConstructor w(c);
     w.Run();
