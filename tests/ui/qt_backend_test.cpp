@@ -371,9 +371,14 @@ TEST_F(QtBackendTest, TypingStopsAtTheVariablesWidth) {
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(bar->currentMessage().contains("не больше 12 знаков"))
       << bar->currentMessage().toStdString();
+  // Nor does a character Windows-1251 lacks, whatever the room.
+  QTest::keyClick(box, Qt::Key_Backspace);
+  TypeText(box, "ā");
+  EXPECT_EQ(box->toPlainText(), "Мы\nделаем у");
+  EXPECT_TRUE(bar->currentMessage().contains("Windows-1251"));
   entry->setFocus();
   ASSERT_TRUE(Settle());
-  EXPECT_EQ(std::string(memo, sizeof memo), Ansi("Мы\nделаем ур"));
+  EXPECT_EQ(std::string(memo, sizeof memo), Ansi("Мы\nделаем у "));
   Runtime::PostToThread(thread, EventKind::CloseDown);
   EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
 }
