@@ -295,16 +295,18 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
     *shown = true;
     return l;
   }
-  // Inside a transaction the message waits until the rollback has put the files back.
+  // Inside a transaction (its own or one the caller framed) the message waits until the
+  // rollback has put the files back.
+  const bool framed = started || tx.active;
   const std::string pos = Me->Position();
   int code = 0;
-  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !started, &code)) {
+  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !framed, &code)) {
     AbortTransaction();
     EndTransaction(started);
     // The rollback made the driver forget the record it had read again and watched.
-    if (started && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
+    if (framed && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
     // Shown; the level returned below stands.
-    if (started && mode != UpdateQuiet) (void)Me->Throw();
+    if (framed && mode != UpdateQuiet) (void)Me->Throw();
     *shown = mode != UpdateQuiet;
     return l;
   }
@@ -499,5 +501,68 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
 }
 
 void RelationManager::CancelAutoInc() { Me->CancelAutoInc(this); }
+
+// ---- Transactions framed by the caller ------------------------------------------------------
+
+TransactionFrame::~TransactionFrame() {
+  if (active_) Rollback();
+}
+
+Level TransactionFrame::Begin(const std::vector<FileManager*>& files, bool show) {
+  active_ = false;
+  first_ = files.empty() ? nullptr : files.front();
+  if (!first_) return LevelBenign;
+  if (tx.active) {
+    first_->SetError(TransactionCancelled);
+    return show ? first_->Throw() : LevelNotify;
+  }
+  size_t logged = 0;
+  for (FileManager* fm : files) {
+    if (Level l = fm->UseFile()) {
+      if (logged) CallDriver(storage::kOpRollback, *first_->File);
+      return l;
+    }
+    int err = CallDriver(storage::kOpLogout, *fm->File);
+    if (err == 0) {
+      ++logged;
+      continue;
+    }
+    if (logged || err != storage::kErrUnsupportedFunction)
+      CallDriver(storage::kOpRollback, *first_->File);
+    if (err == storage::kErrUnsupportedFunction) return LevelBenign;
+    first_->SetError(TransactionCancelled);
+    return show ? first_->Throw() : LevelNotify;
+  }
+  tx.active = true;
+  tx.rolledBack = false;
+  tx.file = first_->File;
+  active_ = true;
+  return LevelBenign;
+}
+
+Level TransactionFrame::Commit(uint16_t id, bool show) {
+  if (!active_) return LevelBenign;
+  active_ = false;
+  if (tx.rolledBack) {
+    tx = Transaction();
+    return LevelNotify;
+  }
+  if (CallDriver(storage::kOpCommit, *tx.file) == 0) {
+    tx = Transaction();
+    return LevelBenign;
+  }
+  first_->SetError(id);
+  CallDriver(storage::kOpRollback, *tx.file);
+  tx = Transaction();
+  if (show) first_->Throw();
+  return LevelNotify;
+}
+
+void TransactionFrame::Rollback() {
+  if (!active_) return;
+  active_ = false;
+  if (!tx.rolledBack) CallDriver(storage::kOpRollback, *tx.file);
+  tx = Transaction();
+}
 
 }  // namespace korawin::framework

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -20,10 +21,12 @@
 #include <nlohmann/json.hpp>
 
 #include "app/batch_passes.h"
+#include "app/card_store.h"
 #include "app/dictionary.h"
 #include "app/exchange.h"
 #include "app/repair.h"
 #include "framework/error_manager.h"
+#include "framework/window_manager.h"
 #include "platform/codepage.h"
 #include "storage/dat/dat_driver.h"
 #include "storage/driver.h"
@@ -338,6 +341,78 @@ void Cascades(CrashContext& ctx) {
   SetDatabaseFolder("");
 }
 
+// ---- The card form's saves ------------------------------------------------------------------
+
+// Reads the card of lexeme under WATCH, as a list does before it calls the form.
+void ReadCard(CrashContext& ctx, const std::string& lexeme) {
+  Declared(LexiconFile::kSlovo).Clear();
+  Declared(LexiconFile::kSlovo).SetField("I_VERB", W(lexeme));
+  MustLevel(ctx, Access(LexiconFile::kSlovo).TryFetch(1), "TryFetch");
+  MustLevel(ctx, Access(LexiconFile::kSlovo).Watch(), "Watch");
+}
+
+// The card form's saves, each one transaction over SLOVO and DCT: a new card of a word that
+// has cards, with examples over several memo blocks; its word part changed to a new word and
+// its examples grown; a card deleted.
+void CardSaves(CrashContext& ctx) {
+  framework::ErrorClass errors;
+  errors.Init();
+  ui::HeadlessMessageUi ui;
+  errors.SetUi(&ui);
+  SetDatabaseFolder(ctx.folder());
+  InitDictionary(errors);
+  DeclaredFile& card = Declared(LexiconFile::kSlovo);
+  MustLevel(ctx, Relate(LexiconFile::kSlovo).Open(), "Open");
+
+  card.Clear();
+  card.SetField("I_VERB", W("бить 3"));
+  card.SetField("TEMA", W("воздействие"));
+  SetMemo(card, MemoText(2000, 'C'));
+  MustLevel(ctx, SaveCard(framework::InsertRecord, ""), "insert бить 3");
+  if (!ctx.Step()) return;
+
+  ReadCard(ctx, "бить 3");
+  std::string old(card.Field("I_VERB"));
+  card.SetField("I_VERB", W("колоть 1"));
+  SetMemo(card, MemoText(5000, 'K'));
+  MustLevel(ctx, SaveCard(framework::ChangeRecord, old), "change to колоть 1");
+  if (!ctx.Step()) return;
+
+  ReadCard(ctx, "бежать 1");
+  MustLevel(ctx, SaveCard(framework::DeleteRecord, W("бежать 1")), "delete бежать 1");
+  ctx.Step();
+  Relate(LexiconFile::kSlovo).Close();
+  KillDictionary();
+  SetDatabaseFolder("");
+}
+
+// DCT as word -> count.
+std::map<std::string, int> Words(const std::string& folder) {
+  std::map<std::string, int> words;
+  DeclaredFile d = DeclareFile(LexiconFile::kDct, &storage::dat::DatDriverEntry, folder);
+  if (Call(d, storage::kOpOpen)) return words;
+  Call(d, storage::kOpSetFile);
+  while (Call(d, storage::kOpNext) == 0)
+    words[std::string(d.Field("VERV"))] = static_cast<unsigned char>(d.Field("NUM")[0]);
+  Call(d, storage::kOpClose);
+  return words;
+}
+
+// DumpFolder, and the word file must count the cards as the repair would.
+std::string DumpWithWords(const std::string& folder, std::string* damage) {
+  std::string state = DumpFolder(folder, damage);
+  if (!damage->empty()) return state;
+  test::TempDir copy("repaired", ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
+  fs::copy(folder, copy.path(), fs::copy_options::recursive);
+  ui::HeadlessMessageUi ui;
+  PassReport report;
+  if (RepairDatabase(LexiconFiles::InFolder(copy.path()), ui, nullptr, &report) != 0)
+    *damage = "the repair of a copy fails at " + report.failedWhere;
+  else if (Words(folder) != Words(copy.path()))
+    *damage = "DCT does not count the cards as the repair does";
+  return state;
+}
+
 // ---- The repair -------------------------------------------------------------------------
 
 // Cards whose words and lists are out of date: stale entries in the lists, no words yet.
@@ -404,10 +479,10 @@ class CrashLexiconTest : public ::testing::Test {
 
   // DumpFolder, keeping the states it gave in the order the harness asked for them: the
   // state before the workload, then the state after each step, then those after the crashes.
-  CrashHarness::Dump Recording() {
+  CrashHarness::Dump Recording(CrashHarness::Dump dump = DumpFolder) {
     states_.clear();
-    return [this](const std::string& folder, std::string* damage) {
-      std::string state = DumpFolder(folder, damage);
+    return [this, dump](const std::string& folder, std::string* damage) {
+      std::string state = dump(folder, damage);
       states_.push_back(state);
       return state;
     };
@@ -473,6 +548,38 @@ TEST_F(CrashLexiconTest, EmptyOfSlovoSurvivesACrashAtEveryWritePoint) {
   EXPECT_EQ(1, Lines(2, "\"I_VERB\":"));
   EXPECT_GT(report.points, 20);
   EXPECT_EQ(report.points, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+}
+
+TEST_F(CrashLexiconTest, CardSavesWithTheirWordsSurviveACrashAtEveryWritePoint) {
+  // Every state, before and after each save and after each crash, counts the words as the
+  // repair would.
+  CrashReport report = Run(MakeLexicon, CardSaves, Recording(DumpWithWords));
+  EXPECT_EQ(3, report.steps);
+  ASSERT_GE(states_.size(), 4u);
+  EXPECT_EQ(1, Lines(1, "\"I_VERB\":\"бить 3\""));
+  EXPECT_EQ(1, Lines(1, "\"VERV\":\"бить\",\"NUM\":3"));
+  EXPECT_EQ(1, Lines(2, "\"VERV\":\"колоть\",\"NUM\":1"));
+  EXPECT_EQ(1, Lines(2, "\"VERV\":\"бить\",\"NUM\":2"));
+  EXPECT_EQ(1, Lines(3, "\"VERV\":\"бежать\",\"NUM\":1"));
+  EXPECT_GT(report.points, 50);
+  EXPECT_EQ(report.points, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+}
+
+// The card saves again, with a torn write, then with a power cut that loses what was not
+// flushed, at every third write point.
+TEST_F(CrashLexiconTest, CardSavesSurviveATornWriteOrLosingUnflushedWrites) {
+  CrashOptions options;
+  options.stride = 3;
+  options.torn = true;
+  CrashReport report = Run(MakeLexicon, CardSaves, DumpWithWords, options);
+  EXPECT_EQ((report.points + 2) / 3, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+  options.torn = false;
+  options.dropUnsynced = true;
+  report = Run(MakeLexicon, CardSaves, DumpWithWords, options);
+  EXPECT_EQ((report.points + 2) / 3, report.tried);
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "framework/relation_manager.h"
@@ -269,6 +270,74 @@ TEST_F(RelationDatTest, RecordChangedByAnotherStationIsShownAndWatchedAfresh) {
   EXPECT_EQ(LevelBenign, cardRm_.Close());
   EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, other, a));
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Rest"}));
+}
+
+// A form frames its own transaction around the card and a note it keeps in step: the card's
+// update joins it. Refused with 89, everything is rolled back (the note as well) before the
+// message shows, and the other station's version is watched afresh; the next attempt commits
+// both together.
+TEST_F(RelationDatTest, FramedTransactionTakesTheUpdateInAndRollsBackAsOne) {
+  Relate(RiCascade, RiRestrict);
+  Fill();
+  Snapshot before = Disk();
+  ASSERT_EQ(cardRm_.Open(), LevelBenign);
+  cards_.Set(1, "c3");
+  ASSERT_EQ(cardFm_.TryFetch(1), LevelBenign);
+  ASSERT_EQ(cardFm_.Watch(), LevelBenign);
+  cardRm_.SaveLinkingFields();
+  // The other station rewrites c3 (record 3) meanwhile.
+  storage::FileDescriptor other;
+  other.driver = cards_.fd.driver;
+  other.name = cards_.fd.name;
+  other.label = cards_.fd.label;
+  other.recordSize = cards_.fd.recordSize;
+  other.fields = cards_.fd.fields;
+  other.keys = cards_.fd.keys;
+  std::vector<char> buffer(other.recordSize);
+  other.record = buffer.data();
+  storage::DriverArgs a;
+  a.mode = storage::kOpenReadWrite | storage::kShareDenyNone;
+  ASSERT_EQ(storage::CallDriver(storage::kOpOpen, other, a), 0);
+  a.number = 3;
+  ASSERT_EQ(storage::CallDriver(storage::kOpGetFilePtr, other, a), 0);
+  std::memcpy(buffer.data() + 10, "Motion", 6);
+  ASSERT_EQ(storage::CallDriver(storage::kOpPut, other, a), 0);
+  before = Disk();
+
+  auto attempt = [&](const char* theme) {
+    TransactionFrame frame;
+    EXPECT_EQ(frame.Begin({&cardFm_, &noteFm_}), LevelBenign);
+    EXPECT_TRUE(frame.Active());
+    notes_.Set(1, "c3");
+    notes_.Set(2, theme);
+    EXPECT_EQ(storage::CallDriver(storage::kOpAdd, notes_.fd), 0);
+    cards_.Set(2, theme);
+    if (Level l = cardRm_.Update(FromForm)) return l;
+    return frame.Commit();
+  };
+  // The message shows once the files are back as they were.
+  struct Spy : ui::HeadlessMessageUi {
+    std::function<void()> onShow;
+    unsigned ShowMessage(const ui::MessageBoxRequest& box) override {
+      onShow();
+      return HeadlessMessageUi::ShowMessage(box);
+    }
+  } spy;
+  spy.onShow = [&] { EXPECT_EQ(Disk(), before); };
+  errors_.SetUi(&spy);
+  EXPECT_EQ(attempt("Sleep"), LevelNotify);
+  errors_.SetUi(&ui_);
+  ASSERT_EQ(spy.Boxes().size(), 1u);
+  EXPECT_EQ(spy.Last().box.caption, "Record Was Not Updated");
+  EXPECT_EQ(cards_.Get(2), "Motion");
+  EXPECT_EQ(Disk(), before);
+  EXPECT_EQ(attempt("Sleep"), LevelBenign);
+  EXPECT_TRUE(ui_.Boxes().empty());
+  cardRm_.Close();
+  storage::CallDriver(storage::kOpClose, other, a);
+  EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Sleep"}));
+  EXPECT_EQ(Disk()["notes"].size(), 4u);
+  EXPECT_FALSE(storage::dat::testing::Exists(dir_.File("cards.LOG")));
 }
 
 TEST_F(RelationDatTest, DamagedKeyFileIsRebuiltByTheOpen) {
