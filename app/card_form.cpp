@@ -136,7 +136,7 @@ void AddToVocabulary(const Vocabulary& v) {
     frame.Rollback();
     return;
   }
-  frame.Commit(0, false);
+  (void)frame.Commit(0, false);  // a vocabulary entry not added is no loss to the card
 }
 
 class CardForm : public framework::WindowManager {
@@ -148,7 +148,7 @@ class CardForm : public framework::WindowManager {
     // passed.
     Request = copy_ == Copy::k038 ? static_cast<uint8_t>(framework::InsertRecord) : called_;
     framework::GlobalRequest = 0;
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     Errors = &ProgramErrors();
 
     DeclaredFile& card = Declared(F::kSlovo);
@@ -204,7 +204,7 @@ class CardForm : public framework::WindowManager {
 
   Level Kill() override {
     Level l = WindowManager::Kill();
-    for (auto it = opened_.rbegin(); it != opened_.rend(); ++it) Relate(*it).Close();
+    for (auto it = opened_.rbegin(); it != opened_.rend(); ++it) (void)Relate(*it).Close();  // 0
     opened_.clear();
     return l;
   }
@@ -215,7 +215,7 @@ class CardForm : public framework::WindowManager {
     for (const Vocabulary& v : kVocabularies) {
       if (!v.fetchedOnRefresh) continue;
       CopyToVocabulary(v);
-      Access(v.file).TryFetch(KeyNumber(v.file, v.key));
+      (void)Access(v.file).TryFetch(KeyNumber(v.file, v.key));  // not found: the buffer keeps the card's text
     }
     WindowManager::Reset(force);
   }
@@ -466,7 +466,7 @@ class ExpandWindow : public framework::WindowManager {
   Level Init() override {
     Request = 0;
     framework::GlobalRequest = 0;
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     Errors = &ProgramErrors();
     if (!OpenWindow(module_, window_)) return framework::LevelFatal;
     ui::Window* w = UiWindow();

@@ -141,8 +141,8 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
         failure == framework::RecordChangedByOther)
       return;  // the other station's card is in the buffer, watched already
     const uint16_t mine = slo.SaveBuffer();
-    slo.TryReget(position);
-    slo.Watch();
+    (void)slo.TryReget(position);  // gone meanwhile: the user's own values stay
+    (void)slo.Watch();  // unwatched, the next save runs without the 89 guard
     slo.RestoreBuffer(mine, true);
     slo.Info().LastError = failure;
   };
@@ -157,9 +157,9 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
         frame.Rollback();
         if (slo.Info().LastError == framework::DuplicateKeyError) {
           const framework::FileKey* key = slo.KeyEntry(KeyNumber(LexiconFile::kSlovo, "K_SLO"));
-          slo.ThrowMessage(framework::DuplicateKeyError, key ? key->Description : "");
+          (void)slo.ThrowMessage(framework::DuplicateKeyError, key ? key->Description : "");  // shown
         } else {
-          slo.Throw();
+          (void)slo.Throw();  // shown; the form stays open
         }
         return l;
       }
@@ -195,7 +195,7 @@ Level SaveCard(uint8_t request, std::string_view oldIdentifier) {
     if (RetallyWord(w) != LevelBenign) {
       frame.Rollback();
       readAgain();
-      dct.Throw();
+      (void)dct.Throw();  // shown; the form stays open
       return LevelNotify;
     }
   }

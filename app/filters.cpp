@@ -82,7 +82,7 @@ class FilterConstructor : public framework::WindowManager {
   explicit FilterConstructor(ConstructorParts parts) : parts_(std::move(parts)) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     Errors = &ProgramErrors();
     if (!OpenWindow(parts_.module, parts_.window)) return framework::LevelFatal;
     for (const Fragment& f : parts_.fragments) {
@@ -96,7 +96,7 @@ class FilterConstructor : public framework::WindowManager {
 
   Level Kill() override {
     Level l = WindowManager::Kill();
-    for (F f : opened_) Access(f).Close();
+    for (F f : opened_) (void)Access(f).Close();  // 0
     opened_.clear();
     return l;
   }
@@ -183,7 +183,7 @@ void ToggleMark() {
     frame.Rollback();
     return;
   }
-  frame.Commit(framework::RecordNotUpdated, false);
+  (void)frame.Commit(framework::RecordNotUpdated, false);  // a mark's write is not reported
 }
 
 // Takes the mark off every marked card, SLOVO read in file order, as one transaction.
@@ -202,7 +202,7 @@ void ClearAllMarks() {
     if (failed) {
       frame.Rollback();
     } else {
-      frame.Commit(framework::RecordNotUpdated, false);
+      (void)frame.Commit(framework::RecordNotUpdated, false);  // marks' writes are not reported
     }
   }
   fm.RestoreFile();
@@ -213,7 +213,7 @@ class FilterResult : public framework::WindowManager {
   explicit FilterResult(ResultParts parts) : parts_(std::move(parts)) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     Errors = &ProgramErrors();
     // The fragments as they stand now, in locals of this window's own scope of names.
     values_.assign(parts_.locals.size(), {});
@@ -252,7 +252,7 @@ class FilterResult : public framework::WindowManager {
 
   Level Kill() override {
     Level l = WindowManager::Kill();
-    if (opened_) Relate(F::kSlovo).Close();
+    if (opened_) (void)Relate(F::kSlovo).Close();  // 0
     opened_ = false;
     return l;
   }
@@ -278,15 +278,15 @@ class FilterResult : public framework::WindowManager {
     if (control == parts_.c.erase) Assign(g.cardAction, "del");
     if (control == parts_.c.sample && browse_.UpdateBuffer() == LevelBenign) {
       CallModule(M::kCardForm038, 0);
-      browse_.ResetQueue(framework::ResetReload);
+      (void)browse_.ResetQueue(framework::ResetReload);  // its failures are reported where they happen
     }
     if (control == parts_.c.toggleMark && browse_.UpdateBuffer() == LevelBenign) {
       ToggleMark();
-      browse_.ResetQueue(framework::ResetReload);
+      (void)browse_.ResetQueue(framework::ResetReload);  // its failures are reported where they happen
     }
     if (control == parts_.c.clearMarks) {
       ClearAllMarks();
-      browse_.ResetQueue(framework::ResetReload);
+      (void)browse_.ResetQueue(framework::ResetReload);  // its failures are reported where they happen
     }
     return WindowManager::TakeAccepted();
   }

@@ -519,7 +519,7 @@ Level TransactionFrame::Begin(const std::vector<FileManager*>& files, bool show)
   size_t logged = 0;
   for (FileManager* fm : files) {
     if (Level l = fm->UseFile()) {
-      if (logged) CallDriver(storage::kOpRollback, *first_->File);
+      if (logged) (void)CallDriver(storage::kOpRollback, *first_->File);  // the open's failure is the one reported
       return l;
     }
     int err = CallDriver(storage::kOpLogout, *fm->File);
@@ -528,7 +528,7 @@ Level TransactionFrame::Begin(const std::vector<FileManager*>& files, bool show)
       continue;
     }
     if (logged || err != storage::kErrUnsupportedFunction)
-      CallDriver(storage::kOpRollback, *first_->File);
+      (void)CallDriver(storage::kOpRollback, *first_->File);  // the LOGOUT's failure is the one reported
     if (err == storage::kErrUnsupportedFunction) return LevelBenign;
     first_->SetError(TransactionCancelled);
     return show ? first_->Throw() : LevelNotify;
@@ -552,16 +552,16 @@ Level TransactionFrame::Commit(uint16_t id, bool show) {
     return LevelBenign;
   }
   first_->SetError(id);
-  CallDriver(storage::kOpRollback, *tx.file);
+  (void)CallDriver(storage::kOpRollback, *tx.file);  // the COMMIT's failure is the one reported
   tx = Transaction();
-  if (show) first_->Throw();
+  if (show) (void)first_->Throw();  // shown; 5 follows
   return LevelNotify;
 }
 
 void TransactionFrame::Rollback() {
   if (!active_) return;
   active_ = false;
-  if (!tx.rolledBack) CallDriver(storage::kOpRollback, *tx.file);
+  if (!tx.rolledBack) (void)CallDriver(storage::kOpRollback, *tx.file);  // what failed was reported
   tx = Transaction();
 }
 

@@ -33,16 +33,6 @@ using framework::ChangeRecord;
 using framework::DeleteRecord;
 using framework::InsertRecord;
 
-// Keys fold Cyrillic letters, as the installed environment file has them.
-class CyrillicKeys : public ::testing::Environment {
-  void SetUp() override {
-    storage::dat::Collation c;
-    ASSERT_EQ(0, storage::dat::Collation::Parse("VELCASE=WINDOWS\nVELCOLSEQ=WINDOWS\n", &c));
-    storage::dat::SetActiveCollation(c);
-  }
-};
-const auto* const kCyrillicKeys = ::testing::AddGlobalTestEnvironment(new CyrillicKeys);
-
 const char* ModuleName(int module) {
   switch (module) {
     case modules::kCardForm041:
@@ -63,20 +53,20 @@ class CardTest : public GuiFixture {
            const std::string& cardAction = "") {
     response_ = -1;
     thread_ = ui::Runtime::StartProcedure([=, this] {
-      Relate(F::kSlovo).Open();
+      EXPECT_EQ(Relate(F::kSlovo).Open(), framework::LevelBenign);
       framework::FileManager& slovo = Access(F::kSlovo);
       if (request == InsertRecord) {
-        slovo.PrimeRecord();
+        EXPECT_EQ(slovo.PrimeRecord(), framework::LevelBenign);
       } else {
         Declared(F::kSlovo).Clear();
         Declared(F::kSlovo).SetField("I_VERB", Ansi(lexeme));
         EXPECT_EQ(slovo.TryFetch(1), framework::LevelBenign) << lexeme;
-        slovo.Watch();
+        EXPECT_EQ(slovo.Watch(), framework::LevelBenign);
       }
       Assign(Glo().cardAction, cardAction);
       framework::GlobalRequest = request;
       response_ = CallModule(module, request);
-      Relate(F::kSlovo).Close();
+      (void)Relate(F::kSlovo).Close();  // 0
     });
     return driver_.WaitFor(ModuleName(module));
   }
@@ -259,13 +249,13 @@ TEST_F(CardTest, ClosingTheProgramAsksForAChangedCardOnAListsThread) {
   const auto before = DiskCard(dir_.path(), "видеть 2 (понимать)");
   int listThread = ui::Runtime::StartProcedure([] {
     auto list = ui::Window::Open(ids::LexemeList::kModule, ids::LexemeList::kWindow);
-    Relate(F::kSlovo).Open();
+    EXPECT_EQ(Relate(F::kSlovo).Open(), framework::LevelBenign);
     Declared(F::kSlovo).Clear();
     Declared(F::kSlovo).SetField("I_VERB", Ansi("видеть 2 (понимать)"));
-    Access(F::kSlovo).TryFetch(1);
-    Access(F::kSlovo).Watch();
+    EXPECT_EQ(Access(F::kSlovo).TryFetch(1), framework::LevelBenign);
+    EXPECT_EQ(Access(F::kSlovo).Watch(), framework::LevelBenign);
     CallModule(modules::kCardForm041, ChangeRecord);
-    Relate(F::kSlovo).Close();
+    (void)Relate(F::kSlovo).Close();  // 0
     while (list->Accept().kind != ui::EventKind::None) {
       ui::EventKind k = list->EventNow();
       if (k == ui::EventKind::CloseWindow || k == ui::EventKind::CloseDown) list->Close();
@@ -311,7 +301,7 @@ TEST_F(CardTest, AnotherStationsChangeIsShownAndTheDittoKeyGivesTheUsersTextBack
     EXPECT_EQ(0, storage::CallDriver(storage::kOpGetFileKey, other.fd(), get));
     other.SetField("F_M", Ansi("X ломает Y (другая станция)"));
     EXPECT_EQ(0, storage::CallDriver(storage::kOpPut, other.fd()));
-    storage::CallDriver(storage::kOpClose, other.fd());
+    EXPECT_EQ(storage::CallDriver(storage::kOpClose, other.fd()), 0);
     ui::RuntimeLock::Release();
   }
   const auto theirs = DiskCard(dir_.path(), "ломать 1 (разрушать)");

@@ -50,11 +50,11 @@ int main(int argc, char** argv) {
     }
     ui::Runtime::StartProcedure([&] {
       using app::LexiconFile;
-      app::Relate(LexiconFile::kSlovo).Open();
+      if (app::Relate(LexiconFile::kSlovo).Open() != framework::LevelBenign) return;
       app::Declared(LexiconFile::kSlovo).Clear();
       app::Declared(LexiconFile::kSlovo).SetField("I_VERB", app::Ansi(lexeme));
-      app::Access(LexiconFile::kSlovo).TryFetch(1);
-      app::Access(LexiconFile::kSlovo).Watch();
+      (void)app::Access(LexiconFile::kSlovo).TryFetch(1);  // a card not found shows blank
+      (void)app::Access(LexiconFile::kSlovo).Watch();  // only for the pictures
       QMetaObject::invokeMethod(qApp, [tab] {
         // As the user would: a click on the tab.
         QTimer::singleShot(1500, [tab] {
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         });
       });
       app::CallModule(app::modules::kCardForm041, framework::ChangeRecord);
-      app::Relate(LexiconFile::kSlovo).Close();
+      (void)app::Relate(LexiconFile::kSlovo).Close();  // 0
     });
     app::RunMainFrame();
     app::TearDown();

@@ -381,7 +381,7 @@ void CardSaves(CrashContext& ctx) {
   ReadCard(ctx, "бежать 1");
   MustLevel(ctx, SaveCard(framework::DeleteRecord, W("бежать 1")), "delete бежать 1");
   ctx.Step();
-  Relate(LexiconFile::kSlovo).Close();
+  (void)Relate(LexiconFile::kSlovo).Close();  // 0
   KillDictionary();
   SetDatabaseFolder("");
 }

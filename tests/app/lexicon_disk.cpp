@@ -31,7 +31,7 @@ void ForEachRecord(const std::string& folder, LexiconFile which, Fn each) {
   set.key = 1;
   EXPECT_EQ(0, storage::CallDriver(storage::kOpSetKey, d.fd(), set));
   while (storage::CallDriver(storage::kOpNext, d.fd()) == 0) each(d);
-  storage::CallDriver(storage::kOpClose, d.fd());
+  EXPECT_EQ(storage::CallDriver(storage::kOpClose, d.fd()), 0);
 }
 
 std::string FieldText(const DeclaredFile& d, const storage::FieldDescriptor& f) {

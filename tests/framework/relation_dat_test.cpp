@@ -333,8 +333,8 @@ TEST_F(RelationDatTest, FramedTransactionTakesTheUpdateInAndRollsBackAsOne) {
   EXPECT_EQ(Disk(), before);
   EXPECT_EQ(attempt("Sleep"), LevelBenign);
   EXPECT_TRUE(ui_.Boxes().empty());
-  cardRm_.Close();
-  storage::CallDriver(storage::kOpClose, other, a);
+  (void)cardRm_.Close();  // 0
+  EXPECT_EQ(storage::CallDriver(storage::kOpClose, other, a), 0);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Sleep"}));
   EXPECT_EQ(Disk()["notes"].size(), 4u);
   EXPECT_FALSE(storage::dat::testing::Exists(dir_.File("cards.LOG")));
