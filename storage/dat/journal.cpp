@@ -220,15 +220,23 @@ bool Journal::active() const {
 
 bool Journal::TakesPart(const DatStream& stream) const {
   std::lock_guard<std::mutex> lock(mu_);
-  if (!journal_.is_open() || stream.journal_number() == 0) return false;
-  for (const Participant& p : participants_)
-    if (p.stream == &stream && p.number == stream.journal_number()) return true;
-  return false;
+  return journal_.is_open() && Find(stream) != nullptr;
+}
+
+bool Journal::Keeps(const DatStream& stream) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  const Participant* p = Find(stream);
+  return p && !p->kept.empty();
 }
 
 std::string Journal::path() const {
   std::lock_guard<std::mutex> lock(mu_);
   return journalPath_;
+}
+
+void Journal::set_keep_limit(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  keepLimit_ = bytes;
 }
 
 Code Journal::OpenJournalLocked() {
@@ -241,27 +249,23 @@ Code Journal::OpenJournalLocked() {
                                            &journal_, &path);
   if (created == platform::kErrPathNotFound) return kErrLogoutActive;
   if (created != 0) return kErrUnableToLog;
-  // A marker will name this journal: its name must outlive a power cut as long as the marker.
-  if (platform::SyncFolderOf(path) != 0) {
-    journal_.Close();
-    (void)platform::RemoveFile(path);  // the journal is of no use; its name may stay behind
-    return kErrUnableToLog;
-  }
   // Marks the transaction as live for other programs; a platform without locks has no others,
   // and a lock refused leaves them only the marker to go by.
   (void)journal_.TryLock(0, 1);
   journalPath_ = path;
   journalEnd_ = 0;
+  journalNamed_ = false;
   broken_ = false;
   nextNumber_ = 1;
+  keptBytes_ = 0;
   return 0;
 }
 
 Code Journal::Join(DatStream& stream, const std::string& dataPath,
-                  std::function<void()> onRollback) {
+                   std::function<void()> onRollback, std::function<void()> onSettled) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) {
-    int err = OpenJournalLocked();
+    Code err = OpenJournalLocked();
     if (err) return err;
   }
   if (Find(stream)) return 0;
@@ -272,24 +276,41 @@ Code Journal::Join(DatStream& stream, const std::string& dataPath,
   p.dataPath = dataPath;
   p.marker = MarkerPathOf(dataPath);
   p.onRollback = std::move(onRollback);
+  p.onSettled = std::move(onSettled);
   stream.set_journal_number(p.number);
   stream.set_observer(this);
   participants_.push_back(std::move(p));
   return 0;
 }
 
-void Journal::Leave(DatStream& stream) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (Participant* p = Find(stream)) {
-    p->stream = nullptr;
-    p->onRollback = nullptr;
+Code Journal::Leave(DatStream& stream) {
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = Find(stream);
+    if (p && !p->kept.empty()) {
+      err = StageLocked();
+      settled = SettledLocked();
+    }
+    if (p) {
+      p->stream = nullptr;
+      p->onRollback = nullptr;
+      p->onSettled = nullptr;
+    }
+    stream.set_observer(nullptr);
   }
-  stream.set_observer(nullptr);
+  for (auto& f : settled) f();
+  return err;
 }
 
 Journal::Participant* Journal::Find(const DatStream& stream) {
+  return const_cast<Participant*>(static_cast<const Journal*>(this)->Find(stream));
+}
+
+const Journal::Participant* Journal::Find(const DatStream& stream) const {
   if (stream.journal_number() == 0) return nullptr;
-  for (Participant& p : participants_)
+  for (const Participant& p : participants_)
     if (p.stream == &stream && p.number == stream.journal_number()) return &p;
   return nullptr;
 }
@@ -305,37 +326,13 @@ Code Journal::AppendLocked(const std::string& batch) {
   return 0;
 }
 
-Code Journal::StartLoggingLocked(Participant& p, std::string* batch) {
-  if (p.registered) return 0;
-  if (std::find(markers_.begin(), markers_.end(), p.marker) == markers_.end()) {
-    // The marker appears whole or not at all: written and flushed under another name first.
-    std::string temp = platform::ReplaceExtension(p.marker, ".LO$");
-    platform::File marker;
-    std::string text = journalPath_;
-    text.resize(std::max(kMarkerPathSize, text.size() + 1), '\0');
-    bool ok = marker.Create(temp, platform::Share::kDenyAll) == 0 &&
-              marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
-    marker.Close();
-    ok = ok && platform::RenameFile(temp, p.marker) == 0;
-    ok = ok && platform::SyncFolderOf(p.marker) == 0;
-    if (!ok) {
-      (void)platform::RemoveFile(temp);  // a temporary name left behind is never read
-      Halt("UNABLE TO START LOG");
-      return kErrUnableToLog;
-    }
-    markers_.push_back(p.marker);
-  }
-  *batch += EncodeJournalEntry(journalEnd_ + batch->size(), 0, 0,
-                               Registration(p.number, p.path, p.marker));
-  return 0;
-}
-
 Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
   std::string buf;
   for (uint64_t at = from; at < to; at += kMaxEntry) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxEntry, to - at));
     buf.resize(n);
     size_t got = 0;
+    // The file's own bytes, not the ones kept for it: those are what a rollback restores.
     if (p.stream->file().ReadAt(at, buf.data(), n, &got) != 0 || got != n) return kErrUnableToLog;
     *batch += EncodeJournalEntry(journalEnd_ + batch->size(), static_cast<uint32_t>(at),
                                  p.number, buf);
@@ -343,74 +340,300 @@ Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::s
   return 0;
 }
 
-Code Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
-  Participant* p = journal_.is_open() ? Find(stream) : nullptr;
-  if (!p) return 0;
-  if (broken_) return kErrUnableToLog;
-  // Without the true size the journal would record a growth where old bytes stand.
+Code Journal::ProtectLocked(Participant& p, uint64_t pos, uint64_t n, bool cut,
+                            std::string* batch,
+                            std::vector<std::pair<uint64_t, uint64_t>>* gaps, bool* grew) {
+  // Without the file's true size the journal would record a growth where old bytes stand.
   uint64_t end = 0;
-  if (stream.Size(&end) != 0) return kErrUnableToLog;
-  std::string batch;
-  int err = StartLoggingLocked(*p, &batch);
-  if (err) return err;
+  if (p.stream->file().Size(&end) != 0) return kErrUnableToLog;
   uint64_t last = cut ? pos : pos + n;  // the file's end after a cut, the write's end else
-  const bool grows = last > end && end < p->cutTo;
-  if (grows)
-    batch += EncodeJournalEntry(journalEnd_ + batch.size(), static_cast<uint32_t>(end),
-                                p->number, std::string());
+  if (last > end && end < p.cutTo && !*grew) {
+    *batch += EncodeJournalEntry(journalEnd_ + batch->size(), static_cast<uint32_t>(end),
+                                 p.number, std::string());
+    *grew = true;
+    p.cutTo = end;  // undone by the caller should the batch not reach the journal
+  }
   // Bytes at or past cutTo go with the cut; bytes saved before keep their first copy.
-  uint64_t saveTo = std::min(cut ? end : std::min(last, end), p->cutTo);
-  std::vector<std::pair<uint64_t, uint64_t>> gaps;
+  uint64_t saveTo = std::min(cut ? end : std::min(last, end), p.cutTo);
   for (uint64_t at = pos; at < saveTo;) {
-    auto next = p->saved.upper_bound(at);
-    if (next != p->saved.begin()) {
+    auto next = p.saved.upper_bound(at);
+    if (next != p.saved.begin()) {
       auto prev = std::prev(next);
       if (prev->second > at) {  // at lies in a saved range
         at = prev->second;
         continue;
       }
     }
-    uint64_t to = next == p->saved.end() ? saveTo : std::min(saveTo, next->first);
-    gaps.emplace_back(at, to);
-    err = SaveRangeLocked(*p, at, to, &batch);
+    uint64_t to = next == p.saved.end() ? saveTo : std::min(saveTo, next->first);
+    // A range of this batch covers it already (two kept writes over the same old bytes).
+    bool inBatch = false;
+    for (const auto& [a, b] : *gaps)
+      if (a <= at && at < b) {
+        to = std::min(to, b);
+        at = b;
+        inBatch = true;
+        break;
+      }
+    if (inBatch) continue;
+    for (const auto& [a, b] : *gaps)
+      if (a > at && a < to) to = a;
+    gaps->emplace_back(at, to);
+    Code err = SaveRangeLocked(p, at, to, batch);
     if (err) return err;
     at = to;
-  }
-  // Flushed before the change it protects: a change on disk always has its undo on disk.
-  err = AppendLocked(batch);
-  if (err) return err;
-  p->registered = true;
-  if (grows) p->cutTo = end;
-  for (const auto& [from, to] : gaps) {
-    uint64_t a = from, b = to;
-    auto it = p->saved.lower_bound(a);
-    if (it != p->saved.begin() && std::prev(it)->second >= a) --it;
-    while (it != p->saved.end() && it->first <= b) {
-      a = std::min(a, it->first);
-      b = std::max(b, it->second);
-      it = p->saved.erase(it);
-    }
-    p->saved.emplace(a, b);
   }
   return 0;
 }
 
-Code Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
+void Journal::RecordSaved(Participant& p, const std::vector<std::pair<uint64_t, uint64_t>>& gaps) {
+  for (const auto& [from, to] : gaps) {
+    uint64_t a = from, b = to;
+    auto it = p.saved.lower_bound(a);
+    if (it != p.saved.begin() && std::prev(it)->second >= a) --it;
+    while (it != p.saved.end() && it->first <= b) {
+      a = std::min(a, it->first);
+      b = std::max(b, it->second);
+      it = p.saved.erase(it);
+    }
+    p.saved.emplace(a, b);
+  }
+}
+
+Code Journal::MakeMarkersLocked(const std::vector<Participant*>& starting) {
+  std::vector<std::string> folders;
+  for (Participant* p : starting) {
+    if (std::find(markers_.begin(), markers_.end(), p->marker) != markers_.end()) continue;
+    // The marker appears whole or not at all: written and flushed under another name first.
+    std::string temp = platform::ReplaceExtension(p->marker, ".LO$");
+    platform::File marker;
+    std::string text = journalPath_;
+    text.resize(std::max(kMarkerPathSize, text.size() + 1), '\0');
+    bool ok = marker.Create(temp, platform::Share::kDenyAll) == 0 &&
+              marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
+    marker.Close();
+    ok = ok && platform::RenameFile(temp, p->marker) == 0;
+    if (!ok) {
+      (void)platform::RemoveFile(temp);  // a temporary name left behind is never read
+      Halt("UNABLE TO START LOG");
+      return kErrUnableToLog;
+    }
+    markers_.push_back(p->marker);
+    if (std::find(folders.begin(), folders.end(), p->marker) == folders.end())
+      folders.push_back(p->marker);
+  }
+  // One flush of a folder names every marker made in it.
+  std::vector<std::string> flushed;
+  for (const std::string& marker : folders) {
+    std::string folder = marker.substr(0, marker.find_last_of('/') + 1);
+    if (std::find(flushed.begin(), flushed.end(), folder) != flushed.end()) continue;
+    flushed.push_back(folder);
+    if (platform::SyncFolderOf(marker) != 0) {
+      Halt("UNABLE TO START LOG");
+      return kErrUnableToLog;
+    }
+  }
+  return 0;
+}
+
+Code Journal::StageLocked() {
+  if (broken_) return kErrUnableToLog;
+  std::string batch;
+  std::vector<Participant*> starting;
+  struct Plan {
+    Participant* p;
+    std::vector<std::pair<uint64_t, uint64_t>> gaps;
+    bool grew = false;
+    uint64_t cutToBefore;
+  };
+  std::vector<Plan> plans;
+  for (Participant& p : participants_) {
+    if (p.kept.empty()) continue;
+    if (!p.stream) return kErrUnableToLog;  // a stream that left keeps nothing (Leave stages)
+    Plan plan{&p, {}, false, p.cutTo};
+    if (!p.registered) {
+      starting.push_back(&p);
+      batch += EncodeJournalEntry(journalEnd_ + batch.size(), 0, 0,
+                                  Registration(p.number, p.path, p.marker));
+    }
+    for (const auto& [at, bytes] : p.kept) {
+      Code err = ProtectLocked(p, at, bytes.size(), false, &batch, &plan.gaps, &plan.grew);
+      if (err) {
+        for (Plan& done : plans) done.p->cutTo = done.cutToBefore;
+        p.cutTo = plan.cutToBefore;
+        return err;
+      }
+    }
+    plans.push_back(std::move(plan));
+  }
+  if (plans.empty()) return 0;
+  // The markers, the journal's name and the undo of every kept write are on disk before the
+  // first of those writes reaches a file. Markers come first: recovery refuses a journal that
+  // registers a file whose marker does not name it.
+  Code err = MakeMarkersLocked(starting);
+  if (!err && !journalNamed_) {
+    err = platform::SyncFolderOf(journalPath_) == 0 ? Code(0) : Code(kErrUnableToLog);
+    if (!err) journalNamed_ = true;
+  }
+  if (!err) err = AppendLocked(batch);
+  if (err) {
+    for (Plan& plan : plans) plan.p->cutTo = plan.cutToBefore;
+    return err;
+  }
+  for (Plan& plan : plans) {
+    plan.p->registered = true;
+    RecordSaved(*plan.p, plan.gaps);
+  }
+  for (Plan& plan : plans) {
+    Participant& p = *plan.p;
+    for (const auto& [at, bytes] : p.kept) {
+      int w = p.stream->file().WriteAt(at, bytes.data(), bytes.size());
+      if (w) {
+        // What went out is undone by the journal; what is still kept goes with the rollback.
+        p.kept.clear();
+        RecountLocked();
+        return w == platform::kErrWriteFault ? Code(kErrWriteFault) : DriverCodeFromSystem(w);
+      }
+    }
+    p.kept.clear();
+  }
+  keptBytes_ = 0;
+  return 0;
+}
+
+Code Journal::Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n, bool* taken) {
+  *taken = false;
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = journal_.is_open() ? Find(stream) : nullptr;
+    if (!p) return 0;
+    if (broken_) return kErrUnableToLog;
+    *taken = true;
+    // Kept in memory, merged with the writes it meets, until its undo is in the journal.
+    const char* src = static_cast<const char*>(bytes);
+    const uint64_t from = pos, to = pos + n;
+    auto it = p->kept.upper_bound(from);
+    if (it != p->kept.begin() && std::prev(it)->first + std::prev(it)->second.size() >= from)
+      --it;
+    if (it != p->kept.end() && it->first <= from && it->first + it->second.size() >= to) {
+      std::memcpy(it->second.data() + (from - it->first), src, n);  // inside a kept write
+    } else {
+      uint64_t start = from;
+      std::string merged;
+      if (it != p->kept.end() && it->first < from) {
+        start = it->first;
+        merged = it->second.substr(0, static_cast<size_t>(from - start));
+      }
+      merged.append(src, n);
+      // The kept writes the new one covers or touches become part of it, their tails kept.
+      while (it != p->kept.end() && it->first <= to) {
+        uint64_t itEnd = it->first + it->second.size();
+        if (itEnd > to) merged.append(it->second, static_cast<size_t>(to - it->first));
+        keptBytes_ -= it->second.size();
+        it = p->kept.erase(it);
+      }
+      keptBytes_ += merged.size();
+      p->kept.emplace(start, std::move(merged));
+    }
+    if (keptBytes_ <= keepLimit_) return 0;
+    // A large transaction goes to the files in stages.
+    err = StageLocked();
+    settled = SettledLocked();
+  }
+  for (auto& f : settled) f();
+  return err;
+}
+
+void Journal::Overlay(const DatStream& stream, uint64_t pos, void* buf, size_t n, size_t* got) {
   std::lock_guard<std::mutex> lock(mu_);
-  return ProtectLocked(stream, pos, n, false);
+  const Participant* p = Find(stream);
+  if (!p || p->kept.empty()) return;
+  auto* out = static_cast<char*>(buf);
+  const uint64_t end = pos + n;
+  auto it = p->kept.upper_bound(pos);
+  if (it != p->kept.begin()) --it;
+  for (; it != p->kept.end() && it->first < end; ++it) {
+    uint64_t a = std::max(pos, it->first);
+    uint64_t b = std::min(end, it->first + it->second.size());
+    if (a >= b) continue;
+    size_t from = static_cast<size_t>(a - pos), to = static_cast<size_t>(b - pos);
+    // Past the file's end the bytes before a kept write are a hole, read as zeros.
+    if (from > *got) std::memset(out + *got, 0, from - *got);
+    std::memcpy(out + from, it->second.data() + (a - it->first), to - from);
+    *got = std::max(*got, to);
+  }
+}
+
+uint64_t Journal::KeptEnd(const DatStream& stream) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const Participant* p = Find(stream);
+  if (!p || p->kept.empty()) return 0;
+  auto last = std::prev(p->kept.end());
+  return last->first + last->second.size();
+}
+
+bool Journal::DefersSync(const DatStream& stream) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return journal_.is_open() && Find(stream) != nullptr;
 }
 
 Code Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return ProtectLocked(stream, size, 0, true);
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = journal_.is_open() ? Find(stream) : nullptr;
+    if (!p) return 0;
+    // Kept writes go first, so that the cut meets the file as the transaction left it.
+    err = StageLocked();
+    settled = SettledLocked();
+    if (!err) {
+      std::string batch;
+      std::vector<std::pair<uint64_t, uint64_t>> gaps;
+      bool grew = false;
+      uint64_t cutToBefore = p->cutTo;
+      bool starting = !p->registered;
+      if (starting)
+        batch += EncodeJournalEntry(journalEnd_, 0, 0, Registration(p->number, p->path, p->marker));
+      err = ProtectLocked(*p, size, 0, true, &batch, &gaps, &grew);
+      if (!err && starting) err = MakeMarkersLocked({p});
+      if (!err && !journalNamed_) {
+        err = platform::SyncFolderOf(journalPath_) == 0 ? Code(0) : Code(kErrUnableToLog);
+        if (!err) journalNamed_ = true;
+      }
+      if (!err) err = AppendLocked(batch);
+      if (err) {
+        p->cutTo = cutToBefore;
+      } else {
+        p->registered = true;
+        RecordSaved(*p, gaps);
+      }
+    }
+  }
+  for (auto& f : settled) f();
+  return err;
+}
+
+void Journal::RecountLocked() {
+  keptBytes_ = 0;
+  for (const Participant& p : participants_)
+    for (const auto& [at, bytes] : p.kept) keptBytes_ += bytes.size();
+}
+
+std::vector<std::function<void()>> Journal::SettledLocked() {
+  std::vector<std::function<void()>> out;
+  for (Participant& p : participants_)
+    if (p.onSettled && p.kept.empty()) out.push_back(p.onSettled);
+  return out;
 }
 
 Code Journal::SyncParticipantsLocked() {
   for (Participant& p : participants_) {
     if (!p.registered) continue;  // never wrote
-    int err = 0;
+    Code err = 0;
     if (p.stream) {
-      err = p.stream->Sync();
+      err = SyncCode(p.stream->file().Sync());
     } else {
       platform::File f;
       int opened = f.Open(p.path, platform::Access::kReadWrite, platform::Share::kDenyNone);
@@ -429,11 +652,11 @@ void Journal::EndLocked(bool removeJournal) {
       p.stream->set_journal_number(0);
     }
   participants_.clear();
+  keptBytes_ = 0;
   if (removeJournal) {
-    // An empty journal rolls nothing back: once it is cut, the transaction is over even if the
-    // program stops before the markers are gone (a cut that fails leaves the removals below).
-    // The cut is what ends the transaction on disk; removing markers and journal follows.
-    if (journal_.Truncate(0) == 0) (void)journal_.Sync();
+    // An empty journal rolls nothing back: once its cut is on disk the transaction is over,
+    // whatever happens to the markers and the journal's name after.
+    if (journalEnd_ > 0 && journal_.Truncate(0) == 0) (void)journal_.Sync();
     // A marker or journal that can't be removed names an empty journal: recovery then rolls
     // nothing back and removes them.
     for (const std::string& m : markers_) (void)platform::RemoveFile(m);
@@ -449,21 +672,32 @@ void Journal::EndLocked(bool removeJournal) {
 }
 
 Code Journal::Commit() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (!journal_.is_open()) return 0;
-  // The journal may only go once every change it could undo is on disk.
-  int err = SyncParticipantsLocked();
-  if (err) return err;
-  EndLocked(true);
-  return 0;
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!journal_.is_open()) return 0;
+    err = StageLocked();
+    // The journal may only go once every change it could undo is on disk.
+    if (!err) err = SyncParticipantsLocked();
+    if (!err) {
+      settled = SettledLocked();
+      EndLocked(true);
+    }
+  }
+  for (auto& f : settled) f();
+  return err;
 }
 
 Code Journal::Rollback() {
   std::vector<std::function<void()>> reloads;
-  int result = 0;
+  Code result = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!journal_.is_open()) return 0;
+    // What is only kept in memory never reached a file: it is forgotten.
+    for (Participant& p : participants_) p.kept.clear();
+    keptBytes_ = 0;
     std::vector<Entry> entries;
     uint64_t validEnd = 0;
     result = ScanJournal(journal_, journalEnd_, &entries, &validEnd);
@@ -484,8 +718,10 @@ Code Journal::Rollback() {
       return nullptr;
     };
     if (result == 0) result = Replay(journal_, entries, fileOf);
-    for (Participant& p : participants_)
+    for (Participant& p : participants_) {
       if (p.onRollback) reloads.push_back(p.onRollback);
+      if (p.onSettled) reloads.push_back(p.onSettled);
+    }
     // A failed replay keeps journal and markers, so that the next OPEN tries again.
     EndLocked(result == 0);
   }

@@ -145,7 +145,7 @@ TEST_F(CrashTest, TransactionsSurviveACrashAtEveryDataFileWrite) {
   options.pointFilter = OnDataFile;
   CrashReport report = Run(TransactionsRollingBackOneFile, options);
   EXPECT_EQ(5, report.steps);
-  EXPECT_GT(report.tried, 40);
+  EXPECT_GT(report.tried, 15);
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = true;
   report = Run(TransactionsRollingBackOneFile, options);

@@ -24,13 +24,19 @@ class JournalTest : public ::testing::Test {
     ::mkdir(dir_.File("tmp").c_str(), 0755);
     testing::WriteAll(config + "/korawin1/win.ini", "[VWC21]\nVELTMP=" + dir_.File("tmp") + "\n");
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    // Every write of a transaction goes to its file at once (its undo flushed to the journal
+    // first), so that the files on disk show what a crash or another station meets.
+    Journal::Instance().set_keep_limit(0);
     ASSERT_EQ(0, p_.Call(kOpCreate));
     ASSERT_EQ(0, p_.Call(kOpOpen));
     for (int i = 1; i <= 4; ++i) ASSERT_EQ(0, p_.AddNamed(i, "before" + std::to_string(i)));
     ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2));
     ASSERT_EQ(0, p_.Call(kOpDelete));
   }
-  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+  void TearDown() override {
+    Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
   std::string Data() { return testing::ReadAll(dir_.File("j.DAT")); }
   int TmpFiles() {
     int n = 0;
@@ -106,6 +112,35 @@ TEST_F(JournalTest, RollbackRestoresEveryByteAndRemovesJournalAndMarker) {
   EXPECT_EQ(2, p_.Value(kOpPointerFile));
 }
 
+// Within the bound, a transaction's writes wait in memory: the files don't change before
+// COMMIT, the driver reads the changes all the same, and a ROLLBACK never touches the files.
+TEST_F(JournalTest, WritesWaitInMemoryUntilCommit) {
+  Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+  const std::string before = Data();
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  EXPECT_EQ(before, Data());
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("changed", p_.Name());
+  EXPECT_EQ(4, p_.Value(kOpRecordsFile));
+  ASSERT_EQ(0, p_.Call(kOpRollback));
+  EXPECT_EQ(before, Data());
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("before1", p_.Name());
+
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  ASSERT_EQ(0, p_.Call(kOpCommit));
+  EXPECT_NE(before, Data());
+  EXPECT_EQ(0, TmpFiles());
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  People again(dir_.File("j"));
+  ASSERT_EQ(0, again.Call(kOpOpen));
+  ASSERT_EQ(0, again.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("changed", again.Name());
+}
+
 TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
   const std::string before = Data();
   ASSERT_EQ(0, p_.Call(kOpLogout));
@@ -136,7 +171,7 @@ TEST_F(JournalTest, AnyStreamCanTakePartAndCloseBeforeTheRollback) {
   ASSERT_EQ(0, Journal::Instance().Join(key, p_.dat().path()));
   ASSERT_EQ(0, key.Write(512, std::string(700, 'z').data(), 700));
   ASSERT_EQ(0, key.Truncate(100));
-  Journal::Instance().Leave(key);
+  EXPECT_EQ(0, Journal::Instance().Leave(key));
   key.Close();
   ChangeEverything(p_);
   ASSERT_EQ(0, p_.Call(kOpClose));  // closed files are reopened by the rollback

@@ -15,9 +15,20 @@
 #include "storage/dat/dat_driver.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
+#include "storage/dat/journal.h"
 #include "storage/driver.h"
 
 namespace korawin::storage::dat::testing {
+
+// While it lives, every write of a transaction goes to its file at once, its undo flushed to the
+// journal first: the journal meets each change, as in a transaction larger than its bound.
+class StageEveryWrite {
+ public:
+  StageEveryWrite() { Journal::Instance().set_keep_limit(0); }
+  ~StageEveryWrite() { Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit); }
+  StageEveryWrite(const StageEveryWrite&) = delete;
+  StageEveryWrite& operator=(const StageEveryWrite&) = delete;
+};
 
 class TempDir {
  public:
