@@ -119,7 +119,7 @@ Code DatKeys::JoinJournal(const std::string& dataPath) {
     if (!k.file) continue;
     KeyFile* kf = k.file.get();
     // A header put off by a batch goes to disk first, so the journal saves the true one.
-    Code err = kf->Flush();
+    Code err = kf->WriteWaiting();
     if (!err) err = Journal::Instance().Join(kf->stream(), dataPath, [kf] { kf->Invalidate(); });
     if (err) return err;
   }

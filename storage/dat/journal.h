@@ -10,8 +10,9 @@
 // Flushes: a transaction that writes M data files with F files in all (data, key and memo
 // files) and fits the bound flushes at most 3 + 2M + F times: the journal once, each of its M
 // markers and its folder once (the journal's folder with the first stage), each written file
-// once at COMMIT, and the journal's cut. Each further stage adds one (plus the markers of files
-// that first write in it); a cut of a file in a transaction adds two.
+// once at COMMIT, and the journal's cut. A further stage adds one when it saves old bytes (one
+// that only appends saves nothing and flushes nothing), plus the markers of files that first
+// write in it; a cut of a file in a transaction adds up to two.
 //
 // A marker file "<data file>.LOG" names the journal, so that the next OPEN after a crash can
 // roll the interrupted transaction back. Journal, markers and their names are on disk before

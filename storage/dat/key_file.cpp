@@ -173,6 +173,10 @@ void KeyFile::set_flush_headers(bool on, bool defer) {
   if (on && (headerDirty_ || cache_.has_dirty())) (void)WriteHeaderNow();
 }
 
+Code KeyFile::WriteWaiting() {
+  return headerDirty_ || cache_.has_dirty() ? WriteHeaderNow() : Code(0);
+}
+
 Code KeyFile::Flush() {
   if (headerDirty_ || cache_.has_dirty()) KEY_TRY(WriteHeaderNow());
   return stream_.Sync();

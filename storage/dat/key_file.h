@@ -76,8 +76,10 @@ class KeyFile {
   // shared file re-reads it (and forgets its cached pages) at each call.
   void BeginHeaderCache();
   void EndHeaderCache();
-  // Writes nothing; flushes the file to the disk.
+  // Writes what a batch put off (pages, then the header); flushes the file to the disk.
   Code Flush();
+  // Writes what a batch put off, without a flush.
+  Code WriteWaiting();
   // Forgets the cached header, pages and position (after a rollback rewrote the file).
   void Invalidate();
 

@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "storage/dat/journal.h"
 #include "tests/storage/dat_test_util.h"
+#include "tests/support/fault_fs.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -139,6 +140,61 @@ TEST_F(JournalTest, WritesWaitInMemoryUntilCommit) {
   ASSERT_EQ(0, again.Call(kOpOpen));
   ASSERT_EQ(0, again.Call(kOpGetFilePtr, 1));
   EXPECT_EQ("changed", again.Name());
+}
+
+// A transaction flushes as often whatever its size: the journal once, each marker and its
+// folder, the journal's folder, each file written, the journal's cut. Past the bound each
+// further stage adds its journal flush.
+TEST_F(JournalTest, FlushesPerTransactionDoNotGrowWithItsSize) {
+  Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+  People other(dir_.File("k"));
+  ASSERT_EQ(0, other.Call(kOpCreate));
+  ASSERT_EQ(0, other.Call(kOpOpen));
+  int32_t next = 1000;
+  auto flushes = [&](int cards, bool both) {
+    test::FaultFileSystem faults;
+    test::ScopedFileSystem installed(faults);
+    EXPECT_EQ(0, p_.Call(kOpLogout));
+    if (both) {
+      EXPECT_EQ(0, other.Call(kOpLogout));
+    }
+    for (int i = 0; i < cards; ++i) {
+      EXPECT_EQ(0, p_.AddNamed(++next, "card"));
+      if (both) {
+        EXPECT_EQ(0, other.AddNamed(next, "card"));
+      }
+    }
+    EXPECT_EQ(0, p_.Call(kOpCommit));
+    return faults.Count(test::FaultOp::kSync) + faults.Count(test::FaultOp::kSyncDirectory);
+  };
+  // One data file with its key: 3 + 2 x 1 + 2.
+  EXPECT_EQ(7, flushes(1, false));
+  EXPECT_EQ(7, flushes(800, false));
+  // Two, their markers in one folder: one folder flush for both, so below 3 + 2 x 2 + 4.
+  EXPECT_EQ(10, flushes(800, true));
+  // Past the bound: added records need no undo but their place, so the stages flush nothing
+  // more; rewritten ones save their old bytes, and each stage that saves flushes once more.
+  Journal::Instance().set_keep_limit(8 << 10);
+  EXPECT_EQ(7, flushes(800, false));
+  test::FaultFileSystem faults;
+  {
+    test::ScopedFileSystem installed(faults);
+    ASSERT_EQ(0, p_.Call(kOpLogout));
+    ASSERT_EQ(0, p_.Call(kOpSetFile));
+    while (p_.Call(kOpNext) == 0) {
+      p_.Set(p_.Id(), "rewritten");
+      ASSERT_EQ(0, p_.Call(kOpPut));
+    }
+    ASSERT_EQ(0, p_.Call(kOpCommit));
+  }
+  int staged = faults.Count(test::FaultOp::kSync) + faults.Count(test::FaultOp::kSyncDirectory);
+  EXPECT_GT(staged, 7 + 3) << staged;  // 2403 records of 30 bytes, 8 KB at a time
+  EXPECT_LT(staged, 7 + 30);
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  ASSERT_EQ(0, p_.Call(kOpOpen));
+  EXPECT_EQ(3 + 1 + 3 * 800, p_.Value(kOpRecordsFile));
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2000));
+  EXPECT_EQ("rewritten", p_.Name());
 }
 
 TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
