@@ -161,6 +161,9 @@ class KeyFile {
   Code Descend(const unsigned char* v, uint32_t r, Path* path);
   Code LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
   Code MoveRight(Path* path);
+  Code MoveRightAt(int level, Path* path);
+  Code ShiftRight(int level, const Path& path, const unsigned char* entry, bool* done);
+  Code SetKeyAbove(int level, const Path& path, const unsigned char* key);
   Code FirstLeaf(uint32_t* leaf);
   Code LocateCursor(uint32_t* leaf, int* idx);
   Code PlaceCursor(const Path& path, SearchResult* result, bool before,
