@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -142,6 +144,33 @@ class PosixFs final : public FileSystem {
     *isFolder = S_ISDIR(st.st_mode);
     return 0;
   }
+  int Stamp(int fd, FileStamp* stamp) override {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -errno;
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->modified = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                      static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    stamp->changed = static_cast<uint64_t>(st.st_ctim.tv_sec) * 1000000000u +
+                     static_cast<uint64_t>(st.st_ctim.tv_nsec);
+    stamp->inode = static_cast<uint64_t>(st.st_ino);
+    return 0;
+  }
+  bool IsLocal(int fd) override {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+      case 0xEF53:      // ext2, ext3, ext4
+      case 0x58465342:  // xfs
+      case 0x9123683E:  // btrfs
+      case 0x01021994:  // tmpfs
+      case 0xF2F52010:  // f2fs
+      case 0x2FC12FC1:  // zfs
+      case 0x794C7630:  // overlayfs
+        return true;
+      default:
+        return false;
+    }
+  }
   bool CanMap() const override { return true; }
   const void* MapRead(int fd, uint64_t len) override {
     void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, 0);
@@ -205,6 +234,7 @@ File& File::operator=(File&& other) noexcept {
     path_ = std::move(other.path_);
     access_ = other.access_;
     private_ = other.private_;
+    local_ = other.local_;
     size_ = other.size_;
     mapFs_ = other.mapFs_;
     map_ = other.map_;
@@ -327,6 +357,7 @@ int File::Create(const std::string& path, Share share) {
 void File::Close() {
   Unmap();
   private_ = false;
+  local_ = 0;
   if (fd_ >= 0) {
     CurrentFileSystem().Close(fd_);  // closing drops every lock of this open
     fd_ = -1;
@@ -421,6 +452,27 @@ int File::Size(uint64_t* size) {
   long long r = CurrentFileSystem().Size(fd_);
   if (r < 0) return SystemErrorFromErrno(static_cast<int>(-r));
   *size = static_cast<uint64_t>(r);
+  return 0;
+}
+
+int File::Stamp(FileStamp* stamp, bool* settled) {
+  *settled = false;
+  if (fd_ < 0) return kErrInvalidHandle;
+  FileSystem& fs = CurrentFileSystem();
+  if (!local_) {
+    local_ = fs.IsLocal(fd_) ? 1 : -1;
+  }
+  if (local_ < 0) return kErrAccessDenied;
+  // File times come from a clock that lags by up to a tick: a change made after now is sure to
+  // carry a later time than one made this long before now.
+  constexpr uint64_t kMargin = 100'000'000;  // 0.1 s in nanoseconds
+  const uint64_t now = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  int r = fs.Stamp(fd_, stamp);
+  if (r < 0) return SystemErrorFromErrno(-r);
+  *settled = stamp->modified + kMargin < now && stamp->changed + kMargin < now;
   return 0;
 }
 

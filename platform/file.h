@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,6 +46,16 @@ enum class Share { kDenyNone, kDenyAll, kDenyWrite, kDenyRead };
 Access AccessOfMode(unsigned mode);
 Share ShareOfMode(unsigned mode);
 
+// What a file's metadata says of its contents: any change of the file by any process (a write,
+// a cut, the file replaced) gives another stamp.
+struct FileStamp {
+  uint64_t size = 0;
+  uint64_t modified = 0;  // nanoseconds since the epoch
+  uint64_t changed = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // The operations a File performs on the operating system. Production uses the POSIX one;
 // tests substitute their own (fault injection, crash simulation) through SetFileSystem.
 class FileSystem {
@@ -71,6 +82,11 @@ class FileSystem {
   // Whether path names something, and whether that is a folder; 0, or -errno (-ENOENT when
   // nothing has that name).
   virtual int Status(const std::string& path, bool* isFolder) = 0;
+  // The stamp of an open file; 0 or -errno.
+  virtual int Stamp(int fd, FileStamp* stamp) { return -ENOSYS; }
+  // Whether the file lies on a file system of this machine, whose metadata every process sees
+  // at once (not a network share, whose clients may keep it cached for seconds).
+  virtual bool IsLocal(int fd) { return false; }
   // Whether the file system can map files for reading (MapRead/Unmap). One that can't is read
   // through PRead only.
   virtual bool CanMap() const { return false; }
@@ -120,6 +136,11 @@ class File {
   [[nodiscard]] int Sync();
   [[nodiscard]] int Size(uint64_t* size);
 
+  // The file's stamp, and whether it has settled: its last change lies far enough in the past
+  // that any later change is sure to give another stamp (the system's clock for file times is
+  // coarse). Fails (5) where the file system can't tell or isn't local.
+  [[nodiscard]] int Stamp(FileStamp* stamp, bool* settled);
+
   // Byte-range locks (exclusive). TryLock gives 33 when another open holds an overlapping lock.
   [[nodiscard]] int TryLock(uint64_t pos, uint64_t len);
   [[nodiscard]] int Unlock(uint64_t pos, uint64_t len);
@@ -135,6 +156,7 @@ class File {
   std::string path_;
   Access access_ = Access::kRead;
   bool private_ = false;         // no other open may write: size_ is the file's size
+  int local_ = 0;                // whether on a local file system: 1 yes, -1 no, 0 not asked
   uint64_t size_ = 0;
   FileSystem* mapFs_ = nullptr;  // the file system that made map_
   const unsigned char* map_ = nullptr;

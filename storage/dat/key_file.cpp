@@ -234,10 +234,20 @@ void KeyFile::DiscardCache() { cache_.Clear(); }
 Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
-    // Another station may have changed the tree since the last call.
-    KEY_TRY(DropCache());
-    int rc = ReadHeader();
-    if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
+    // Another station may have changed the tree since the last call: what is cached stands
+    // while the file's stamp does, else it is read again.
+    platform::FileStamp now;
+    bool settled = false;
+    const bool stamped = stream_.file().Stamp(&now, &settled) == 0;
+    if (!(stamped && cacheStamped_ && now == cacheStamp_ && !cache_.has_dirty())) {
+      KEY_TRY(DropCache());
+      int rc = ReadHeader();
+      if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
+      // Pages read from now on belong with this stamp only if nothing could change the file
+      // unseen since (a change in the same tick of the file clock would keep the stamp).
+      cacheStamped_ = stamped && settled;
+      cacheStamp_ = now;
+    }
     headerFresh_ = headerCached_;
   } else if (cache_.size() > kCacheLimit) {
     KEY_TRY(FlushPages());
