@@ -365,18 +365,6 @@ Code Journal::ProtectLocked(Participant& p, uint64_t pos, uint64_t n, bool cut,
       }
     }
     uint64_t to = next == p.saved.end() ? saveTo : std::min(saveTo, next->first);
-    // A range of this batch covers it already (two kept writes over the same old bytes).
-    bool inBatch = false;
-    for (const auto& [a, b] : *gaps)
-      if (a <= at && at < b) {
-        to = std::min(to, b);
-        at = b;
-        inBatch = true;
-        break;
-      }
-    if (inBatch) continue;
-    for (const auto& [a, b] : *gaps)
-      if (a > at && a < to) to = a;
     gaps->emplace_back(at, to);
     Code err = SaveRangeLocked(p, at, to, batch);
     if (err) return err;
@@ -516,25 +504,24 @@ Code Journal::Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n
     auto it = p->kept.upper_bound(from);
     if (it != p->kept.begin() && std::prev(it)->first + std::prev(it)->second.size() >= from)
       --it;
-    if (it != p->kept.end() && it->first <= from && it->first + it->second.size() >= to) {
-      std::memcpy(it->second.data() + (from - it->first), src, n);  // inside a kept write
-    } else {
-      uint64_t start = from;
-      std::string merged;
-      if (it != p->kept.end() && it->first < from) {
-        start = it->first;
-        merged = it->second.substr(0, static_cast<size_t>(from - start));
+    if (it == p->kept.end() || it->first > from) it = p->kept.emplace_hint(it, from, std::string());
+    // The kept write that now starts at or before the new one grows in place to take it.
+    std::string& kept = it->second;
+    const uint64_t start = it->first;
+    const size_t before = kept.size();
+    if (to - start > kept.size()) kept.resize(static_cast<size_t>(to - start));
+    std::memcpy(kept.data() + (from - start), src, n);
+    keptBytes_ += kept.size() - before;
+    // Those it reaches or touches now become part of it, their bytes past it kept.
+    for (auto next = std::next(it); next != p->kept.end() && next->first <= start + kept.size();) {
+      const uint64_t end = start + kept.size();
+      const uint64_t nextEnd = next->first + next->second.size();
+      if (nextEnd > end) {
+        kept.append(next->second, static_cast<size_t>(end - next->first), std::string::npos);
+        keptBytes_ += static_cast<size_t>(nextEnd - end);
       }
-      merged.append(src, n);
-      // The kept writes the new one covers or touches become part of it, their tails kept.
-      while (it != p->kept.end() && it->first <= to) {
-        uint64_t itEnd = it->first + it->second.size();
-        if (itEnd > to) merged.append(it->second, static_cast<size_t>(to - it->first));
-        keptBytes_ -= it->second.size();
-        it = p->kept.erase(it);
-      }
-      keptBytes_ += merged.size();
-      p->kept.emplace(start, std::move(merged));
+      keptBytes_ -= next->second.size();
+      next = p->kept.erase(next);
     }
     if (keptBytes_ <= keepLimit_) return 0;
     // A large transaction goes to the files in stages.

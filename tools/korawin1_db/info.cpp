@@ -47,7 +47,9 @@ std::string TimeText(uint32_t time) {
 std::string Attributes(uint16_t a) {
   std::string s;
   auto add = [&](uint16_t bit, const char* name) {
-    if (a & bit) s += (s.empty() ? "" : ",") + std::string(name);
+    if (!(a & bit)) return;
+    if (!s.empty()) s += ',';
+    s += name;
   };
   add(kAttrLocked, "LOCKED");
   add(kAttrOwned, "OWNED");

@@ -1,0 +1,73 @@
+// A file system for the benchmarks that passes everything to the POSIX one and counts the
+// flushes (of files and of folders) the engine asks for.
+#pragma once
+
+#include <atomic>
+
+#include "platform/file.h"
+
+namespace korawin::bench {
+
+class CountingFileSystem final : public platform::FileSystem {
+ public:
+  CountingFileSystem() : base_(platform::PosixFileSystem()) {}
+  // Flushes so far.
+  long flushes() const { return flushes_; }
+
+  int Open(const std::string& path, int flags, int perms) override {
+    return base_.Open(path, flags, perms);
+  }
+  int Close(int fd) override { return base_.Close(fd); }
+  long long PRead(int fd, void* buf, size_t n, uint64_t pos) override {
+    return base_.PRead(fd, buf, n, pos);
+  }
+  long long PWrite(int fd, const void* buf, size_t n, uint64_t pos) override {
+    return base_.PWrite(fd, buf, n, pos);
+  }
+  int Truncate(int fd, uint64_t size) override { return base_.Truncate(fd, size); }
+  int Sync(int fd) override {
+    ++flushes_;
+    return base_.Sync(fd);
+  }
+  long long Size(int fd) override { return base_.Size(fd); }
+  int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) override {
+    return base_.Lock(fd, cmd, type, start, len, conflict);
+  }
+  int Unlink(const std::string& path) override { return base_.Unlink(path); }
+  int Rename(const std::string& from, const std::string& to) override {
+    return base_.Rename(from, to);
+  }
+  int SyncDirectory(const std::string& folder) override {
+    ++flushes_;
+    return base_.SyncDirectory(folder);
+  }
+  int ListDirectory(const std::string& folder, std::vector<std::string>* names) override {
+    return base_.ListDirectory(folder, names);
+  }
+  int Status(const std::string& path, bool* isFolder) override {
+    return base_.Status(path, isFolder);
+  }
+  int Stamp(int fd, platform::FileStamp* stamp) override { return base_.Stamp(fd, stamp); }
+  bool IsLocal(int fd) override { return base_.IsLocal(fd); }
+  bool CanMap() const override { return base_.CanMap(); }
+  const void* MapRead(int fd, uint64_t len) override { return base_.MapRead(fd, len); }
+  void Unmap(const void* addr, uint64_t len) override { base_.Unmap(addr, len); }
+
+ private:
+  platform::FileSystem& base_;
+  std::atomic<long> flushes_{0};
+};
+
+// Installs a counting file system for the life of the object.
+class Counted {
+ public:
+  Counted() : old_(platform::SetFileSystem(&fs_)) {}
+  ~Counted() { platform::SetFileSystem(old_); }
+  long flushes() const { return fs_.flushes(); }
+
+ private:
+  CountingFileSystem fs_;
+  platform::FileSystem* old_;
+};
+
+}  // namespace korawin::bench
