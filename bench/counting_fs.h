@@ -47,7 +47,6 @@ class CountingFileSystem final : public platform::FileSystem {
   int Status(const std::string& path, bool* isFolder) override {
     return base_.Status(path, isFolder);
   }
-  int Stamp(int fd, platform::FileStamp* stamp) override { return base_.Stamp(fd, stamp); }
   bool IsLocal(int fd) override { return base_.IsLocal(fd); }
   bool CanMap() const override { return base_.CanMap(); }
   const void* MapRead(int fd, uint64_t len) override { return base_.MapRead(fd, len); }

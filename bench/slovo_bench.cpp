@@ -358,9 +358,7 @@ Result Run(size_t n, const std::string& folder) {
   Check(CallView(kOpClose, pageView), "view CLOSE");
   Check(CallDriver(kOpClose, fd), "CLOSE");
 
-  // The program's way: read and write, shared with every other station. The files have been
-  // still for a moment, as a list window finds them.
-  ::usleep(200000);
+  // The program's way: read and write, shared with every other station.
   open.mode = kOpenReadWrite | kShareDenyNone;
   Check(CallDriver(kOpOpen, fd, open), "OPEN shared");
   start = Clock::now();

@@ -46,16 +46,6 @@ enum class Share { kDenyNone, kDenyAll, kDenyWrite, kDenyRead };
 Access AccessOfMode(unsigned mode);
 Share ShareOfMode(unsigned mode);
 
-// What a file's metadata says of its contents: any change of the file by any process (a write,
-// a cut, the file replaced) gives another stamp.
-struct FileStamp {
-  uint64_t size = 0;
-  uint64_t modified = 0;  // nanoseconds since the epoch
-  uint64_t changed = 0;
-  uint64_t inode = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
 // The operations a File performs on the operating system. Production uses the POSIX one;
 // tests substitute their own (fault injection, crash simulation) through SetFileSystem.
 class FileSystem {
@@ -82,8 +72,6 @@ class FileSystem {
   // Whether path names something, and whether that is a folder; 0, or -errno (-ENOENT when
   // nothing has that name).
   virtual int Status(const std::string& path, bool* isFolder) = 0;
-  // The stamp of an open file; 0 or -errno.
-  virtual int Stamp(int fd, FileStamp* stamp) { return -ENOSYS; }
   // Whether the file lies on a file system of this machine, whose metadata every process sees
   // at once (not a network share, whose clients may keep it cached for seconds).
   virtual bool IsLocal(int fd) { return false; }
@@ -106,7 +94,10 @@ FileSystem* SetFileSystem(FileSystem* fs);
 // A file opened so that no other open may write it (sharing kDenyAll or kDenyWrite) changes
 // only through this object: it then knows its size without asking the system, and where the
 // file system can map files, reads are served from a read-only mapping of the file (kept
-// coherent with the writes by the system's page cache) instead of one system call each.
+// coherent with the writes by the system's page cache) instead of one system call each. A file
+// others may write is read through a mapping too where it lies on a local file system (whose
+// page cache every process shares): a read past the size last seen asks for the size again,
+// and a page that another process cut away is read again with a system call.
 class File {
  public:
   File() = default;
@@ -135,11 +126,9 @@ class File {
   void Prefetch(uint64_t pos, size_t n) const;
   [[nodiscard]] int Sync();
   [[nodiscard]] int Size(uint64_t* size);
-
-  // The file's stamp, and whether it has settled: its last change lies far enough in the past
-  // that any later change is sure to give another stamp (the system's clock for file times is
-  // coarse). Fails (5) where the file system can't tell or isn't local.
-  [[nodiscard]] int Stamp(FileStamp* stamp, bool* settled);
+  // The size this object last saw without asking the system (0 when it keeps none): the file's
+  // size when no other open may write it, else at least what it was then.
+  uint64_t size_seen() const { return private_ || mapped_ ? size_ : 0; }
 
   // Byte-range locks (exclusive). TryLock gives 33 when another open holds an overlapping lock.
   [[nodiscard]] int TryLock(uint64_t pos, uint64_t len);
@@ -156,7 +145,8 @@ class File {
   std::string path_;
   Access access_ = Access::kRead;
   bool private_ = false;         // no other open may write: size_ is the file's size
-  int local_ = 0;                // whether on a local file system: 1 yes, -1 no, 0 not asked
+  bool mapped_ = false;          // others may write, and reads go through map_: size_ is the
+                                 // size last seen
   uint64_t size_ = 0;
   FileSystem* mapFs_ = nullptr;  // the file system that made map_
   const unsigned char* map_ = nullptr;

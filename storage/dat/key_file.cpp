@@ -150,9 +150,12 @@ Code KeyFile::ReadHeader() {
     return kErrKeyRebuild;
   // A page count far past the file's end is a lie (a station between its page and header
   // writes is never that far ahead); believing it would size the page cache by it.
-  uint64_t size = 0;
-  if (stream_.Size(&size) != 0) return kErrKeyRebuild;
-  if (h.pages > size / kPageSize + kPagesAheadOfFile) return kErrKeyRebuild;
+  uint64_t size = stream_.file().size_seen();
+  if (h.pages > size / kPageSize + kPagesAheadOfFile) {
+    // Only then ask the system: a shared file is read at every call.
+    if (stream_.Size(&size) != 0) return kErrKeyRebuild;
+    if (h.pages > size / kPageSize + kPagesAheadOfFile) return kErrKeyRebuild;
+  }
   // A file written elsewhere may pack its pages differently; take its count if it fits.
   uint32_t epp = h.entriesPerPage;
   if (epp == 0 || kPageHeaderSize + epp * h.entryLength > kPageSize) return kErrKeyRebuild;
@@ -234,20 +237,11 @@ void KeyFile::DiscardCache() { cache_.Clear(); }
 Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
-    // Another station may have changed the tree since the last call: what is cached stands
-    // while the file's stamp does, else it is read again.
-    platform::FileStamp now;
-    bool settled = false;
-    const bool stamped = stream_.file().Stamp(&now, &settled) == 0;
-    if (!(stamped && cacheStamped_ && now == cacheStamp_ && !cache_.has_dirty())) {
-      KEY_TRY(DropCache());
-      int rc = ReadHeader();
-      if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
-      // Pages read from now on belong with this stamp only if nothing could change the file
-      // unseen since (a change in the same tick of the file clock would keep the stamp).
-      cacheStamped_ = stamped && settled;
-      cacheStamp_ = now;
-    }
+    // Another station may have changed the tree since the last call: the header and the pages
+    // are read again (from the file's mapping, where it has one, at the cost of a copy).
+    KEY_TRY(DropCache());
+    int rc = ReadHeader();
+    if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
     headerFresh_ = headerCached_;
   } else if (cache_.size() > kCacheLimit) {
     KEY_TRY(FlushPages());
@@ -564,8 +558,18 @@ Code KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
     *idx = curIdx_;
     return 0;
   }
-  Path path;
+  // The entry is still where it was (a walk along a shared file, say): no need to look for it
+  // from the root. An entry names one place only, so finding it there is proof enough.
   const auto* v = reinterpret_cast<const unsigned char*>(curValue_.data());
+  Page* p = nullptr;
+  if (curLeaf_ != 0 && curLeaf_ <= h_.pages && ReadPage(curLeaf_, &p) == 0 &&
+      curIdx_ < Count(p->b) && CompareEntry(Entry(p, curIdx_), v, curRecno_) == 0) {
+    *leaf = curLeaf_;
+    *idx = curIdx_;
+    curGeneration_ = cache_.generation();
+    return 0;
+  }
+  Path path;
   KEY_TRY(Descend(v, curRecno_, &path));
   *leaf = path.back().page;
   *idx = path.back().idx;

@@ -66,16 +66,16 @@ class KeyFile {
   const KeyShape& shape() const { return shape_; }
 
   // Whether other stations may change the file between calls (set by Open from the sharing
-  // mode; CREATE opens shared). A shared file's pages are kept across calls while its stamp
-  // (platform::File::Stamp) stays; where the file system can't vouch for stamps, every call
-  // reads the header and the pages it needs again.
+  // mode; CREATE opens shared). Every call on a shared file reads the header and the pages it
+  // needs again, from the file's mapping where it has one (platform::File); a walk finds its
+  // entry where it left it without a search from the root.
   void set_shared(bool shared) { shared_ = shared; }
   // Whether each header write is followed by a flush to the disk (on by default; off in a
   // STREAM batch). With defer also set, the header of a file no other station shares and no
   // transaction watches is written only at the next Flush, Close or switch back on.
   void set_flush_headers(bool on, bool defer = false);
   // While the data file's header lock is held the header is read once; outside that span a
-  // shared file checks its stamp at each call (and reads the header again when it changed).
+  // shared file reads it again (and forgets its cached pages) at each call.
   void BeginHeaderCache();
   void EndHeaderCache();
   // Writes what a batch put off (pages, then the header); flushes the file to the disk.
@@ -195,10 +195,6 @@ class KeyFile {
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
   PageCache cache_;
-  // The stamp of the file when the cache was last filled afresh (shared files): while the file
-  // keeps it, no other station changed the tree and the cache stands.
-  platform::FileStamp cacheStamp_;
-  bool cacheStamped_ = false;
 
   Cursor cursor_ = Cursor::kNone;
   std::string curValue_;

@@ -87,7 +87,6 @@ class FaultFileSystem final : public platform::FileSystem {
   int SyncDirectory(const std::string& folder) override;
   int ListDirectory(const std::string& folder, std::vector<std::string>* names) override;
   int Status(const std::string& path, bool* isFolder) override;
-  int Stamp(int fd, platform::FileStamp* stamp) override { return base_.Stamp(fd, stamp); }
   bool IsLocal(int fd) override { return base_.IsLocal(fd); }
 
  private:
