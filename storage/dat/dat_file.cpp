@@ -180,9 +180,15 @@ Code DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
   Put32(raw.data() + 1, link);
   std::memcpy(raw.data() + kRecordPrefixSize, file_.record, file_.recordSize);
   ToOem(raw.data() + kRecordPrefixSize);
-  // Bytes the file already holds are not written again (nor journaled, nor flushed).
-  if (disk && *disk == raw) return 0;
-  return stream_.Write(RecordPos(n), raw.data(), raw.size());
+  if (!disk || disk->size() != raw.size())
+    return stream_.Write(RecordPos(n), raw.data(), raw.size());
+  // Bytes the file already holds are not written again (nor journaled, nor flushed): only the
+  // stretch from the first byte that changes to the last.
+  size_t first = 0, last = raw.size();
+  while (first < last && (*disk)[first] == raw[first]) ++first;
+  if (first == last) return 0;
+  while ((*disk)[last - 1] == raw[last - 1]) --last;
+  return stream_.Write(RecordPos(n) + first, raw.data() + first, last - first);
 }
 
 // ---- whole file ----

@@ -197,6 +197,15 @@ TEST_F(JournalTest, FlushesPerTransactionDoNotGrowWithItsSize) {
   EXPECT_EQ("rewritten", p_.Name());
 }
 
+// An entry's check is the standard CRC-32 of its offset, head, bytes and trailer, so journals
+// written before stay readable (the value is zlib's crc32 of the same bytes).
+TEST(JournalEntryTest, CheckIsTheCrc32OfTheEntryAndItsOffset) {
+  const std::string body = "old bytes of a record, saved";
+  const std::string entry = EncodeJournalEntry(4096, 1234, 3, body);
+  ASSERT_EQ(8 + body.size() + 8, entry.size());
+  EXPECT_EQ(0x7a747593u, testing::Read32(entry, 4));
+}
+
 TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
   const std::string before = Data();
   ASSERT_EQ(0, p_.Call(kOpLogout));
