@@ -35,11 +35,23 @@ int PrepareAbc(const LexiconFiles& files, PassReport* out) {
   DeclaredFile& abc = files[LexiconFile::kAbc];
   DeclaredFile& slovo = files[LexiconFile::kSlovo];
 
-  NotePassError(&report, CallDriver(storage::kOpCreate, abc.fd()), "CREATE", abc.fd());
-  OpenForPass(abc, &report);
+  DriverArgs open;
+  open.mode = kPassMode;
+  int opened = CallDriver(storage::kOpOpen, abc.fd(), open);
+  if (UnusableFile(opened)) {
+    NotePassError(&report, CallDriver(storage::kOpCreate, abc.fd()), "CREATE", abc.fd());
+    opened = OpenForPass(abc, &report);
+  } else {
+    NotePassError(&report, opened, "OPEN", abc.fd());
+  }
   OpenForPass(slovo, &report);
-  NotePassError(&report, CallDriver(storage::kOpEmpty, abc.fd()), "EMPTY", abc.fd());
   NotePassError(&report, CallDriver(storage::kOpStream, abc.fd()), "STREAM", abc.fd());
+  // ABC is emptied and filled in one transaction: a crash leaves it as it was, or filled.
+  std::vector<DeclaredFile*> written;
+  if (opened == 0) written.push_back(&abc);
+  PassTransaction transaction(written, &report);
+  transaction.Begin();
+  NotePassError(&report, CallDriver(storage::kOpEmpty, abc.fd()), "EMPTY", abc.fd());
 
   DriverArgs count;
   if (CallDriver(storage::kOpRecordsFile, slovo.fd(), count) == 0) report.total = count.value;
@@ -63,6 +75,7 @@ int PrepareAbc(const LexiconFiles& files, PassReport* out) {
     if (add == 0) ++report.added;
     else if (add != storage::kErrDuplicateKey) NotePassError(&report, add, "ADD", abc.fd());
   }
+  transaction.Commit();
   NotePassError(&report, CallDriver(storage::kOpFlush, abc.fd()), "FLUSH", abc.fd());
   NotePassError(&report, CallDriver(storage::kOpClose, abc.fd()), "CLOSE", abc.fd());
   NotePassError(&report, CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd());
@@ -76,7 +89,11 @@ int MoveExamples(const LexiconFiles& files, ui::MessageUi& messages,
   report = PassReport();
   DeclaredFile& slovo = files[LexiconFile::kSlovo];
 
-  OpenForPass(slovo, &report);
+  std::vector<DeclaredFile*> written;
+  if (OpenForPass(slovo, &report) == 0) written.push_back(&slovo);
+  // Every card is rewritten in one transaction: a crash leaves SLOVO as it was, or done.
+  PassTransaction transaction(written, &report);
+  transaction.Begin();
   DriverArgs count;
   if (CallDriver(storage::kOpRecordsFile, slovo.fd(), count) == 0) report.total = count.value;
   NotePassError(&report, CallDriver(storage::kOpSetFile, slovo.fd()), "SET", slovo.fd());
@@ -98,6 +115,7 @@ int MoveExamples(const LexiconFiles& files, ui::MessageUi& messages,
     }
     NotePassError(&report, CallDriver(storage::kOpPut, slovo.fd()), "PUT", slovo.fd());
   }
+  transaction.Commit();
 
   ui::MessageBoxRequest done;
   done.text = platform::Utf8ToCp1251Lossy("ГОТОВО! Продолжить работу?");

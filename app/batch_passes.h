@@ -8,13 +8,15 @@
 
 namespace korawin::app {
 
-// Creates ABC anew and fills it with one (lexeme, word) pair per card along K_SLO:
-// ABC:LEXEMA = SLO:I_VERB cut to 60, ABC:SLOVO = SLO:VERV. report->added counts the pairs.
-// Returns report->firstError.
+// Makes ABC anew (emptied, or created when it can't be opened) and fills it with one (lexeme,
+// word) pair per card along K_SLO: ABC:LEXEMA = SLO:I_VERB cut to 60, ABC:SLOVO = SLO:VERV.
+// Emptying and filling are one transaction. report->added counts the pairs. Returns
+// report->firstError.
 int PrepareAbc(const LexiconFiles& files, PassReport* report);
 
 // Walks SLOVO in record order, beeps once per card, copies SLO:EXAMPLE into an empty
-// SLO:EXA_MEMO and rewrites every card; then shows "ГОТОВО! Продолжить работу?".
+// SLO:EXA_MEMO and rewrites every card, all in one transaction; then shows "ГОТОВО! Продолжить
+// работу?".
 // report->added counts the memos filled. Returns report->firstError.
 int MoveExamples(const LexiconFiles& files, ui::MessageUi& messages,
                  const PassProgress& progress, PassReport* report);

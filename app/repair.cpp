@@ -66,63 +66,39 @@ void Assign(const Slot& to, std::string_view value) {
   std::memset(to.data + n, ' ', to.size - n);
 }
 
-// A file that OPEN refuses for what it holds rather than for who holds it: missing, not a data
-// file, of another layout, or with a key file to rebuild. The repair creates such a file anew.
-bool Unusable(int openError) {
+}  // namespace
+
+bool UnusableFile(int openError) {
   return openError == storage::kErrFileNotFound || openError == storage::kErrInvalidDataFile ||
          openError == storage::kErrInvalidRecordDeclaration ||
          openError == storage::kErrKeyRebuild || openError == storage::kErrInvalidMemoFile;
 }
 
-// The pass's writes run in transactions of a batch of lexemes. A crash then leaves every file
-// as it stood at the end of a transaction: sound, the lists holding what the lexemes before
-// it gave (DCT one group behind), and a later run of the repair starts over from SLOVO and
-// finishes the job. Without transactions a crash inside an ADD or PUT can leave a key file
-// that disagrees with its data, in SLOVO as well.
-//
-// The transaction over the files the pass has open. A driver without transactions (80) runs
-// the pass without them; another failure to start one is noted and the pass goes on without.
-class Transaction {
- public:
-  Transaction(const std::vector<DeclaredFile*>& files, PassReport* report)
-      : files_(files), report_(report) {}
-
-  void Begin() {
-    if (!enabled_) return;
-    for (DeclaredFile* d : files_) {
-      int err = CallDriver(storage::kOpLogout, d->fd());
-      if (err == 0) {
-        active_ = true;
-        continue;
-      }
-      if (err != storage::kErrUnsupportedFunction) NotePassError(report_, err, "LOGOUT", d->fd());
-      enabled_ = false;
-      if (active_) Commit();  // what joined so far ends here; the pass goes on without
-      return;
+void PassTransaction::Begin() {
+  if (!enabled_) return;
+  for (DeclaredFile* d : files_) {
+    int err = CallDriver(storage::kOpLogout, d->fd());
+    if (err == 0) {
+      active_ = true;
+      continue;
     }
+    if (err != storage::kErrUnsupportedFunction) NotePassError(report_, err, "LOGOUT", d->fd());
+    enabled_ = false;
+    if (active_) Commit();  // what joined so far ends here; the pass goes on without
+    return;
   }
+}
 
-  // A commit that fails (a file that cannot be flushed) rolls the batch back, so that its
-  // files stay as the previous transaction left them; the failure is noted.
-  void Commit() {
-    if (!active_) return;
-    active_ = false;
-    DeclaredFile& any = *files_.front();
-    int err = CallDriver(storage::kOpCommit, any.fd());
-    if (err == 0) return;
-    NotePassError(report_, err, "COMMIT", any.fd());
-    // A rollback that fails keeps its journal for the next OPEN; the pass notes it.
-    NotePassError(report_, CallDriver(storage::kOpRollback, any.fd()), "ROLLBACK", any.fd());
-  }
-
- private:
-  const std::vector<DeclaredFile*>& files_;
-  PassReport* report_;
-  bool enabled_ = true;
-  bool active_ = false;
-};
-
-}  // namespace
+void PassTransaction::Commit() {
+  if (!active_) return;
+  active_ = false;
+  DeclaredFile& any = *files_.front();
+  int err = CallDriver(storage::kOpCommit, any.fd());
+  if (err == 0) return;
+  NotePassError(report_, err, "COMMIT", any.fd());
+  // A rollback that fails keeps its journal for the next OPEN; the pass notes it.
+  NotePassError(report_, CallDriver(storage::kOpRollback, any.fd()), "ROLLBACK", any.fd());
+}
 
 LexiconFiles LexiconFiles::InFolder(const std::string& folder, storage::DriverEntryFn driver) {
   LexiconFiles set;
@@ -167,7 +143,7 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
     DriverArgs args;
     args.mode = kPassMode;
     int err = CallDriver(storage::kOpOpen, d.fd(), args);
-    if (err && createWhenUnusable && Unusable(err)) {
+    if (err && createWhenUnusable && UnusableFile(err)) {
       err = CallDriver(storage::kOpCreate, d.fd());
       NotePassError(&report, err, "CREATE", d.fd());
       if (err) return;
@@ -181,7 +157,7 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
   // One flush per file at the end instead of one per header write; the files come out the same.
   for (DeclaredFile* d : opened)
     NotePassError(&report, CallDriver(storage::kOpStream, d->fd()), "STREAM", d->fd());
-  Transaction transaction(opened, &report);
+  PassTransaction transaction(opened, &report);
   transaction.Begin();
   for (LexiconFile f : kDerived)
     NotePassError(&report, CallDriver(storage::kOpEmpty, files[f].fd()), "EMPTY", files[f].fd());
@@ -258,7 +234,7 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
       if (add == 0) ++report.added;
       else if (add != storage::kErrDuplicateKey) NotePassError(&report, add, "ADD", t.file->fd());
     }
-    if (report.lexemes % std::max<int64_t>(lexemesPerTransaction, 1) == 0) {
+    if (lexemesPerTransaction > 0 && report.lexemes % lexemesPerTransaction == 0) {
       transaction.Commit();
       transaction.Begin();
     }

@@ -63,14 +63,43 @@ inline constexpr int kMaxWordCount = 255;
 // the first blank, cut to 32 bytes; empty when the identifier holds no blank.
 std::string WordOfLexeme(std::string_view iVerb);
 
-// The repair commits its writes after every this many lexemes.
-inline constexpr int64_t kRepairLexemesPerTransaction = 2000;
+// Whether OPEN refused a file for what it holds rather than for who holds it: missing, not a
+// data file, of another layout, or with a key file to rebuild. The passes create such a file
+// anew (nothing of it can be lost); one that opens is emptied inside their transaction instead,
+// which comes to the same file but, unlike CREATE, cannot be cut half-way by a crash.
+bool UnusableFile(int openError);
+
+// A batch pass's writes run in transactions: a crash then leaves every file as it stood at the
+// end of a transaction (sound), and running the pass again completes the job. Each transaction
+// flushes a handful of times whatever its size, so a pass needs few. A driver without
+// transactions (80) runs the pass without them; another failure to start one is noted in the
+// report and the pass goes on without.
+class PassTransaction {
+ public:
+  // The transaction over the files the pass has open (the first one is given COMMIT).
+  PassTransaction(const std::vector<DeclaredFile*>& files, PassReport* report)
+      : files_(files), report_(report) {}
+  // LOGOUT on every file.
+  void Begin();
+  // A commit that fails (a file that cannot be flushed) rolls the transaction back, so that
+  // its files stay as the previous one left them; the failure is noted.
+  void Commit();
+
+ private:
+  const std::vector<DeclaredFile*>& files_;
+  PassReport* report_;
+  bool enabled_ = true;
+  bool active_ = false;
+};
+
+// The repair writes in one transaction (0); tests may make it commit every so many lexemes.
+inline constexpr int64_t kRepairLexemesPerTransaction = 0;
 
 // Runs the repair over files (SLOVO, DCT and the eight vocabularies; ABC is left alone).
-// progress may be empty. Returns report->firstError. The writes run in transactions of
-// lexemesPerTransaction lexemes each (the emptying of the lists goes with the first), so that
-// a crash leaves every file sound, the lists as the lexemes before the crash gave them, and
-// running the repair again completes the job.
+// progress may be empty. Returns report->firstError. The writes run in one transaction, or in
+// transactions of lexemesPerTransaction lexemes each (the emptying of the lists goes with the
+// first): a crash leaves every file sound, the lists as the lexemes before the crash gave them,
+// and running the repair again completes the job.
 int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
                    const PassProgress& progress, PassReport* report,
                    int64_t lexemesPerTransaction = kRepairLexemesPerTransaction);

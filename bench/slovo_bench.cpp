@@ -1,12 +1,19 @@
 // SLOVO-shaped cards on the DAT driver and the view engine against the same work on SQLite,
 // measured in the same run: bulk ADD with nine keys and the memo (one STREAM batch against one
 // transaction), random GET by K_SLO, a full K_SLO walk reading every record with its memo,
-// BUILD of the nine keys against REINDEX, and the lexeme list's filtered view along K_SLO.
-// Prints each of ours as a ratio to SQLite, the growth from the smaller to the larger size
-// against n log n, the split of the filtered walk between record reads and the evaluator, and
-// the time a list window waits for one page (30 rows) from the middle of the key.
+// BUILD of the nine keys against REINDEX, and the lexeme list's filtered view along K_SLO; the
+// walk and the view again on the file opened as the program opens it (read and write, shared
+// with every other station: deny-none). Prints each of ours as a ratio to SQLite, the flushes
+// each made, the growth from the smaller to the larger size against n log n, the split of the
+// filtered walk between record reads and the evaluator, and the time a list window waits for
+// one page (30 rows) from the middle of the key. Then the import as the command-line tool runs
+// it (its time against the bulk ADD above, its peak memory and flushes) and the repair of the
+// freshly imported cards against one read of SLOVO along K_SLO.
 //
 //   slovo_bench [cards] [folder]    (defaults: 20000 and 100000; a fresh folder under /tmp)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +27,11 @@
 #include <string>
 #include <vector>
 
+#include "app/exchange.h"
 #include "app/files.h"
+#include "app/repair.h"
+#include "bench/counting_fs.h"
+#include "platform/file.h"
 #include "bench/slovo_gen.h"
 #include "bench/sqlite_slovo.h"
 #include "lang/bind.h"
@@ -63,6 +74,7 @@ struct Row {
   const char* name;
   double ours = 0;
   double sqlite = 0;
+  long flushes = 0;
 };
 
 struct Result {
@@ -74,6 +86,14 @@ struct Result {
   double pageCold = 0;       // first page of a fresh view (builds the pipeline)
   double pageMean = 0;
   double pageMax = 0;
+  double add = 0;            // the bulk ADD, for the import's ratio
+  double importCli = 0;      // korawin1-db import, a process of its own
+  long importPeakKb = 0;
+  double importIn = 0;       // the same import in this process, with its flushes counted
+  long importFlushes = 0;
+  double readAlongKey = 0;   // one read of the imported SLOVO along K_SLO
+  double repair = 0;         // the repair of the freshly imported cards
+  long repairFlushes = 0;
 };
 
 int SetProperty(View& v, int64_t property, const std::string& text) {
@@ -91,6 +111,88 @@ int SetView(View& v, int64_t items) {
 
 void PutIVerb(app::DeclaredFile& slovo, const std::string& iverb) {
   std::memcpy(slovo.record.data(), iverb.data(), std::min<size_t>(iverb.size(), 64));
+}
+
+// The export of the bulk-added cards, imported again: by the command-line tool in a process of
+// its own (time and peak memory), and in this process with its flushes counted, into a fresh
+// folder each; then the repair of those freshly imported cards against one read along K_SLO.
+void MeasureImportAndRepair(const std::string& folder, size_t n, Result* r) {
+  std::string json, error;
+  Check(app::ExportCards(app::LexiconFiles::InFolder(folder), app::CardFormat::kJson, &json,
+                         &error),
+        "export");
+  const std::string file = folder + "/cards.json";
+  {
+    platform::File out;
+    Check(out.Create(file, platform::Share::kDenyNone), "create cards.json");
+    Check(out.WriteAt(0, json.data(), json.size()), "write cards.json");
+  }
+  auto tool = [&](const std::vector<std::string>& args, rusage* usage) {
+    pid_t child = ::fork();
+    if (child == 0) {
+      std::vector<char*> argv{const_cast<char*>(KORAWIN_DB_TOOL)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(KORAWIN_DB_TOOL, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    ::wait4(child, &status, 0, usage);
+    Expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "korawin1-db runs");
+  };
+  const std::string cli = folder + "/cli", in = folder + "/in";
+  rusage usage{};
+  tool({"create", cli}, &usage);
+  auto start = Clock::now();
+  tool({"import", cli, file}, &usage);
+  r->importCli = Seconds(start);
+  r->importPeakKb = usage.ru_maxrss;
+
+  Expect(::mkdir(in.c_str(), 0755) == 0, "import folder");
+  app::LexiconFiles files = app::LexiconFiles::InFolder(in);
+  Check(app::CreateDatabase(files, &error), "create");
+  int64_t added = 0;
+  {
+    bench::Counted counted;
+    start = Clock::now();
+    Check(app::ImportCards(files, json, app::CardFormat::kJson, &added, &error), "import");
+    r->importIn = Seconds(start);
+    r->importFlushes = counted.flushes();
+  }
+  Expect(static_cast<size_t>(added) == n, "every card imported");
+
+  // The floor: one read of SLOVO along K_SLO, records and memos.
+  app::DeclaredFile& slovo = files[app::LexiconFile::kSlovo];
+  start = Clock::now();
+  DriverArgs open;
+  open.mode = kOpenReadWrite | kShareDenyWrite;
+  Check(CallDriver(kOpOpen, slovo.fd(), open), "OPEN");
+  DriverArgs set;
+  set.key = 1;
+  Check(CallDriver(kOpSetKey, slovo.fd(), set), "SET");
+  size_t read = 0;
+  while (CallDriver(kOpNext, slovo.fd()) == 0) ++read;
+  Check(CallDriver(kOpClose, slovo.fd()), "CLOSE");
+  r->readAlongKey = Seconds(start);
+  Expect(read == n, "read along K_SLO");
+
+  class QuietUi : public ui::MessageUi {
+   public:
+    unsigned ShowMessage(const ui::MessageBoxRequest&) override { return ui::ButtonOk; }
+    void Beep(ui::Sound) override {}
+  } quiet;
+  app::PassReport report;
+  {
+    bench::Counted counted;
+    start = Clock::now();
+    Check(app::RepairDatabase(files, quiet, nullptr, &report), "repair");
+    r->repair = Seconds(start);
+    r->repairFlushes = counted.flushes();
+  }
+  Expect(static_cast<size_t>(report.lexemes) == n, "repair read every card");
+  std::filesystem::remove_all(cli);
+  std::filesystem::remove_all(in);
+  std::filesystem::remove(file);
 }
 
 Result Run(size_t n, const std::string& folder) {
@@ -128,8 +230,13 @@ Result Run(size_t n, const std::string& folder) {
   open.mode = kOpenReadWrite | kShareDenyAll;
   Check(CallDriver(kOpOpen, fd, open), "OPEN");
 
+  long addFlushes = 0;
   start = Clock::now();
-  Check(bench::BulkAdd(slovo, cards), "bulk ADD");
+  {
+    bench::Counted counted;
+    Check(bench::BulkAdd(slovo, cards), "bulk ADD");
+    addFlushes = counted.flushes();
+  }
   const double ourAdd = Seconds(start);
 
   DriverArgs keyed;
@@ -158,9 +265,14 @@ Result Run(size_t n, const std::string& folder) {
   walk(nullptr, nullptr);
   const double ourWalk = Seconds(start);
 
+  long buildFlushes = 0;
   start = Clock::now();
-  DriverArgs build;
-  Check(CallDriver(kOpBuildFile, fd, build), "BUILD");
+  {
+    bench::Counted counted;
+    DriverArgs build;
+    Check(CallDriver(kOpBuildFile, fd, build), "BUILD");
+    buildFlushes = counted.flushes();
+  }
   const double ourBuild = Seconds(start);
   DriverArgs count;
   count.key = 1;
@@ -236,20 +348,51 @@ Result Run(size_t n, const std::string& folder) {
   Check(CallView(kOpClose, pageView), "view CLOSE");
   Check(CallDriver(kOpClose, fd), "CLOSE");
 
-  r.rows = {{"bulk ADD (9 keys, memo)", ourAdd, sqlAdd},
+  // The program's way: read and write, shared with every other station.
+  open.mode = kOpenReadWrite | kShareDenyNone;
+  Check(CallDriver(kOpOpen, fd, open), "OPEN shared");
+  start = Clock::now();
+  walk(nullptr, nullptr);
+  const double sharedWalk = Seconds(start);
+  View sharedView(decl);
+  Check(CallView(kOpOpen, sharedView), "view OPEN");
+  Check(SetProperty(sharedView, kViewPropertyOrder, kOrder), "ORDER");
+  Check(SetProperty(sharedView, kViewPropertyFilter, kFilter), "FILTER");
+  start = Clock::now();
+  Check(SetView(sharedView, 0), "SETview");
+  size_t sharedRows = 0;
+  while (CallView(kOpNext, sharedView) == 0) ++sharedRows;
+  const double sharedFilter = Seconds(start);
+  Expect(sharedRows == sqlMatches, "shared view rows = sqlite rows");
+  Check(CallView(kOpClose, sharedView), "view CLOSE");
+  Check(CallDriver(kOpClose, fd), "CLOSE");
+
+  r.rows = {{"bulk ADD (9 keys, memo)", ourAdd, sqlAdd, addFlushes},
             {"GET by K_SLO (random)", ourGet, sqlGet},
             {"walk K_SLO (record+memo)", ourWalk, sqlWalk},
-            {"BUILD 9 keys / REINDEX", ourBuild, sqlBuild},
-            {"view: filter, whole result", ourFilter, sqlFilter}};
+            {"BUILD 9 keys / REINDEX", ourBuild, sqlBuild, buildFlushes},
+            {"view: filter, whole result", ourFilter, sqlFilter},
+            {"walk K_SLO, shared", sharedWalk, sqlWalk},
+            {"view: filter, shared", sharedFilter, sqlFilter}};
+  r.add = ourAdd;
+  MeasureImportAndRepair(folder, n, &r);
   return r;
 }
 
 void Print(const Result& r) {
   std::printf("\n%zu cards\n", r.n);
-  std::printf("%-28s %10s %10s %8s\n", "operation", "ours s", "sqlite s", "ratio");
+  std::printf("%-28s %10s %10s %8s %8s\n", "operation", "ours s", "sqlite s", "ratio",
+              "flushes");
   for (const Row& row : r.rows)
-    std::printf("%-28s %10.4f %10.4f %8.3f%s\n", row.name, row.ours, row.sqlite,
-                row.ours / row.sqlite, row.ours < row.sqlite ? "" : "  (slower)");
+    std::printf("%-28s %10.4f %10.4f %8.3f %8ld%s\n", row.name, row.ours, row.sqlite,
+                row.ours / row.sqlite, row.flushes, row.ours < row.sqlite ? "" : "  (slower)");
+  std::printf("import, korawin1-db: %.3f s, %.2f x the bulk ADD, peak %.1f MB resident\n",
+              r.importCli, r.importCli / r.add, r.importPeakKb / 1024.0);
+  std::printf("import in one process: %.3f s, %.2f x the bulk ADD, %ld flushes\n", r.importIn,
+              r.importIn / r.add, r.importFlushes);
+  std::printf("repair of the imported cards: %.3f s, %.2f x one read along K_SLO (%.3f s), "
+              "%ld flushes\n",
+              r.repair, r.repair / r.readAlongKey, r.readAlongKey, r.repairFlushes);
   const double eval = std::max(0.0, r.walkEval - r.walkRead);
   std::printf("filtered walk: record reads %.4f s, evaluator %.4f s (%.0f%% of the reads), "
               "%zu matching cards\n",
@@ -287,6 +430,7 @@ int main(int argc, char** argv) {
   } else {
     folder = argv[2];
   }
+  bench::Counter();  // every file of the run goes through it, so that flushes can be counted
   std::vector<Result> results;
   for (size_t n : sizes) {
     results.push_back(Run(n, folder));

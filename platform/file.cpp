@@ -2,11 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -142,6 +146,22 @@ class PosixFs final : public FileSystem {
     *isFolder = S_ISDIR(st.st_mode);
     return 0;
   }
+  bool IsLocal(int fd) override {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+      case 0xEF53:      // ext2, ext3, ext4
+      case 0x58465342:  // xfs
+      case 0x9123683E:  // btrfs
+      case 0x01021994:  // tmpfs
+      case 0xF2F52010:  // f2fs
+      case 0x2FC12FC1:  // zfs
+      case 0x794C7630:  // overlayfs
+        return true;
+      default:
+        return false;
+    }
+  }
   bool CanMap() const override { return true; }
   const void* MapRead(int fd, uint64_t len) override {
     void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, 0);
@@ -153,6 +173,55 @@ class PosixFs final : public FileSystem {
 };
 
 FileSystem* g_current = nullptr;
+
+// Reads from the mapping of a file that another process may cut short: a page past the file's
+// new end faults (SIGBUS). The handler puts a page of zeros in its place and notes it; the read
+// is then done again with pread, which sees the file as it now is. A fault outside such a read
+// goes to the handler the program had.
+thread_local const unsigned char* tGuardFrom = nullptr;
+thread_local const unsigned char* tGuardTo = nullptr;
+thread_local volatile sig_atomic_t tFaulted = 0;
+struct sigaction gPreviousBus;
+uintptr_t gPageSize = 4096;
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  auto* at = static_cast<const unsigned char*>(info->si_addr);
+  if (tGuardFrom && at >= tGuardFrom && at < tGuardTo) {
+    void* page = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(at) & ~(gPageSize - 1));
+    if (::mmap(page, gPageSize, PROT_READ, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) !=
+        MAP_FAILED) {
+      tFaulted = 1;
+      return;
+    }
+  }
+  // Not a guarded read: the fault happens again under the program's own handler.
+  ::sigaction(SIGBUS, &gPreviousBus, nullptr);
+}
+
+void InstallBusGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gPageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = &OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &gPreviousBus);
+  });
+}
+
+// Copies n bytes from a mapping of mapLen bytes at map; false when a page was gone.
+bool GuardedCopy(void* to, const unsigned char* map, uint64_t mapLen, uint64_t pos, size_t n) {
+  tFaulted = 0;
+  tGuardFrom = map;
+  tGuardTo = map + mapLen;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  std::memcpy(to, map + pos, n);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  tGuardFrom = tGuardTo = nullptr;
+  return tFaulted == 0;
+}
 
 // Sharing modes are emulated with shared locks on bytes far beyond any real data. An open
 // marks its access (read, write) and what it denies (read, write); an open is refused when
@@ -205,12 +274,14 @@ File& File::operator=(File&& other) noexcept {
     path_ = std::move(other.path_);
     access_ = other.access_;
     private_ = other.private_;
+    mapped_ = other.mapped_;
     size_ = other.size_;
     mapFs_ = other.mapFs_;
     map_ = other.map_;
     mapLen_ = other.mapLen_;
     other.fd_ = -1;
     other.private_ = false;
+    other.mapped_ = false;
     other.map_ = nullptr;
     other.mapLen_ = 0;
   }
@@ -220,7 +291,19 @@ File& File::operator=(File&& other) noexcept {
 void File::StartPrivate(Share share) {
   FileSystem& fs = CurrentFileSystem();
   // Only where reads can be mapped: a file system under test sees every call as before.
-  if (!fs.CanMap() || (share != Share::kDenyAll && share != Share::kDenyWrite)) return;
+  if (!fs.CanMap()) return;
+  if (share != Share::kDenyAll && share != Share::kDenyWrite) {
+    // Others may write the file: where the system's page cache keeps a mapping coherent with
+    // their writes (a local file system), it is read through one all the same.
+    if (!fs.IsLocal(fd_)) return;
+    long long r = fs.Size(fd_);
+    if (r < 0) return;
+    InstallBusGuard();
+    mapped_ = true;
+    size_ = static_cast<uint64_t>(r);
+    Remap();
+    return;
+  }
   long long r = fs.Size(fd_);
   if (r < 0) return;
   private_ = true;
@@ -236,10 +319,12 @@ void File::Unmap() {
 
 void File::Remap() {
   Unmap();
-  if (!private_ || size_ == 0) return;
+  if ((!private_ && !mapped_) || size_ == 0) return;
   mapFs_ = &CurrentFileSystem();
-  map_ = static_cast<const unsigned char*>(mapFs_->MapRead(fd_, size_));
-  if (map_) mapLen_ = size_;
+  // A file others write may grow: room for it to, without mapping again at each record.
+  uint64_t len = private_ ? size_ : size_ + std::max<uint64_t>(size_ / 4, 1u << 20);
+  map_ = static_cast<const unsigned char*>(mapFs_->MapRead(fd_, len));
+  if (map_) mapLen_ = len;
 }
 
 int File::AcquireShareLocks(Share share) {
@@ -327,6 +412,7 @@ int File::Create(const std::string& path, Share share) {
 void File::Close() {
   Unmap();
   private_ = false;
+  mapped_ = false;
   if (fd_ >= 0) {
     CurrentFileSystem().Close(fd_);  // closing drops every lock of this open
     fd_ = -1;
@@ -348,6 +434,25 @@ int File::ReadAt(uint64_t pos, void* buf, size_t n, size_t* got) {
       std::memcpy(buf, map_ + pos, n);
       *got = n;
       return 0;
+    }
+  } else if (mapped_ && (!map_ || mapFs_ == &fs)) {
+    if (!map_ && size_ > 0) Remap();
+    // size_ is the size last seen: past it, the file may have grown since.
+    if (pos + n > size_) {
+      long long now = fs.Size(fd_);
+      if (now >= 0) size_ = static_cast<uint64_t>(now);
+      if (size_ > mapLen_) Remap();
+    }
+    size_t m = pos >= size_ ? 0 : static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
+    if (m > 0 && map_ && pos + m <= mapLen_) {
+      if (GuardedCopy(buf, map_, mapLen_, pos, m)) {
+        *got = m;
+        return 0;
+      }
+      // Another process cut the file: its pages past the end are gone from the mapping.
+      Unmap();
+      long long now = fs.Size(fd_);
+      if (now >= 0) size_ = static_cast<uint64_t>(now);
     }
   }
   auto* p = static_cast<unsigned char*>(buf);
@@ -376,7 +481,7 @@ int File::WriteAt(uint64_t pos, const void* buf, size_t n) {
     long long r = fs.PWrite(fd_, p + done, n - done, pos + done);
     if (r > 0) {
       done += static_cast<size_t>(r);
-      if (private_) size_ = std::max(size_, pos + done);
+      if (private_ || mapped_) size_ = std::max(size_, pos + done);
     }
     if (r < 0) {
       int err = static_cast<int>(-r);
@@ -393,7 +498,7 @@ int File::Truncate(uint64_t size) {
   // Never leave mapped bytes past the end of the file: reading them would fault.
   if (size < mapLen_) Unmap();
   int r = CurrentFileSystem().Truncate(fd_, size);
-  if (private_) {
+  if (private_ || mapped_) {
     if (r == 0) {
       size_ = size;
     } else {
@@ -421,6 +526,7 @@ int File::Size(uint64_t* size) {
   long long r = CurrentFileSystem().Size(fd_);
   if (r < 0) return SystemErrorFromErrno(static_cast<int>(-r));
   *size = static_cast<uint64_t>(r);
+  if (mapped_) size_ = *size;
   return 0;
 }
 

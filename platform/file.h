@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -71,6 +72,9 @@ class FileSystem {
   // Whether path names something, and whether that is a folder; 0, or -errno (-ENOENT when
   // nothing has that name).
   virtual int Status(const std::string& path, bool* isFolder) = 0;
+  // Whether the file lies on a file system of this machine, whose metadata every process sees
+  // at once (not a network share, whose clients may keep it cached for seconds).
+  virtual bool IsLocal(int fd) { return false; }
   // Whether the file system can map files for reading (MapRead/Unmap). One that can't is read
   // through PRead only.
   virtual bool CanMap() const { return false; }
@@ -90,7 +94,10 @@ FileSystem* SetFileSystem(FileSystem* fs);
 // A file opened so that no other open may write it (sharing kDenyAll or kDenyWrite) changes
 // only through this object: it then knows its size without asking the system, and where the
 // file system can map files, reads are served from a read-only mapping of the file (kept
-// coherent with the writes by the system's page cache) instead of one system call each.
+// coherent with the writes by the system's page cache) instead of one system call each. A file
+// others may write is read through a mapping too where it lies on a local file system (whose
+// page cache every process shares): a read past the size last seen asks for the size again,
+// and a page that another process cut away is read again with a system call.
 class File {
  public:
   File() = default;
@@ -119,6 +126,9 @@ class File {
   void Prefetch(uint64_t pos, size_t n) const;
   [[nodiscard]] int Sync();
   [[nodiscard]] int Size(uint64_t* size);
+  // The size this object last saw without asking the system (0 when it keeps none): the file's
+  // size when no other open may write it, else at least what it was then.
+  uint64_t size_seen() const { return private_ || mapped_ ? size_ : 0; }
 
   // Byte-range locks (exclusive). TryLock gives 33 when another open holds an overlapping lock.
   [[nodiscard]] int TryLock(uint64_t pos, uint64_t len);
@@ -135,6 +145,8 @@ class File {
   std::string path_;
   Access access_ = Access::kRead;
   bool private_ = false;         // no other open may write: size_ is the file's size
+  bool mapped_ = false;          // others may write, and reads go through map_: size_ is the
+                                 // size last seen
   uint64_t size_ = 0;
   FileSystem* mapFs_ = nullptr;  // the file system that made map_
   const unsigned char* map_ = nullptr;

@@ -180,9 +180,15 @@ Code DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
   Put32(raw.data() + 1, link);
   std::memcpy(raw.data() + kRecordPrefixSize, file_.record, file_.recordSize);
   ToOem(raw.data() + kRecordPrefixSize);
-  // Bytes the file already holds are not written again (nor journaled, nor flushed).
-  if (disk && *disk == raw) return 0;
-  return stream_.Write(RecordPos(n), raw.data(), raw.size());
+  if (!disk || disk->size() != raw.size())
+    return stream_.Write(RecordPos(n), raw.data(), raw.size());
+  // Bytes the file already holds are not written again (nor journaled, nor flushed): only the
+  // stretch from the first byte that changes to the last.
+  size_t first = 0, last = raw.size();
+  while (first < last && (*disk)[first] == raw[first]) ++first;
+  if (first == last) return 0;
+  while ((*disk)[last - 1] == raw[last - 1]) --last;
+  return stream_.Write(RecordPos(n) + first, raw.data() + first, last - first);
 }
 
 // ---- whole file ----
@@ -245,6 +251,7 @@ Code DatFile::Open(unsigned mode) {
   shared_ = (mode & 0x70) == kShareDenyNone;
   streaming_ = false;
   locked_ = false;
+  claimed_ = false;
   held_ = watched_ = 0;
   ForgetCurrent();
   seq_ = Seq::kStart;
@@ -270,8 +277,9 @@ Code DatFile::Open(unsigned mode) {
   if (!err && !skipKeysAtOpen_)
     err = keys_.Open(path_, mode_, ignoreCorruptions_ ? -1 : Records(), streaming_);
   if (err) {
-    keys_.Close();
-    MemoClose();
+    // Opened just now, they take part in no transaction: nothing kept to write.
+    (void)keys_.Close();
+    (void)MemoClose();
     return fail(err);
   }
   UnlockHeader();
@@ -282,8 +290,8 @@ Code DatFile::Open(unsigned mode) {
     // Broken as stale: the lock is now ours; an OPEN does not keep it.
     err = Unlock();
     if (err) {
-      keys_.Close();
-      MemoClose();
+      (void)keys_.Close();  // as above
+      (void)MemoClose();
       return fail(err);
     }
   }
@@ -296,11 +304,16 @@ Code DatFile::Close() {
   if (held_) result = Release();
   if (locked_ && !result) result = Unlock();
   if (headerDirty_ && !shared_ && !result) result = WriteHeader(stampPending_);
-  Journal::Instance().Leave(stream_);
-  keys_.Close();
-  MemoClose();
+  // What a transaction still keeps of the files goes out now; a failure is the close's.
+  Code left = Journal::Instance().Leave(stream_);
+  if (!result) result = left;
+  left = keys_.Close();
+  if (!result) result = left;
+  left = MemoClose();
+  if (!result) result = left;
   UnlockHeader();
-  stream_.Close();
+  stream_.Close();  // drops every lock of the file, a transaction's claim included
+  claimed_ = false;
   ForgetCurrent();
   seq_ = Seq::kStart;
   noMemo_ = false;
@@ -312,7 +325,7 @@ Code DatFile::Close() {
 Code DatFile::Empty() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
-  int err = LockHeader();
+  int err = LockHeader(/*toWrite=*/true);
   if (err) return err;
   if (shared_) err = ReadHeader();
   if (!err && LockedByOther()) err = kErrFileLocked;
@@ -383,7 +396,7 @@ Code DatFile::CopyFiles(const std::string& newName,
 Code DatFile::Add(bool append) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
-  int err = LockHeader();
+  int err = LockHeader(/*toWrite=*/true);
   if (err) return err;
   struct Unlocker {
     DatFile* f;
@@ -502,7 +515,7 @@ Code DatFile::Put(uint32_t record) {
   // the checks below and the write; key pages and free memo blocks are shared as well.
   bool lockHere = shared_ && !headerLocked_;
   if (lockHere) {
-    int err = LockHeader();
+    int err = LockHeader(/*toWrite=*/true);
     if (err) return err;
   }
   struct Unlocker {
@@ -566,7 +579,7 @@ Code DatFile::Put(uint32_t record) {
   uint32_t highest = std::max(h.highestWritten, n);
   uint32_t lowest = h.lowestWritten == 0 ? n : std::min(h.lowestWritten, n);
   if (maintainHeaderTime_) {
-    err = LockHeader();
+    err = LockHeader(/*toWrite=*/true);
     if (!err && shared_) err = ReadHeader();
     if (!err) {
       h.highestWritten = std::max(h.highestWritten, n);
@@ -593,7 +606,7 @@ Code DatFile::Delete() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
-  int err = LockHeader();
+  int err = LockHeader(/*toWrite=*/true);
   if (err) return err;
   struct Unlocker {
     DatFile* f;
@@ -835,7 +848,7 @@ Code DatFile::Flush() {
   keys_.FlushHeaders(true, shared_);
   int err = 0;
   if (headerDirty_ && !readOnly_) {
-    err = LockHeader();
+    err = LockHeader(/*toWrite=*/true);
     if (!err) {
       // A shared file keeps the other stations' counts; only the time stamp is ours.
       if (shared_) err = ReadHeader();
@@ -931,7 +944,8 @@ Code DatFile::Logout() {
     int err = WriteHeader(stampPending_);
     if (err) return err;
   }
-  int err = Journal::Instance().Join(stream_, path_, [this] { AfterRollback(); });
+  int err = Journal::Instance().Join(stream_, path_, [this] { AfterRollback(); },
+                                     [this] { AfterTransaction(); });
   if (!err) err = keys_.JoinJournal(path_);
   if (!err) err = MemoJoinJournal();
   return err;
@@ -960,9 +974,10 @@ Code DatFile::MemoOpen() {
   return memo_.Open(MemoPath(), mode_);
 }
 
-void DatFile::MemoClose() {
-  if (memo_.is_open()) Journal::Instance().Leave(memo_.stream());
+Code DatFile::MemoClose() {
+  Code err = memo_.is_open() ? Journal::Instance().Leave(memo_.stream()) : Code(0);
   memo_.Close();
+  return err;
 }
 
 Code DatFile::MemoRead(uint32_t firstBlock) {
@@ -1128,7 +1143,7 @@ Code DatFile::Build(int key) {
   } else if (readOnly_) {
     return kErrAccessDenied;
   }
-  Code err = LockHeader();
+  Code err = LockHeader(/*toWrite=*/true);
   if (!err && shared_) err = ReadHeader();
   const DatHeader& h = layout_.header;
   // One pass over the data file in chunks of records feeds the keys being built.

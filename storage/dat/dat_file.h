@@ -110,7 +110,8 @@ class DatFile : public DriverControl {
 
   Code ReadHeader();
   Code WriteHeader(bool stamp);
-  Code LockHeader();
+  // The header lock of a shared file; toWrite also waits for another station's transaction.
+  Code LockHeader(bool toWrite = false);
   void UnlockHeader();
   Code CheckSize();
   uint64_t RecordPos(uint32_t n) const;
@@ -129,6 +130,8 @@ class DatFile : public DriverControl {
   Code WaitForLock(int64_t seconds, int refusal);
   Code ApplyDriverString();
   void AfterRollback();
+  // Once the file's transaction has ended: the header lock kept through it goes.
+  void AfterTransaction();
   void ForgetCurrent();
   std::vector<std::string> AllPaths() const;
   Code CopyFiles(const std::string& newName, int (*step)(const std::string&, const std::string&));
@@ -136,7 +139,7 @@ class DatFile : public DriverControl {
   // ---- The memo file.
   Code MemoCreate();
   Code MemoOpen();
-  void MemoClose();
+  Code MemoClose();
   Code MemoRead(uint32_t firstBlock);                      // with every record read
   Code MemoWrite(uint32_t* firstBlock);                    // ADD/APPEND/PUT, before the record
   Code MemoFree(uint32_t firstBlock);                      // DELETE
@@ -161,6 +164,8 @@ class DatFile : public DriverControl {
   bool shared_ = false;
   bool readOnly_ = false;
   bool headerLocked_ = false;
+  bool headerToWrite_ = false;  // the lock was taken to write
+  bool claimed_ = false;        // this station's transaction claims the file
   bool headerDirty_ = false;
   bool stampPending_ = false;  // the header put off holds a change not yet time-stamped
   bool streaming_ = false;

@@ -1,5 +1,7 @@
 #include "storage/dat/dat_io.h"
 
+#include <algorithm>
+
 #include "storage/driver.h"
 
 namespace korawin::storage::dat {
@@ -25,22 +27,24 @@ void DatStream::Close() {
 
 Code DatStream::Read(uint64_t pos, void* buf, size_t n, int shortCode) {
   size_t got = 0;
-  int err = file_.ReadAt(pos, buf, n, &got);
-  if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
+  Code err = ReadSome(pos, buf, n, &got);
+  if (err) return err;
   return got == n ? 0 : shortCode;
 }
 
 Code DatStream::ReadSome(uint64_t pos, void* buf, size_t n, size_t* got) {
   int err = file_.ReadAt(pos, buf, n, got);
   if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
+  if (observer_) observer_->Overlay(*this, pos, buf, n, got);
   return 0;
 }
 
 Code DatStream::Write(uint64_t pos, const void* buf, size_t n) {
   if (n == 0) return 0;
   if (observer_) {
-    int err = observer_->BeforeWrite(*this, pos, n);
-    if (err) return err;
+    bool taken = false;
+    Code err = observer_->Write(*this, pos, buf, n, &taken);
+    if (err || taken) return err;
   }
   int err = file_.WriteAt(pos, buf, n);
   if (err == platform::kErrWriteFault) return kErrWriteFault;
@@ -56,6 +60,7 @@ Code DatStream::Truncate(uint64_t size) {
 }
 
 Code DatStream::Sync() {
+  if (observer_ && observer_->DefersSync(*this)) return 0;
   int err = file_.Sync();
   if (err == platform::kErrWriteFault) return kErrWriteFault;
   return DriverCodeFromSystem(err);
@@ -65,7 +70,7 @@ Code DatStream::Size(uint64_t* size) {
   uint64_t got = 0;
   int err = file_.Size(&got);
   if (err) return DriverCodeFromSystem(err);
-  *size = got;
+  *size = observer_ ? std::max(got, observer_->KeptEnd(*this)) : got;
   return 0;
 }
 

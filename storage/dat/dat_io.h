@@ -1,6 +1,7 @@
 // One physical file of the DAT driver (data, key or memo file). Every read and write of the
 // driver goes through here, so that the transaction journal sees each write before it happens
-// and so that system errors come back as driver codes.
+// (and may keep it in memory until its undo is on disk) and so that system errors come back as
+// driver codes.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +19,20 @@ class DatStream;
 class WriteObserver {
  public:
   virtual ~WriteObserver() = default;
-  // Called before n bytes are written at pos. A non-zero code stops the write (48).
-  virtual Code BeforeWrite(DatStream& stream, uint64_t pos, size_t n) = 0;
+  // Called for n bytes to be written at pos. A non-zero code stops the write (48); *taken set
+  // means the observer keeps the bytes (to write them later), else the stream writes them.
+  virtual Code Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n,
+                     bool* taken) = 0;
   // Called before the file is cut to size.
   virtual Code BeforeTruncate(DatStream& stream, uint64_t size) = 0;
+  // Lays the bytes kept for the stream over a read at pos: buf holds *got bytes of the file
+  // (at most n); kept bytes replace them and may make *got longer (a hole reads as zeros).
+  virtual void Overlay(const DatStream& stream, uint64_t pos, void* buf, size_t n,
+                       size_t* got) {}
+  // The end of the bytes kept for the stream, 0 when none: the file is at least that long.
+  virtual uint64_t KeptEnd(const DatStream& stream) { return 0; }
+  // Whether flushing the stream's file is left to the observer (it flushes at its end).
+  virtual bool DefersSync(const DatStream& stream) { return false; }
 };
 
 class DatStream {

@@ -87,12 +87,17 @@ Code DatKeys::Open(const std::string& dataPath, unsigned mode, int64_t liveRecor
   return 0;
 }
 
-void DatKeys::Close() {
+Code DatKeys::Close() {
+  Code result = 0;
   for (Key& k : keys_) {
-    if (k.file) Journal::Instance().Leave(k.file->stream());
+    if (k.file) {
+      Code left = Journal::Instance().Leave(k.file->stream());
+      if (!result) result = left;
+    }
     k.file.reset();
   }
   EndSequence();
+  return result;
 }
 
 Code DatKeys::Empty() {
@@ -114,7 +119,7 @@ Code DatKeys::JoinJournal(const std::string& dataPath) {
     if (!k.file) continue;
     KeyFile* kf = k.file.get();
     // A header put off by a batch goes to disk first, so the journal saves the true one.
-    Code err = kf->Flush();
+    Code err = kf->WriteWaiting();
     if (!err) err = Journal::Instance().Join(kf->stream(), dataPath, [kf] { kf->Invalidate(); });
     if (err) return err;
   }
@@ -433,8 +438,9 @@ Code DatKeys::Build(int key, uint64_t liveRecords, const std::string& dataPath, 
     for (size_t b = 0; b < group.size(); ++b) {
       Key& k = keys_[group[b]];
       k.path = KeyFileName(dataPath, static_cast<int>(group[b] + 1), k.index);
-      if (k.file) Journal::Instance().Leave(k.file->stream());
+      if (k.file) err = Journal::Instance().Leave(k.file->stream());
       k.file.reset();
+      if (err) return err;
       auto kf = std::make_unique<KeyFile>();
       err = kf->Create(k.path, k.layout.shape(), /*empty=*/false);
       if (!err)

@@ -35,7 +35,8 @@ class DatKeys {
   // OPEN: opens and checks every KEY (not the indexes) with the data file's mode; liveRecords
   // < 0 skips the entry count check (IGNORECORRUPTIONS).
   Code Open(const std::string& dataPath, unsigned mode, int64_t liveRecords, bool streaming);
-  void Close();
+  // Closes every key file; what a transaction kept of them is written first.
+  Code Close();
   // EMPTY: every key file anew, indexes not in use included.
   Code Empty();
   // LOGOUT: the key files take part in the journal of dataPath's transaction.

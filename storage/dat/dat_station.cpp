@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/halt.h"
+#include "storage/dat/journal.h"
 
 namespace korawin::storage::dat {
 
@@ -17,11 +18,27 @@ void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 }  // namespace
 
-Code TakeHeaderLock(platform::File& file) {
+namespace {
+
+// Whether another station's transaction claims the file (taken and given back at once).
+bool ClaimedByOther(platform::File& file) {
+  if (file.TryLock(kWriteClaimByte, 1) != 0) return true;
+  (void)file.Unlock(kWriteClaimByte, 1);  // ours for a moment only; the close drops it anyway
+  return false;
+}
+
+}  // namespace
+
+Code TakeHeaderLock(platform::File& file, bool toWrite) {
   int64_t start = platform::MonotonicHundredths();
   for (;;) {
     int err = file.TryLock(0, 1);
-    if (err == 0 || err == platform::kErrInvalidFunction) return 0;  // no locking: nothing to share
+    if (err == platform::kErrInvalidFunction) return 0;  // no locking: nothing to share
+    if (err == 0) {
+      if (!toWrite || !ClaimedByOther(file)) return 0;
+      GiveHeaderLock(file);  // another station's transaction writes the file: wait for its end
+      err = platform::kErrLockViolation;
+    }
     if (err == platform::kErrInvalidHandle || err == 36) {
       Halt("DOS FILE LOCKING ERROR");
       return kErrAccessDenied;
@@ -37,20 +54,42 @@ void GiveHeaderLock(platform::File& file) {
   (void)file.Unlock(0, 1);
 }
 
-Code DatFile::LockHeader() {
+bool TakeWriteClaim(platform::File& file) {
+  int err = file.TryLock(kWriteClaimByte, 1);
+  return err == 0 || err == platform::kErrInvalidFunction;
+}
+
+void GiveWriteClaim(platform::File& file) {
+  (void)file.Unlock(kWriteClaimByte, 1);  // as GiveHeaderLock
+}
+
+Code DatFile::LockHeader(bool toWrite) {
   if (!shared_ || headerLocked_) return 0;
-  Code err = TakeHeaderLock(stream_.file());
+  Code err = TakeHeaderLock(stream_.file(), toWrite && !claimed_);
   if (err) return err;
   headerLocked_ = true;
+  headerToWrite_ = toWrite;
   keys_.HeaderCache(true);
   return 0;
 }
 
 void DatFile::UnlockHeader() {
   if (!headerLocked_) return;
+  // The writes of a transaction wait in memory until their undo is on disk: until it ends, no
+  // other station may write the file (they still read what is on disk). The claim is taken
+  // under the header lock, where every writer looks for it.
+  if (headerToWrite_ && !claimed_ && Journal::Instance().TakesPart(stream_))
+    claimed_ = TakeWriteClaim(stream_.file());
   keys_.HeaderCache(false);
   GiveHeaderLock(stream_.file());
   headerLocked_ = false;
+  headerToWrite_ = false;
+}
+
+void DatFile::AfterTransaction() {
+  if (!claimed_) return;
+  if (stream_.is_open()) GiveWriteClaim(stream_.file());
+  claimed_ = false;
 }
 
 // ---- stations ----
@@ -64,7 +103,7 @@ Code DatFile::Hold(int64_t seconds) {
   int64_t start = platform::MonotonicHundredths();
   for (;;) {
     // The header lock makes the test and the setting of the bit one step between stations.
-    int err = LockHeader();
+    int err = LockHeader(/*toWrite=*/true);
     if (err) return err;
     unsigned char status = 0;
     err = stream_.Read(RecordPos(n), &status, 1, kErrInvalidDataFile);
@@ -106,7 +145,7 @@ Code DatFile::Release() {
   // the write and be undone.
   bool lockHere = !headerLocked_;
   if (lockHere) {
-    int err = LockHeader();
+    int err = LockHeader(/*toWrite=*/true);
     if (err) return err;
   }
   unsigned char status = 0;
@@ -135,7 +174,7 @@ Code DatFile::WaitForLock(int64_t seconds, int refusal) {
   int64_t stillSince = start;
   uint32_t date = layout_.header.changeDate, time = layout_.header.changeTime;
   for (;;) {
-    int err = LockHeader();
+    int err = LockHeader(/*toWrite=*/true);
     if (err) return err;
     err = ReadHeader();
     if (err) {
@@ -179,7 +218,7 @@ Code DatFile::Lock(int64_t seconds) {
 Code DatFile::Unlock() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!locked_) return 0;
-  int err = LockHeader();
+  int err = LockHeader(/*toWrite=*/true);
   if (err) return err;
   err = ReadHeader();
   if (!err) {

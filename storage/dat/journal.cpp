@@ -24,21 +24,32 @@ constexpr size_t kMarkerPathSize = 79;
 constexpr size_t kMaxEntry = 0xFFFF;
 constexpr size_t kCopyPiece = 2048;
 
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
+// Eight tables: the CRC of a byte followed by 0 to 7 zero bytes, so that eight bytes are taken
+// at a time (the journal checks every byte it saves).
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcTables MakeCrcTables() {
+  CrcTables t{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t crc = i;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    table[i] = crc;
+    t[0][i] = crc;
   }
-  return table;
+  for (uint32_t i = 0; i < 256; ++i)
+    for (size_t k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+  return t;
 }
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+constexpr CrcTables kCrc = MakeCrcTables();
 
 // CRC-32 (reflected 0xEDB88320) continued over n more bytes; start and finish with ~0.
 uint32_t Crc32(uint32_t crc, const void* data, size_t n) {
   const unsigned char* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < n; ++i) crc = (crc >> 8) ^ kCrcTable[(crc ^ p[i]) & 0xFF];
+  for (; n >= 8; n -= 8, p += 8) {
+    uint32_t lo = crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                         uint32_t{p[3]} << 24);
+    crc = kCrc[7][lo & 0xFF] ^ kCrc[6][(lo >> 8) & 0xFF] ^ kCrc[5][(lo >> 16) & 0xFF] ^
+          kCrc[4][lo >> 24] ^ kCrc[3][p[4]] ^ kCrc[2][p[5]] ^ kCrc[1][p[6]] ^ kCrc[0][p[7]];
+  }
+  for (; n > 0; --n, ++p) crc = (crc >> 8) ^ kCrc[0][(crc ^ *p) & 0xFF];
   return crc;
 }
 
@@ -221,15 +232,23 @@ bool Journal::active() const {
 
 bool Journal::TakesPart(const DatStream& stream) const {
   std::lock_guard<std::mutex> lock(mu_);
-  if (!journal_.is_open() || stream.journal_number() == 0) return false;
-  for (const Participant& p : participants_)
-    if (p.stream == &stream && p.number == stream.journal_number()) return true;
-  return false;
+  return journal_.is_open() && Find(stream) != nullptr;
+}
+
+bool Journal::Keeps(const DatStream& stream) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  const Participant* p = Find(stream);
+  return p && !p->kept.empty();
 }
 
 std::string Journal::path() const {
   std::lock_guard<std::mutex> lock(mu_);
   return journalPath_;
+}
+
+void Journal::set_keep_limit(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  keepLimit_ = bytes;
 }
 
 Code Journal::OpenJournalLocked() {
@@ -242,27 +261,23 @@ Code Journal::OpenJournalLocked() {
                                            &journal_, &path);
   if (created == platform::kErrPathNotFound) return kErrLogoutActive;
   if (created != 0) return kErrUnableToLog;
-  // A marker will name this journal: its name must outlive a power cut as long as the marker.
-  if (platform::SyncFolderOf(path) != 0) {
-    journal_.Close();
-    (void)platform::RemoveFile(path);  // the journal is of no use; its name may stay behind
-    return kErrUnableToLog;
-  }
   // Marks the transaction as live for other programs; a platform without locks has no others,
   // and a lock refused leaves them only the marker to go by.
   (void)journal_.TryLock(0, 1);
   journalPath_ = path;
   journalEnd_ = 0;
+  journalNamed_ = false;
   broken_ = false;
   nextNumber_ = 1;
+  keptBytes_ = 0;
   return 0;
 }
 
 Code Journal::Join(DatStream& stream, const std::string& dataPath,
-                  std::function<void()> onRollback) {
+                   std::function<void()> onRollback, std::function<void()> onSettled) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) {
-    int err = OpenJournalLocked();
+    Code err = OpenJournalLocked();
     if (err) return err;
   }
   if (Find(stream)) return 0;
@@ -273,24 +288,41 @@ Code Journal::Join(DatStream& stream, const std::string& dataPath,
   p.dataPath = dataPath;
   p.marker = MarkerPathOf(dataPath);
   p.onRollback = std::move(onRollback);
+  p.onSettled = std::move(onSettled);
   stream.set_journal_number(p.number);
   stream.set_observer(this);
   participants_.push_back(std::move(p));
   return 0;
 }
 
-void Journal::Leave(DatStream& stream) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (Participant* p = Find(stream)) {
-    p->stream = nullptr;
-    p->onRollback = nullptr;
+Code Journal::Leave(DatStream& stream) {
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = Find(stream);
+    if (p && !p->kept.empty()) {
+      err = StageLocked();
+      settled = SettledLocked();
+    }
+    if (p) {
+      p->stream = nullptr;
+      p->onRollback = nullptr;
+      p->onSettled = nullptr;
+    }
+    stream.set_observer(nullptr);
   }
-  stream.set_observer(nullptr);
+  for (auto& f : settled) f();
+  return err;
 }
 
 Journal::Participant* Journal::Find(const DatStream& stream) {
+  return const_cast<Participant*>(static_cast<const Journal*>(this)->Find(stream));
+}
+
+const Journal::Participant* Journal::Find(const DatStream& stream) const {
   if (stream.journal_number() == 0) return nullptr;
-  for (Participant& p : participants_)
+  for (const Participant& p : participants_)
     if (p.stream == &stream && p.number == stream.journal_number()) return &p;
   return nullptr;
 }
@@ -306,37 +338,13 @@ Code Journal::AppendLocked(const std::string& batch) {
   return 0;
 }
 
-Code Journal::StartLoggingLocked(Participant& p, std::string* batch) {
-  if (p.registered) return 0;
-  if (std::find(markers_.begin(), markers_.end(), p.marker) == markers_.end()) {
-    // The marker appears whole or not at all: written and flushed under another name first.
-    std::string temp = platform::ReplaceExtension(p.marker, ".LO$");
-    platform::File marker;
-    std::string text = journalPath_;
-    text.resize(std::max(kMarkerPathSize, text.size() + 1), '\0');
-    bool ok = marker.Create(temp, platform::Share::kDenyAll) == 0 &&
-              marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
-    marker.Close();
-    ok = ok && platform::RenameFile(temp, p.marker) == 0;
-    ok = ok && platform::SyncFolderOf(p.marker) == 0;
-    if (!ok) {
-      (void)platform::RemoveFile(temp);  // a temporary name left behind is never read
-      Halt("UNABLE TO START LOG");
-      return kErrUnableToLog;
-    }
-    markers_.push_back(p.marker);
-  }
-  *batch += EncodeJournalEntry(journalEnd_ + batch->size(), 0, 0,
-                               Registration(p.number, p.path, p.marker));
-  return 0;
-}
-
 Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
   std::string buf;
   for (uint64_t at = from; at < to; at += kMaxEntry) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxEntry, to - at));
     buf.resize(n);
     size_t got = 0;
+    // The file's own bytes, not the ones kept for it: those are what a rollback restores.
     if (p.stream->file().ReadAt(at, buf.data(), n, &got) != 0 || got != n) return kErrUnableToLog;
     *batch += EncodeJournalEntry(journalEnd_ + batch->size(), static_cast<uint32_t>(at),
                                  p.number, buf);
@@ -344,74 +352,287 @@ Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::s
   return 0;
 }
 
-Code Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
-  Participant* p = journal_.is_open() ? Find(stream) : nullptr;
-  if (!p) return 0;
-  if (broken_) return kErrUnableToLog;
-  // Without the true size the journal would record a growth where old bytes stand.
+Code Journal::ProtectLocked(Participant& p, uint64_t pos, uint64_t n, bool cut,
+                            std::string* batch,
+                            std::vector<std::pair<uint64_t, uint64_t>>* gaps, bool* grew) {
+  // Without the file's true size the journal would record a growth where old bytes stand.
   uint64_t end = 0;
-  if (stream.Size(&end) != 0) return kErrUnableToLog;
-  std::string batch;
-  int err = StartLoggingLocked(*p, &batch);
-  if (err) return err;
+  if (p.stream->file().Size(&end) != 0) return kErrUnableToLog;
   uint64_t last = cut ? pos : pos + n;  // the file's end after a cut, the write's end else
-  const bool grows = last > end && end < p->cutTo;
-  if (grows)
-    batch += EncodeJournalEntry(journalEnd_ + batch.size(), static_cast<uint32_t>(end),
-                                p->number, std::string());
+  if (last > end && end < p.cutTo && !*grew) {
+    *batch += EncodeJournalEntry(journalEnd_ + batch->size(), static_cast<uint32_t>(end),
+                                 p.number, std::string());
+    *grew = true;
+    p.cutTo = end;  // undone by the caller should the batch not reach the journal
+  }
   // Bytes at or past cutTo go with the cut; bytes saved before keep their first copy.
-  uint64_t saveTo = std::min(cut ? end : std::min(last, end), p->cutTo);
-  std::vector<std::pair<uint64_t, uint64_t>> gaps;
+  uint64_t saveTo = std::min(cut ? end : std::min(last, end), p.cutTo);
   for (uint64_t at = pos; at < saveTo;) {
-    auto next = p->saved.upper_bound(at);
-    if (next != p->saved.begin()) {
+    auto next = p.saved.upper_bound(at);
+    if (next != p.saved.begin()) {
       auto prev = std::prev(next);
       if (prev->second > at) {  // at lies in a saved range
         at = prev->second;
         continue;
       }
     }
-    uint64_t to = next == p->saved.end() ? saveTo : std::min(saveTo, next->first);
-    gaps.emplace_back(at, to);
-    err = SaveRangeLocked(*p, at, to, &batch);
+    uint64_t to = next == p.saved.end() ? saveTo : std::min(saveTo, next->first);
+    gaps->emplace_back(at, to);
+    Code err = SaveRangeLocked(p, at, to, batch);
     if (err) return err;
     at = to;
-  }
-  // Flushed before the change it protects: a change on disk always has its undo on disk.
-  err = AppendLocked(batch);
-  if (err) return err;
-  p->registered = true;
-  if (grows) p->cutTo = end;
-  for (const auto& [from, to] : gaps) {
-    uint64_t a = from, b = to;
-    auto it = p->saved.lower_bound(a);
-    if (it != p->saved.begin() && std::prev(it)->second >= a) --it;
-    while (it != p->saved.end() && it->first <= b) {
-      a = std::min(a, it->first);
-      b = std::max(b, it->second);
-      it = p->saved.erase(it);
-    }
-    p->saved.emplace(a, b);
   }
   return 0;
 }
 
-Code Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
+void Journal::RecordSaved(Participant& p, const std::vector<std::pair<uint64_t, uint64_t>>& gaps) {
+  for (const auto& [from, to] : gaps) {
+    uint64_t a = from, b = to;
+    auto it = p.saved.lower_bound(a);
+    if (it != p.saved.begin() && std::prev(it)->second >= a) --it;
+    while (it != p.saved.end() && it->first <= b) {
+      a = std::min(a, it->first);
+      b = std::max(b, it->second);
+      it = p.saved.erase(it);
+    }
+    p.saved.emplace(a, b);
+  }
+}
+
+Code Journal::MakeMarkersLocked(const std::vector<Participant*>& starting) {
+  std::vector<std::string> folders;
+  for (Participant* p : starting) {
+    if (std::find(markers_.begin(), markers_.end(), p->marker) != markers_.end()) continue;
+    // The marker appears whole or not at all: written and flushed under another name first.
+    std::string temp = platform::ReplaceExtension(p->marker, ".LO$");
+    platform::File marker;
+    std::string text = journalPath_;
+    text.resize(std::max(kMarkerPathSize, text.size() + 1), '\0');
+    bool ok = marker.Create(temp, platform::Share::kDenyAll) == 0 &&
+              marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
+    marker.Close();
+    ok = ok && platform::RenameFile(temp, p->marker) == 0;
+    if (!ok) {
+      (void)platform::RemoveFile(temp);  // a temporary name left behind is never read
+      Halt("UNABLE TO START LOG");
+      return kErrUnableToLog;
+    }
+    markers_.push_back(p->marker);
+    if (std::find(folders.begin(), folders.end(), p->marker) == folders.end())
+      folders.push_back(p->marker);
+  }
+  // One flush of a folder names every marker made in it.
+  std::vector<std::string> flushed;
+  for (const std::string& marker : folders) {
+    std::string folder = marker.substr(0, marker.find_last_of('/') + 1);
+    if (std::find(flushed.begin(), flushed.end(), folder) != flushed.end()) continue;
+    flushed.push_back(folder);
+    if (platform::SyncFolderOf(marker) != 0) {
+      Halt("UNABLE TO START LOG");
+      return kErrUnableToLog;
+    }
+  }
+  return 0;
+}
+
+Code Journal::StageLocked() {
+  if (broken_) return kErrUnableToLog;
+  std::string batch;
+  std::vector<Participant*> starting;
+  struct Plan {
+    Participant* p;
+    std::vector<std::pair<uint64_t, uint64_t>> gaps;
+    bool grew = false;
+    uint64_t cutToBefore;
+  };
+  std::vector<Plan> plans;
+  for (Participant& p : participants_) {
+    if (p.kept.empty()) continue;
+    if (!p.stream) return kErrUnableToLog;  // a stream that left keeps nothing (Leave stages)
+    Plan plan{&p, {}, false, p.cutTo};
+    if (!p.registered) {
+      starting.push_back(&p);
+      batch += EncodeJournalEntry(journalEnd_ + batch.size(), 0, 0,
+                                  Registration(p.number, p.path, p.marker));
+    }
+    for (const auto& [at, bytes] : p.kept) {
+      Code err = ProtectLocked(p, at, bytes.size(), false, &batch, &plan.gaps, &plan.grew);
+      if (err) {
+        for (Plan& done : plans) done.p->cutTo = done.cutToBefore;
+        p.cutTo = plan.cutToBefore;
+        return err;
+      }
+    }
+    plans.push_back(std::move(plan));
+  }
+  if (plans.empty()) return 0;
+  // The markers, the journal's name and the undo of every kept write are on disk before the
+  // first of those writes reaches a file. Markers come first: recovery refuses a journal that
+  // registers a file whose marker does not name it.
+  Code err = MakeMarkersLocked(starting);
+  if (!err && !journalNamed_) {
+    err = platform::SyncFolderOf(journalPath_) == 0 ? Code(0) : Code(kErrUnableToLog);
+    if (!err) journalNamed_ = true;
+  }
+  if (!err) err = AppendLocked(batch);
+  if (err) {
+    for (Plan& plan : plans) plan.p->cutTo = plan.cutToBefore;
+    return err;
+  }
+  for (Plan& plan : plans) {
+    plan.p->registered = true;
+    RecordSaved(*plan.p, plan.gaps);
+  }
+  for (Plan& plan : plans) {
+    Participant& p = *plan.p;
+    for (const auto& [at, bytes] : p.kept) {
+      int w = p.stream->file().WriteAt(at, bytes.data(), bytes.size());
+      if (w) {
+        // What went out is undone by the journal; what is still kept goes with the rollback.
+        p.kept.clear();
+        RecountLocked();
+        return w == platform::kErrWriteFault ? Code(kErrWriteFault) : DriverCodeFromSystem(w);
+      }
+    }
+    p.kept.clear();
+  }
+  keptBytes_ = 0;
+  return 0;
+}
+
+Code Journal::Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n, bool* taken) {
+  *taken = false;
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = journal_.is_open() ? Find(stream) : nullptr;
+    if (!p) return 0;
+    if (broken_) return kErrUnableToLog;
+    *taken = true;
+    // Kept in memory, merged with the writes it meets, until its undo is in the journal.
+    const char* src = static_cast<const char*>(bytes);
+    const uint64_t from = pos, to = pos + n;
+    auto it = p->kept.upper_bound(from);
+    if (it != p->kept.begin() && std::prev(it)->first + std::prev(it)->second.size() >= from)
+      --it;
+    if (it == p->kept.end() || it->first > from) it = p->kept.emplace_hint(it, from, std::string());
+    // The kept write that now starts at or before the new one grows in place to take it.
+    std::string& kept = it->second;
+    const uint64_t start = it->first;
+    const size_t before = kept.size();
+    if (to - start > kept.size()) kept.resize(static_cast<size_t>(to - start));
+    std::memcpy(kept.data() + (from - start), src, n);
+    keptBytes_ += kept.size() - before;
+    // Those it reaches or touches now become part of it, their bytes past it kept.
+    for (auto next = std::next(it); next != p->kept.end() && next->first <= start + kept.size();) {
+      const uint64_t end = start + kept.size();
+      const uint64_t nextEnd = next->first + next->second.size();
+      if (nextEnd > end) {
+        kept.append(next->second, static_cast<size_t>(end - next->first), std::string::npos);
+        keptBytes_ += static_cast<size_t>(nextEnd - end);
+      }
+      keptBytes_ -= next->second.size();
+      next = p->kept.erase(next);
+    }
+    if (keptBytes_ <= keepLimit_) return 0;
+    // A large transaction goes to the files in stages.
+    err = StageLocked();
+    settled = SettledLocked();
+  }
+  for (auto& f : settled) f();
+  return err;
+}
+
+void Journal::Overlay(const DatStream& stream, uint64_t pos, void* buf, size_t n, size_t* got) {
   std::lock_guard<std::mutex> lock(mu_);
-  return ProtectLocked(stream, pos, n, false);
+  const Participant* p = Find(stream);
+  if (!p || p->kept.empty()) return;
+  auto* out = static_cast<char*>(buf);
+  const uint64_t end = pos + n;
+  auto it = p->kept.upper_bound(pos);
+  if (it != p->kept.begin()) --it;
+  for (; it != p->kept.end() && it->first < end; ++it) {
+    uint64_t a = std::max(pos, it->first);
+    uint64_t b = std::min(end, it->first + it->second.size());
+    if (a >= b) continue;
+    size_t from = static_cast<size_t>(a - pos), to = static_cast<size_t>(b - pos);
+    // Past the file's end the bytes before a kept write are a hole, read as zeros.
+    if (from > *got) std::memset(out + *got, 0, from - *got);
+    std::memcpy(out + from, it->second.data() + (a - it->first), to - from);
+    *got = std::max(*got, to);
+  }
+}
+
+uint64_t Journal::KeptEnd(const DatStream& stream) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const Participant* p = Find(stream);
+  if (!p || p->kept.empty()) return 0;
+  auto last = std::prev(p->kept.end());
+  return last->first + last->second.size();
+}
+
+bool Journal::DefersSync(const DatStream& stream) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return journal_.is_open() && Find(stream) != nullptr;
 }
 
 Code Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return ProtectLocked(stream, size, 0, true);
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Participant* p = journal_.is_open() ? Find(stream) : nullptr;
+    if (!p) return 0;
+    // Kept writes go first, so that the cut meets the file as the transaction left it.
+    err = StageLocked();
+    settled = SettledLocked();
+    if (!err) {
+      std::string batch;
+      std::vector<std::pair<uint64_t, uint64_t>> gaps;
+      bool grew = false;
+      uint64_t cutToBefore = p->cutTo;
+      bool starting = !p->registered;
+      if (starting)
+        batch += EncodeJournalEntry(journalEnd_, 0, 0, Registration(p->number, p->path, p->marker));
+      err = ProtectLocked(*p, size, 0, true, &batch, &gaps, &grew);
+      if (!err && starting) err = MakeMarkersLocked({p});
+      if (!err && !journalNamed_) {
+        err = platform::SyncFolderOf(journalPath_) == 0 ? Code(0) : Code(kErrUnableToLog);
+        if (!err) journalNamed_ = true;
+      }
+      if (!err) err = AppendLocked(batch);
+      if (err) {
+        p->cutTo = cutToBefore;
+      } else {
+        p->registered = true;
+        RecordSaved(*p, gaps);
+      }
+    }
+  }
+  for (auto& f : settled) f();
+  return err;
+}
+
+void Journal::RecountLocked() {
+  keptBytes_ = 0;
+  for (const Participant& p : participants_)
+    for (const auto& [at, bytes] : p.kept) keptBytes_ += bytes.size();
+}
+
+std::vector<std::function<void()>> Journal::SettledLocked() {
+  std::vector<std::function<void()>> out;
+  for (Participant& p : participants_)
+    if (p.onSettled && p.kept.empty()) out.push_back(p.onSettled);
+  return out;
 }
 
 Code Journal::SyncParticipantsLocked() {
   for (Participant& p : participants_) {
     if (!p.registered) continue;  // never wrote
-    int err = 0;
+    Code err = 0;
     if (p.stream) {
-      err = p.stream->Sync();
+      err = SyncCode(p.stream->file().Sync());
     } else {
       platform::File f;
       int opened = f.Open(p.path, platform::Access::kReadWrite, platform::Share::kDenyNone);
@@ -430,11 +651,11 @@ void Journal::EndLocked(bool removeJournal) {
       p.stream->set_journal_number(0);
     }
   participants_.clear();
+  keptBytes_ = 0;
   if (removeJournal) {
-    // An empty journal rolls nothing back: once it is cut, the transaction is over even if the
-    // program stops before the markers are gone (a cut that fails leaves the removals below).
-    // The cut is what ends the transaction on disk; removing markers and journal follows.
-    if (journal_.Truncate(0) == 0) (void)journal_.Sync();
+    // An empty journal rolls nothing back: once its cut is on disk the transaction is over,
+    // whatever happens to the markers and the journal's name after.
+    if (journalEnd_ > 0 && journal_.Truncate(0) == 0) (void)journal_.Sync();
     // A marker or journal that can't be removed names an empty journal: recovery then rolls
     // nothing back and removes them.
     for (const std::string& m : markers_) (void)platform::RemoveFile(m);
@@ -450,21 +671,32 @@ void Journal::EndLocked(bool removeJournal) {
 }
 
 Code Journal::Commit() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (!journal_.is_open()) return 0;
-  // The journal may only go once every change it could undo is on disk.
-  int err = SyncParticipantsLocked();
-  if (err) return err;
-  EndLocked(true);
-  return 0;
+  std::vector<std::function<void()>> settled;
+  Code err = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!journal_.is_open()) return 0;
+    err = StageLocked();
+    // The journal may only go once every change it could undo is on disk.
+    if (!err) err = SyncParticipantsLocked();
+    if (!err) {
+      settled = SettledLocked();
+      EndLocked(true);
+    }
+  }
+  for (auto& f : settled) f();
+  return err;
 }
 
 Code Journal::Rollback() {
   std::vector<std::function<void()>> reloads;
-  int result = 0;
+  Code result = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!journal_.is_open()) return 0;
+    // What is only kept in memory never reached a file: it is forgotten.
+    for (Participant& p : participants_) p.kept.clear();
+    keptBytes_ = 0;
     std::vector<Entry> entries;
     uint64_t validEnd = 0;
     result = ScanJournal(journal_, journalEnd_, &entries, &validEnd);
@@ -485,8 +717,10 @@ Code Journal::Rollback() {
       return nullptr;
     };
     if (result == 0) result = Replay(journal_, entries, fileOf);
-    for (Participant& p : participants_)
+    for (Participant& p : participants_) {
       if (p.onRollback) reloads.push_back(p.onRollback);
+      if (p.onSettled) reloads.push_back(p.onSettled);
+    }
     // A failed replay keeps journal and markers, so that the next OPEN tries again.
     EndLocked(result == 0);
   }

@@ -156,12 +156,16 @@ std::string KeyLayout::Describe(const char* record) const {
           if (i > 0) digits += static_cast<char>('0' + ((b[i] >> 4) % 10));
           digits += static_cast<char>('0' + ((b[i] & 0x0F) % 10));
         }
-        size_t places = p.decimalPlaces < digits.size() ? p.decimalPlaces : 0;
-        if (places) digits.insert(digits.size() - places, 1, '.');
+        const size_t places = p.decimalPlaces < digits.size() ? p.decimalPlaces : 0;
+        const size_t whole = digits.size() - places;
         size_t lead = 0;
-        while (lead + 1 < digits.size() && digits[lead] == '0' && digits[lead + 1] != '.') ++lead;
-        if (b[0] & 0x80) text += '-';
-        text.append(digits, lead);
+        while (lead + 1 < whole && digits[lead] == '0') ++lead;
+        if (b[0] & 0x80) text.push_back('-');
+        text.append(digits, lead, whole - lead);
+        if (places) {
+          text.push_back('.');
+          text.append(digits, whole, places);
+        }
         break;
       }
       default: {

@@ -150,9 +150,12 @@ Code KeyFile::ReadHeader() {
     return kErrKeyRebuild;
   // A page count far past the file's end is a lie (a station between its page and header
   // writes is never that far ahead); believing it would size the page cache by it.
-  uint64_t size = 0;
-  if (stream_.Size(&size) != 0) return kErrKeyRebuild;
-  if (h.pages > size / kPageSize + kPagesAheadOfFile) return kErrKeyRebuild;
+  uint64_t size = stream_.file().size_seen();
+  if (h.pages > size / kPageSize + kPagesAheadOfFile) {
+    // Only then ask the system: a shared file is read at every call.
+    if (stream_.Size(&size) != 0) return kErrKeyRebuild;
+    if (h.pages > size / kPageSize + kPagesAheadOfFile) return kErrKeyRebuild;
+  }
   // A file written elsewhere may pack its pages differently; take its count if it fits.
   uint32_t epp = h.entriesPerPage;
   if (epp == 0 || kPageHeaderSize + epp * h.entryLength > kPageSize) return kErrKeyRebuild;
@@ -171,6 +174,10 @@ void KeyFile::set_flush_headers(bool on, bool defer) {
   deferHeaders_ = !on && defer;
   // A failure shows at the next write or Flush.
   if (on && (headerDirty_ || cache_.has_dirty())) (void)WriteHeaderNow();
+}
+
+Code KeyFile::WriteWaiting() {
+  return headerDirty_ || cache_.has_dirty() ? WriteHeaderNow() : Code(0);
 }
 
 Code KeyFile::Flush() {
@@ -230,7 +237,8 @@ void KeyFile::DiscardCache() { cache_.Clear(); }
 Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
-    // Another station may have changed the tree since the last call.
+    // Another station may have changed the tree since the last call: the header and the pages
+    // are read again (from the file's mapping, where it has one, at the cost of a copy).
     KEY_TRY(DropCache());
     int rc = ReadHeader();
     if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
@@ -403,11 +411,15 @@ Code KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** ent
 }
 
 // Moves the path to the next leaf, which must be the current leaf's next link.
-Code KeyFile::MoveRight(Path* path) {
-  int leafLevel = h_.levels - 1;
+Code KeyFile::MoveRight(Path* path) { return MoveRightAt(h_.levels - 1, path); }
+
+// Moves the path at level (and the steps above it) to the page that follows on that level:
+// 33 when there is none.
+Code KeyFile::MoveRightAt(int leafLevel, Path* path) {
   Page* leaf;
   KEY_TRY(ReadPage((*path)[leafLevel].page, &leaf));
   uint32_t target = NextOf(leaf->b);
+  if (target == 0) return kErrRecordNotAvailable;
   int k = leafLevel - 1;
   for (; k >= 0; --k) {
     Page* q;
@@ -546,8 +558,18 @@ Code KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
     *idx = curIdx_;
     return 0;
   }
-  Path path;
+  // The entry is still where it was (a walk along a shared file, say): no need to look for it
+  // from the root. An entry names one place only, so finding it there is proof enough.
   const auto* v = reinterpret_cast<const unsigned char*>(curValue_.data());
+  Page* p = nullptr;
+  if (curLeaf_ != 0 && curLeaf_ <= h_.pages && ReadPage(curLeaf_, &p) == 0 &&
+      curIdx_ < Count(p->b) && CompareEntry(Entry(p, curIdx_), v, curRecno_) == 0) {
+    *leaf = curLeaf_;
+    *idx = curIdx_;
+    curGeneration_ = cache_.generation();
+    return 0;
+  }
+  Path path;
   KEY_TRY(Descend(v, curRecno_, &path));
   *leaf = path.back().page;
   *idx = path.back().idx;
@@ -726,12 +748,83 @@ Code KeyFile::Insert(const unsigned char* value, uint32_t recno) {
   return rc;
 }
 
+// A full page passes entries on to the pages that follow it on its level, as far as the first
+// one with room (a few pages at most): a split then happens only where a stretch of the level is
+// full, so pages stay full and the tree as shallow as a BUILD leaves it, whatever the order the
+// entries come in. *done tells whether the entry found a place so.
+Code KeyFile::ShiftRight(int level, const Path& path, const unsigned char* entry, bool* done) {
+  constexpr int kReach = 4;
+  *done = false;
+  if (level == 0) return 0;  // the root has no neighbours
+  std::vector<Path> chain{path};
+  for (int j = 0; j < kReach; ++j) {
+    Path next = chain.back();
+    Code rc = MoveRightAt(level, &next);
+    if (rc == kErrRecordNotAvailable) return 0;
+    KEY_TRY(rc);
+    chain.push_back(std::move(next));
+    Page* q;
+    KEY_TRY(ReadPage(chain.back()[level].page, &q));
+    if (static_cast<uint32_t>(Count(q->b)) < epp_) break;
+    if (j + 1 == kReach) return 0;
+  }
+  // The page's entries with the new one, the last of which moves on; each full page after it
+  // takes the one handed on at its front and hands on its own last; the page with room keeps it.
+  std::vector<unsigned char> carry(entryLength_), all((epp_ + 1) * entryLength_);
+  for (size_t j = 0; j + 1 < chain.size(); ++j) {
+    const Step s = chain[j][level];
+    Page* p;
+    KEY_TRY(ReadPage(s.page, &p));
+    const unsigned char* in = j == 0 ? entry : carry.data();
+    const int at = j == 0 ? s.idx : 0;
+    std::memcpy(all.data(), Entry(p, 0), static_cast<size_t>(at) * entryLength_);
+    std::memcpy(all.data() + static_cast<size_t>(at) * entryLength_, in, entryLength_);
+    std::memcpy(all.data() + static_cast<size_t>(at + 1) * entryLength_, Entry(p, at),
+                static_cast<size_t>(epp_ - at) * entryLength_);
+    std::memcpy(carry.data(), all.data() + static_cast<size_t>(epp_) * entryLength_,
+                entryLength_);
+    std::memcpy(Entry(p, 0), all.data(), static_cast<size_t>(epp_) * entryLength_);
+    KEY_TRY(WritePage(s.page, p));
+    // Its highest value is now the one before the entry handed on.
+    KEY_TRY(SetKeyAbove(level - 1, chain[j], Entry(p, epp_ - 1) + 4));
+  }
+  const Step last = chain.back()[level];
+  Page* q;
+  KEY_TRY(ReadPage(last.page, &q));
+  int count = Count(q->b);
+  std::memmove(Entry(q, 1), Entry(q, 0), static_cast<size_t>(count) * entryLength_);
+  std::memcpy(Entry(q, 0), carry.data(), entryLength_);
+  q->b[0] = static_cast<unsigned char>(count + 1);
+  KEY_TRY(WritePage(last.page, q));
+  *done = true;
+  return 0;
+}
+
+// The entries above the page at level + 1 of path carry key, its highest value now.
+Code KeyFile::SetKeyAbove(int level, const Path& path, const unsigned char* key) {
+  for (int l = level; l >= 0; --l) {
+    Page* p;
+    KEY_TRY(ReadPage(path[l].page, &p));
+    unsigned char* e = Entry(p, path[l].idx);
+    if (std::memcmp(e + 4, key, keyLength_) == 0) return 0;
+    std::memcpy(e + 4, key, keyLength_);
+    KEY_TRY(WritePage(path[l].page, p));
+    if (path[l].idx != Count(p->b) - 1) return 0;
+  }
+  return 0;
+}
+
 Code KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
   uint32_t pn = path[level].page;
   int idx = path[level].idx;
   Page* p;
   KEY_TRY(ReadPage(pn, &p));
   int count = Count(p->b);
+  if (static_cast<uint32_t>(count) >= epp_) {
+    bool done = false;
+    KEY_TRY(ShiftRight(level, path, entry, &done));
+    if (done) return 0;
+  }
   if (static_cast<uint32_t>(count) < epp_) {
     unsigned char* at = Entry(p, idx);
     std::memmove(at + entryLength_, at, static_cast<size_t>(count - idx) * entryLength_);

@@ -66,18 +66,22 @@ class KeyFile {
   const KeyShape& shape() const { return shape_; }
 
   // Whether other stations may change the file between calls (set by Open from the sharing
-  // mode; CREATE opens shared). Pages are kept across calls only for a file not shared.
+  // mode; CREATE opens shared). Every call on a shared file reads the header and the pages it
+  // needs again, from the file's mapping where it has one (platform::File); a walk finds its
+  // entry where it left it without a search from the root.
   void set_shared(bool shared) { shared_ = shared; }
   // Whether each header write is followed by a flush to the disk (on by default; off in a
   // STREAM batch). With defer also set, the header of a file no other station shares and no
   // transaction watches is written only at the next Flush, Close or switch back on.
   void set_flush_headers(bool on, bool defer = false);
   // While the data file's header lock is held the header is read once; outside that span a
-  // shared file re-reads it (and forgets its cached pages) at each call.
+  // shared file reads it again (and forgets its cached pages) at each call.
   void BeginHeaderCache();
   void EndHeaderCache();
-  // Writes nothing; flushes the file to the disk.
+  // Writes what a batch put off (pages, then the header); flushes the file to the disk.
   Code Flush();
+  // Writes what a batch put off, without a flush.
+  Code WriteWaiting();
   // Forgets the cached header, pages and position (after a rollback rewrote the file).
   void Invalidate();
 
@@ -159,6 +163,9 @@ class KeyFile {
   Code Descend(const unsigned char* v, uint32_t r, Path* path);
   Code LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
   Code MoveRight(Path* path);
+  Code MoveRightAt(int level, Path* path);
+  Code ShiftRight(int level, const Path& path, const unsigned char* entry, bool* done);
+  Code SetKeyAbove(int level, const Path& path, const unsigned char* key);
   Code FirstLeaf(uint32_t* leaf);
   Code LocateCursor(uint32_t* leaf, int* idx);
   Code PlaceCursor(const Path& path, SearchResult* result, bool before,

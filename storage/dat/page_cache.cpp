@@ -15,8 +15,11 @@ PageCache::Page* PageCache::Put(uint32_t n) {
   Page* p = spare_.back();
   spare_.pop_back();
   p->dirty = false;
+  p->number = n;
+  p->epoch = epoch_;
   if (n >= slots_.size()) slots_.resize(n + n / 4 + 16, nullptr);
   slots_[n] = p;
+  live_.push_back(p);
   ++held_;
   return p;
 }
@@ -57,22 +60,26 @@ Code PageCache::Flush(const Writer& write) {
 
 void PageCache::Clear() {
   dirty_.clear();
-  for (Page* p : slots_)
-    if (p) spare_.push_back(p);
-  slots_.clear();
+  spare_.insert(spare_.end(), live_.begin(), live_.end());
+  live_.clear();
+  ++epoch_;  // every slot now names a page of an older epoch
   held_ = 0;
   ++generation_;
 }
 
 void PageCache::EvictHalf(uint32_t keep) {
   bool drop = false;
-  for (size_t n = 0; n < slots_.size(); ++n) {
-    if (slots_[n] && n != keep && (drop = !drop)) {
-      spare_.push_back(slots_[n]);
-      slots_[n] = nullptr;
+  std::vector<Page*> kept;
+  for (Page* p : live_) {
+    if (p->number != keep && (drop = !drop)) {
+      p->epoch = 0;
+      spare_.push_back(p);
       --held_;
+    } else {
+      kept.push_back(p);
     }
   }
+  live_.swap(kept);
   ++generation_;
 }
 

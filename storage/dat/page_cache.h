@@ -18,6 +18,8 @@ class PageCache {
   struct Page {
     unsigned char b[kPageSize];
     bool dirty = false;  // written in the cache only (a batch), not yet in the file
+    uint32_t number = 0;
+    uint64_t epoch = 0;  // the cache's epoch when it took the page; an older one is forgotten
   };
   // Writes n bytes at pos of the file.
   using Writer = std::function<Code(uint64_t pos, const void* bytes, size_t n)>;
@@ -27,7 +29,10 @@ class PageCache {
   PageCache& operator=(const PageCache&) = delete;
 
   // Page n when cached, else nullptr.
-  Page* Find(uint32_t n) const { return n < slots_.size() ? slots_[n] : nullptr; }
+  Page* Find(uint32_t n) const {
+    Page* p = n < slots_.size() ? slots_[n] : nullptr;
+    return p && p->epoch == epoch_ && p->number == n ? p : nullptr;
+  }
   // A slot for page n, which must not be cached; its bytes are undefined.
   Page* Put(uint32_t n);
   // Page n, cached or not, all zero.
@@ -40,7 +45,8 @@ class PageCache {
 
   // Pages held.
   size_t size() const { return held_; }
-  // Forgets every page, written or not.
+  // Forgets every page, written or not, in time that grows with the pages held, not with the
+  // file (a shared file's pages are forgotten at every call).
   void Clear();
   // Forgets every other page but keep (the root); call with no page waiting.
   void EvictHalf(uint32_t keep);
@@ -49,7 +55,9 @@ class PageCache {
   void Bump() { ++generation_; }
 
  private:
-  std::vector<Page*> slots_;  // by page number; the pages live in blocks_
+  std::vector<Page*> slots_;  // by page number, valid in this epoch; pages live in blocks_
+  std::vector<Page*> live_;   // the pages of this epoch
+  uint64_t epoch_ = 1;
   size_t held_ = 0;
   std::vector<std::unique_ptr<Page[]>> blocks_;
   std::vector<Page*> spare_;  // block pages no page number holds

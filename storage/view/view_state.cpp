@@ -521,7 +521,8 @@ Code ViewState::StepSorted(bool forward) {
         std::string primaryPart;
         int rc = PrimaryPositionAs(tag, key, parts[0], false, &primaryPart);
         if (rc) return rc;
-        normal.assign({'F', '\0'});
+        normal.assign(1, 'F');
+        normal.push_back('\0');
         AppendPart(&normal, primaryPart);
         for (size_t f = 1; f < parts.size(); ++f) AppendPart(&normal, parts[f]);
       } else {

@@ -16,6 +16,7 @@
 #include "storage/dat/collation.h"
 #include "storage/dat/dat_file.h"
 #include "storage/driver.h"
+#include "tests/storage/dat_test_util.h"
 #include "tests/support/fault_fs.h"
 #include "tests/support/temp_dir.h"
 #include "ui/headless_message_box.h"
@@ -173,6 +174,9 @@ TEST(Exchange, ImportFailingMidwayLeavesTheFolderAsItWas) {
     csv += id + "," + theme + ",example " + id + "\r\n";
   }
   const std::string goodJson = json + "]";
+  // Every write goes to its file as it is made, as in an import larger than the journal's
+  // memory bound, so the fault lands among the cards' own writes.
+  storage::dat::testing::StageEveryWrite staged;
   test::FaultFileSystem fs;
   int writes = 0;  // the writes of the whole import
   {

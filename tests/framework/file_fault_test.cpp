@@ -253,8 +253,9 @@ class FileFaultTest : public ::testing::Test {
                   "Record Delete Error|An error was experienced deleting this record. Do you "
                   "want to try to delete it again?"};
             },
-            // Freeing the memo comes last: a chain that cannot be freed only loses its blocks.
-            true, ".MEM"};
+            // Inside the transaction every write reaches its file at COMMIT: a memo block that
+            // can't be freed fails the statement as any other write does.
+            true};
   }
 
   // Runs statement once for each k = 1, 2, ... with the k-th call of op on the file with

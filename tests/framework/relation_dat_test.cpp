@@ -191,6 +191,7 @@ TEST_F(RelationDatTest, CascadeUpdateRewritesEveryCardOfTheThemeBlankPadded) {
 }
 
 TEST_F(RelationDatTest, WriteFailureInsideACascadeLeavesEverythingAsBefore) {
+  storage::dat::testing::StageEveryWrite stage;  // each record write goes to the file by itself
   test::FaultFileSystem fs;
   test::ScopedFileSystem scoped(fs);
   Relate(RiCascade, RiRestrict);

@@ -208,5 +208,35 @@ TEST(Clock, DayNumbersCountFromTheLastDaysOf1800) {
   EXPECT_LE(ClockTime(), 8640001);
 }
 
+// A file others may write is read through a mapping where it can be: another open's writes
+// show at once, and when it cuts the file short the reader sees the new end instead of faulting.
+TEST(FileTest, SharedReadsSeeAnotherOpensWritesAndCuts) {
+  TempDir dir;
+  const std::string path = dir.File("shared");
+  File writer, reader;
+  ASSERT_EQ(0, writer.Create(path, Share::kDenyNone));
+  std::string bytes(64 * 1024, 'a');
+  ASSERT_EQ(0, writer.WriteAt(0, bytes.data(), bytes.size()));
+  ASSERT_EQ(0, reader.Open(path, Access::kRead, Share::kDenyNone));
+  char buf[16];
+  size_t got = 0;
+  ASSERT_EQ(0, reader.ReadAt(40000, buf, sizeof buf, &got));
+  EXPECT_EQ(std::string(16, 'a'), std::string(buf, got));
+  ASSERT_EQ(0, writer.WriteAt(40000, "changed", 7));
+  ASSERT_EQ(0, reader.ReadAt(40000, buf, 7, &got));
+  EXPECT_EQ("changed", std::string(buf, got));
+  // Cut to one page, then grown a little: past the cut the reader gets what the file holds.
+  ASSERT_EQ(0, writer.Truncate(4096));
+  ASSERT_EQ(0, reader.ReadAt(40000, buf, sizeof buf, &got));
+  EXPECT_EQ(0u, got);
+  ASSERT_EQ(0, writer.WriteAt(4096, "more", 4));
+  ASSERT_EQ(0, reader.ReadAt(4090, buf, 10, &got));
+  EXPECT_EQ(std::string(6, 'a') + "more", std::string(buf, got));
+  // Grown far past what was mapped: still read.
+  ASSERT_EQ(0, writer.WriteAt(8 << 20, "far", 3));
+  ASSERT_EQ(0, reader.ReadAt(8 << 20, buf, 3, &got));
+  EXPECT_EQ("far", std::string(buf, got));
+}
+
 }  // namespace
 }  // namespace korawin::platform

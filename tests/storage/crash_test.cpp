@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "storage/dat/journal.h"
 #include "tests/storage/dat_test_util.h"
 #include "tests/support/crash_harness.h"
 #include "tests/support/dat_check.h"
@@ -106,6 +107,11 @@ void TransactionsOver(CrashContext& ctx, bool rollbackBoth) {
 }
 
 void Transactions(CrashContext& ctx) { TransactionsOver(ctx, true); }
+// The same with a bound so small that every transaction goes to its files in several stages.
+void TransactionsInStages(CrashContext& ctx) {
+  Journal::Instance().set_keep_limit(256);
+  TransactionsOver(ctx, true);
+}
 void TransactionsRollingBackOneFile(CrashContext& ctx) { TransactionsOver(ctx, false); }
 
 // The same kinds of change as single statements, each its own step.
@@ -145,7 +151,7 @@ TEST_F(CrashTest, TransactionsSurviveACrashAtEveryDataFileWrite) {
   options.pointFilter = OnDataFile;
   CrashReport report = Run(TransactionsRollingBackOneFile, options);
   EXPECT_EQ(5, report.steps);
-  EXPECT_GT(report.tried, 40);
+  EXPECT_GT(report.tried, 15);
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
   options.torn = true;
   report = Run(TransactionsRollingBackOneFile, options);
@@ -190,6 +196,20 @@ TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWritesAndNames) {
   options.dropUnsynced = true;
   options.loseEntries = true;
   CrashReport report = Run(Transactions, options);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+}
+
+// Transactions larger than the journal's memory bound are written in stages: a crash at any
+// write point of any stage, with unflushed writes and names lost or not, rolls them back whole.
+TEST_F(CrashTest, TransactionsLargerThanTheBoundSurviveACrashAtEveryWritePoint) {
+  CrashOptions options;
+  CrashReport report = Run(TransactionsInStages, options);
+  EXPECT_GT(report.points, Run(Transactions, options).points);
+  EXPECT_EQ(report.points, report.tried);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+  options.dropUnsynced = true;
+  options.loseEntries = true;
+  report = Run(TransactionsInStages, options);
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 

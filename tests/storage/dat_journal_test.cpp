@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "storage/dat/journal.h"
 #include "tests/storage/dat_test_util.h"
+#include "tests/support/fault_fs.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -24,13 +25,19 @@ class JournalTest : public ::testing::Test {
     ::mkdir(dir_.File("tmp").c_str(), 0755);
     testing::WriteAll(config + "/korawin1/win.ini", "[VWC21]\nVELTMP=" + dir_.File("tmp") + "\n");
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    // Every write of a transaction goes to its file at once (its undo flushed to the journal
+    // first), so that the files on disk show what a crash or another station meets.
+    Journal::Instance().set_keep_limit(0);
     ASSERT_EQ(0, p_.Call(kOpCreate));
     ASSERT_EQ(0, p_.Call(kOpOpen));
     for (int i = 1; i <= 4; ++i) ASSERT_EQ(0, p_.AddNamed(i, "before" + std::to_string(i)));
     ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2));
     ASSERT_EQ(0, p_.Call(kOpDelete));
   }
-  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+  void TearDown() override {
+    Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
   std::string Data() { return testing::ReadAll(dir_.File("j.DAT")); }
   int TmpFiles() {
     int n = 0;
@@ -106,6 +113,99 @@ TEST_F(JournalTest, RollbackRestoresEveryByteAndRemovesJournalAndMarker) {
   EXPECT_EQ(2, p_.Value(kOpPointerFile));
 }
 
+// Within the bound, a transaction's writes wait in memory: the files don't change before
+// COMMIT, the driver reads the changes all the same, and a ROLLBACK never touches the files.
+TEST_F(JournalTest, WritesWaitInMemoryUntilCommit) {
+  Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+  const std::string before = Data();
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  EXPECT_EQ(before, Data());
+  EXPECT_FALSE(testing::Exists(dir_.File("j.LOG")));
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("changed", p_.Name());
+  EXPECT_EQ(4, p_.Value(kOpRecordsFile));
+  ASSERT_EQ(0, p_.Call(kOpRollback));
+  EXPECT_EQ(before, Data());
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("before1", p_.Name());
+
+  ASSERT_EQ(0, p_.Call(kOpLogout));
+  ChangeEverything(p_);
+  ASSERT_EQ(0, p_.Call(kOpCommit));
+  EXPECT_NE(before, Data());
+  EXPECT_EQ(0, TmpFiles());
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  People again(dir_.File("j"));
+  ASSERT_EQ(0, again.Call(kOpOpen));
+  ASSERT_EQ(0, again.Call(kOpGetFilePtr, 1));
+  EXPECT_EQ("changed", again.Name());
+}
+
+// A transaction flushes as often whatever its size: the journal once, each marker and its
+// folder, the journal's folder, each file written, the journal's cut. Past the bound each
+// further stage adds its journal flush.
+TEST_F(JournalTest, FlushesPerTransactionDoNotGrowWithItsSize) {
+  Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+  People other(dir_.File("k"));
+  ASSERT_EQ(0, other.Call(kOpCreate));
+  ASSERT_EQ(0, other.Call(kOpOpen));
+  int32_t next = 1000;
+  auto flushes = [&](int cards, bool both) {
+    test::FaultFileSystem faults;
+    test::ScopedFileSystem installed(faults);
+    EXPECT_EQ(0, p_.Call(kOpLogout));
+    if (both) {
+      EXPECT_EQ(0, other.Call(kOpLogout));
+    }
+    for (int i = 0; i < cards; ++i) {
+      EXPECT_EQ(0, p_.AddNamed(++next, "card"));
+      if (both) {
+        EXPECT_EQ(0, other.AddNamed(next, "card"));
+      }
+    }
+    EXPECT_EQ(0, p_.Call(kOpCommit));
+    return faults.Count(test::FaultOp::kSync) + faults.Count(test::FaultOp::kSyncDirectory);
+  };
+  // One data file with its key: 3 + 2 x 1 + 2.
+  EXPECT_EQ(7, flushes(1, false));
+  EXPECT_EQ(7, flushes(800, false));
+  // Two, their markers in one folder: one folder flush for both, so below 3 + 2 x 2 + 4.
+  EXPECT_EQ(10, flushes(800, true));
+  // Past the bound: added records need no undo but their place, so the stages flush nothing
+  // more; rewritten ones save their old bytes, and each stage that saves flushes once more.
+  Journal::Instance().set_keep_limit(8 << 10);
+  EXPECT_EQ(7, flushes(800, false));
+  test::FaultFileSystem faults;
+  {
+    test::ScopedFileSystem installed(faults);
+    ASSERT_EQ(0, p_.Call(kOpLogout));
+    ASSERT_EQ(0, p_.Call(kOpSetFile));
+    while (p_.Call(kOpNext) == 0) {
+      p_.Set(p_.Id(), "rewritten");
+      ASSERT_EQ(0, p_.Call(kOpPut));
+    }
+    ASSERT_EQ(0, p_.Call(kOpCommit));
+  }
+  int staged = faults.Count(test::FaultOp::kSync) + faults.Count(test::FaultOp::kSyncDirectory);
+  EXPECT_GT(staged, 7 + 3) << staged;  // 2403 records of 30 bytes, 8 KB at a time
+  EXPECT_LT(staged, 7 + 30);
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  ASSERT_EQ(0, p_.Call(kOpOpen));
+  EXPECT_EQ(3 + 1 + 3 * 800, p_.Value(kOpRecordsFile));
+  ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2000));
+  EXPECT_EQ("rewritten", p_.Name());
+}
+
+// An entry's check is the standard CRC-32 of its offset, head, bytes and trailer, so journals
+// written before stay readable (the value is zlib's crc32 of the same bytes).
+TEST(JournalEntryTest, CheckIsTheCrc32OfTheEntryAndItsOffset) {
+  const std::string body = "old bytes of a record, saved";
+  const std::string entry = EncodeJournalEntry(4096, 1234, 3, body);
+  ASSERT_EQ(8 + body.size() + 8, entry.size());
+  EXPECT_EQ(0x7a747593u, testing::Read32(entry, 4));
+}
+
 TEST_F(JournalTest, RollbackUndoesEmptyAndCommitKeepsChanges) {
   const std::string before = Data();
   ASSERT_EQ(0, p_.Call(kOpLogout));
@@ -136,7 +236,7 @@ TEST_F(JournalTest, AnyStreamCanTakePartAndCloseBeforeTheRollback) {
   ASSERT_EQ(0, Journal::Instance().Join(key, p_.dat().path()));
   ASSERT_EQ(0, key.Write(512, std::string(700, 'z').data(), 700));
   ASSERT_EQ(0, key.Truncate(100));
-  Journal::Instance().Leave(key);
+  EXPECT_EQ(0, Journal::Instance().Leave(key));
   key.Close();
   ChangeEverything(p_);
   ASSERT_EQ(0, p_.Call(kOpClose));  // closed files are reopened by the rollback

@@ -15,12 +15,23 @@
 #include "storage/dat/dat_driver.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
+#include "storage/dat/journal.h"
 #include "storage/driver.h"
 #include "tests/support/temp_dir.h"
 
 namespace korawin::storage::dat::testing {
 
 using test::TempDir;
+
+// While it lives, every write of a transaction goes to its file at once, its undo flushed to the
+// journal first: the journal meets each change, as in a transaction larger than its bound.
+class StageEveryWrite {
+ public:
+  StageEveryWrite() { Journal::Instance().set_keep_limit(0); }
+  ~StageEveryWrite() { Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit); }
+  StageEveryWrite(const StageEveryWrite&) = delete;
+  StageEveryWrite& operator=(const StageEveryWrite&) = delete;
+};
 
 // A declared file "PEOPLE": PEO:ID LONG, PEO:NAME STRING(20), PEO:AGE BYTE, one key on ID.
 struct People {

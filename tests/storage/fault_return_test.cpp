@@ -269,6 +269,7 @@ TEST_F(FaultReturnTest, HeaderLockFailuresOfASharedFile) {
 }
 
 TEST_F(FaultReturnTest, JournalFailuresGive48AndRollbackStillRestores) {
+  testing::StageEveryWrite stage;
   auto onJournal = [](const std::string& path) { return path.ends_with(".TR$"); };
   People p(Name());
   ASSERT_EQ(0, p.Call(kOpOpen));
@@ -306,6 +307,7 @@ TEST_F(FaultReturnTest, JournalFailuresGive48AndRollbackStillRestores) {
 }
 
 TEST_F(FaultReturnTest, FailedRollbackGives65AndTheNextOpenFinishesIt) {
+  testing::StageEveryWrite stage;
   People p(Name());
   {
     FaultFileSystem faults;
@@ -329,6 +331,7 @@ TEST_F(FaultReturnTest, FailedRollbackGives65AndTheNextOpenFinishesIt) {
 // bytes from growth: the write is refused rather than logged as "grew at 0", which ROLLBACK
 // would turn into a cut of the whole file.
 TEST_F(FaultReturnTest, SizeFailureInsideATransactionDoesNotLetRollbackDestroyTheFile) {
+  testing::StageEveryWrite stage;
   People p(Name());
   int put;
   {

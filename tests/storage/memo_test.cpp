@@ -50,7 +50,8 @@ std::string Image(uint32_t firstFree, const std::vector<std::pair<uint32_t, std:
 // Counts the writes that reach the memo file.
 class WriteCounter : public WriteObserver {
  public:
-  Code BeforeWrite(DatStream&, uint64_t, size_t) override {
+  Code Write(DatStream&, uint64_t, const void*, size_t, bool* taken) override {
+    *taken = false;
     ++writes;
     return writes == failAt ? kErrUnableToLog : 0;
   }

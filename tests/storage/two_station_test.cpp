@@ -289,6 +289,78 @@ TEST(TwoStationTest, RandomWorkOfTwoStationsLosesNothing) {
   ASSERT_EQ(0, f.Call(kOpClose));
 }
 
+// A station walking a shared file goes on from the entry where it stood, without a search from
+// the root; a change by another station is seen all the same by its next NEXT, GET and SET.
+TEST(TwoStationTest, ChangesOfAnotherStationAreSeenByTheNextRead) {
+  TempDir dir;
+  const std::string path = dir.File("seen");
+  auto name = [](int i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "n%03d", i);
+    return std::string(text);
+  };
+  Shared a(path);
+  ASSERT_EQ(0, a.Call(kOpCreate));
+  ASSERT_EQ(0, a.Call(kOpOpen, 0, 0x42));
+  for (int i = 0; i < 400; i += 2) {
+    a.SetName(name(i));
+    a.Write(i, 0);
+    ASSERT_EQ(0, a.Call(kOpAdd));
+  }
+  auto keyCall = [&](uint8_t op) {
+    DriverArgs args;
+    args.key = 1;  // BY_NAME
+    return CallDriver(op, *a.fd, args);
+  };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    a.SetName(name(100 * round));
+    ASSERT_EQ(0, keyCall(kOpSetKeyKey));
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_EQ(0, a.Call(kOpNext));
+      ASSERT_EQ(name(100 * round + 2 * i), a.Name());
+    }
+    // Another station adds a record right after the one just read, rewrites the next one and
+    // deletes the one after.
+    const int base = 100 * round + 18;
+    pid_t child = ::fork();
+    if (child == 0) {
+      Shared b(path);
+      if (b.Call(kOpOpen, 0, 0x42)) ::_exit(1);
+      b.SetName(name(base + 1));
+      b.Write(base + 1, 1);
+      if (b.Call(kOpAdd)) ::_exit(2);
+      DriverArgs by;
+      by.key = 1;
+      b.SetName(name(base + 2));
+      if (CallDriver(kOpGetFileKey, *b.fd, by)) ::_exit(3);
+      b.Write(7777, 1);
+      if (b.Call(kOpPut)) ::_exit(4);
+      b.SetName(name(base + 4));
+      if (CallDriver(kOpGetFileKey, *b.fd, by) || b.Call(kOpDelete)) ::_exit(5);
+      ::_exit(b.Call(kOpClose) ? 6 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_EQ(0, WEXITSTATUS(status));
+    ASSERT_EQ(0, a.Call(kOpNext));
+    EXPECT_EQ(name(base + 1), a.Name());
+    ASSERT_EQ(0, a.Call(kOpNext));
+    EXPECT_EQ(name(base + 2), a.Name());
+    EXPECT_EQ(7777, a.Seq());
+    ASSERT_EQ(0, a.Call(kOpNext));
+    EXPECT_EQ(name(base + 6), a.Name());
+    a.SetName(name(base + 1));
+    ASSERT_EQ(0, keyCall(kOpGetFileKey));
+    EXPECT_EQ(base + 1, a.Seq());
+    a.SetName(name(base + 3));
+    ASSERT_EQ(0, keyCall(kOpSetKeyKey));
+    ASSERT_EQ(0, a.Call(kOpNext));
+    EXPECT_EQ(name(base + 6), a.Name());
+  }
+  ASSERT_EQ(0, a.Call(kOpClose));
+}
+
 TEST(TwoStationTest, RecoverBreaksTheHoldAndLockOfAKilledStation) {
   TempDir dir;
   const std::string path = dir.File("shared");

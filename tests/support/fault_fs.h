@@ -87,6 +87,7 @@ class FaultFileSystem final : public platform::FileSystem {
   int SyncDirectory(const std::string& folder) override;
   int ListDirectory(const std::string& folder, std::vector<std::string>* names) override;
   int Status(const std::string& path, bool* isFolder) override;
+  bool IsLocal(int fd) override { return base_.IsLocal(fd); }
 
  private:
   struct Plan {
