@@ -87,8 +87,9 @@ class BrowseClass : public ViewManager {
   // Rows the page holds at most: what the list control shows.
   int PageRows() const;
 
-  // Reloads the page (ResetReload) or fills it from the view's position (ResetKeep).
-  Level ResetQueue(uint8_t mode);
+  // Reloads the page (ResetReload) or fills it from the view's position (ResetKeep). Every
+  // reload of the browse comes through here, so a list can add what it shows beside the page.
+  virtual Level ResetQueue(uint8_t mode);
   // Reads ItemsToFill records on (FillForward) or back (FillBackward) into the page.
   void Fetch(uint8_t direction);
   // Makes the highlighted row's record current; 5 when the page is empty or it is gone.
