@@ -244,9 +244,15 @@ int KeyFile::FlushPages() {
 int KeyFile::DropCache(bool discard) {
   int rc = discard ? 0 : FlushPages();
   dirty_.clear();
-  for (Page* p : cache_)
-    if (p) spare_.push_back(p);
-  cache_.clear();
+  // Only the slots in use are emptied and the table keeps its size: a shared file drops its
+  // pages at every call, and must not pay for the whole table each time.
+  for (uint32_t n : held_) {
+    if (n < cache_.size() && cache_[n]) {
+      spare_.push_back(cache_[n]);
+      cache_[n] = nullptr;
+    }
+  }
+  held_.clear();
   cached_ = 0;
   ++generation_;
   return rc;
@@ -274,13 +280,19 @@ void KeyFile::EvictHalf() {
   // Every other page goes, the root stays; nothing holds a page between calls. Called with no
   // page waiting to be written.
   bool drop = false;
-  for (size_t n = 0; n < cache_.size(); ++n) {
-    if (cache_[n] && n != h_.root && (drop = !drop)) {
+  std::sort(held_.begin(), held_.end());
+  std::vector<uint32_t> kept;
+  for (uint32_t n : held_) {
+    if (!cache_[n]) continue;
+    if (n != h_.root && (drop = !drop)) {
       spare_.push_back(cache_[n]);
       cache_[n] = nullptr;
       --cached_;
+    } else {
+      kept.push_back(n);
     }
   }
+  held_.swap(kept);
   ++generation_;
 }
 
@@ -322,6 +334,7 @@ KeyFile::Page* KeyFile::CachePage(uint32_t n) {
   p->dirty = false;
   if (n >= cache_.size()) cache_.resize(n + n / 4 + 16, nullptr);
   cache_[n] = p;
+  held_.push_back(n);
   ++cached_;
   return p;
 }

@@ -206,6 +206,7 @@ class KeyFile {
   bool deferHeaders_ = false;
   std::vector<Page*> cache_;  // by page number; the pages live in arena_
   size_t cached_ = 0;         // pages held in cache_
+  std::vector<uint32_t> held_;  // their page numbers
   std::vector<std::unique_ptr<Page[]>> arena_;
   std::vector<Page*> spare_;  // arena pages no page number holds
   std::vector<uint32_t> dirty_;               // pages that wait to be written
