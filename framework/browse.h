@@ -181,14 +181,17 @@ class BrowseClass : public ViewManager {
   void ResetFromAnswer(uint8_t request, uint8_t response);
   void TakeNavigation(int vcr);
   void ShowPopup();
-  // What the reload decision compares: the order, the filter text and the reset fields.
-  std::string LoadState();
+  // What the reload decision compares: the view (order and filter text), which starts the
+  // list afresh when it changes, and the reset fields, which reload it where it stands.
+  std::string ViewState();
+  std::string ResetState();
 
  private:
   int pageRows_ = 10;
   int thumb_ = -1;
   bool fillRanOut_ = false;
-  std::string loadedState_;
+  std::string loadedView_;
+  std::string loadedResets_;
   bool prepared_ = false;
   std::vector<std::string> pictures_;  // per column
   PopupClass ownPopup_;
