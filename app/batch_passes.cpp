@@ -39,7 +39,7 @@ int PrepareAbc(const LexiconFiles& files, PassReport* out) {
   OpenForPass(abc, &report);
   OpenForPass(slovo, &report);
   NotePassError(&report, CallDriver(storage::kOpEmpty, abc.fd()), "EMPTY", abc.fd());
-  CallDriver(storage::kOpStream, abc.fd());
+  NotePassError(&report, CallDriver(storage::kOpStream, abc.fd()), "STREAM", abc.fd());
 
   DriverArgs count;
   if (CallDriver(storage::kOpRecordsFile, slovo.fd(), count) == 0) report.total = count.value;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 
 extern "C" const unsigned char korawin_demo_json[];
 extern "C" const unsigned long korawin_demo_json_size;
@@ -30,14 +31,14 @@ DeclaredFile& SlovoLayout() {
 
 std::string NameOf(const FieldDescriptor& f) { return f.label.substr(f.label.find(':') + 1); }
 
-std::string TrimRight(std::string_view s) {
-  size_t n = s.find_last_not_of(' ');
-  return n == std::string_view::npos ? std::string() : std::string(s.substr(0, n + 1));
-}
-
 std::string DriverMessage(int code, const char* op, const storage::FileDescriptor& fd) {
   return std::string(op) + " " + fd.name + ": error " + std::to_string(code) + " (" +
          std::string(storage::ErrorTextOf(code)) + ")";
+}
+
+// Adds the failure of a clean-up step to the message of the failure that caused it.
+void AlsoFailed(int code, const char* op, const storage::FileDescriptor& fd, std::string* error) {
+  if (code) *error += "; " + DriverMessage(code, op, fd);
 }
 
 // Line and column (from 1) of a text position, columns counted in characters.
@@ -412,7 +413,7 @@ int ImportCards(const LexiconFiles& files, std::istream& in, CardFormat format,
   err = CallDriver(storage::kOpLogout, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "LOGOUT", slovo.fd());
-    (void)CallDriver(storage::kOpClose, slovo.fd());  // the LOGOUT's code is the one to report
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err;
   }
   constexpr int64_t kProgressEvery = 500;
@@ -433,10 +434,9 @@ int ImportCards(const LexiconFiles& files, std::istream& in, CardFormat format,
     return 0;
   }, error);
   if (err) {
-    int back = CallDriver(storage::kOpRollback, slovo.fd());
-    if (back) *error += "; " + DriverMessage(back, "ROLLBACK", slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpRollback, slovo.fd()), "ROLLBACK", slovo.fd(), error);
     *added = 0;
-    (void)CallDriver(storage::kOpClose, slovo.fd());  // the fault's code is the one to report
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err;
   }
   if (progress && *added % kProgressEvery != 0) progress(*added);
@@ -444,10 +444,9 @@ int ImportCards(const LexiconFiles& files, std::istream& in, CardFormat format,
   if (!err) err = CallDriver(storage::kOpCommit, slovo.fd());
   if (err) {
     *error = DriverMessage(err, "COMMIT", slovo.fd());
-    int back = CallDriver(storage::kOpRollback, slovo.fd());
-    if (back) *error += "; " + DriverMessage(back, "ROLLBACK", slovo.fd());
+    AlsoFailed(CallDriver(storage::kOpRollback, slovo.fd()), "ROLLBACK", slovo.fd(), error);
     *added = 0;
-    (void)CallDriver(storage::kOpClose, slovo.fd());  // the COMMIT's code is the one to report
+    AlsoFailed(CallDriver(storage::kOpClose, slovo.fd()), "CLOSE", slovo.fd(), error);
     return err;
   }
   err = CallDriver(storage::kOpClose, slovo.fd());
@@ -508,7 +507,7 @@ int ExportCards(const LexiconFiles& files, CardFormat format, std::string* out,
     for (const FieldDescriptor& f : fields) {
       const char* p = slovo.record.data() + f.offset;
       if (f.type == storage::kTypeString) {
-        std::string text = platform::Cp1251ToUtf8(TrimRight(std::string_view(p, f.size)));
+        std::string text = platform::Cp1251ToUtf8(platform::TrimTrailing(std::string_view(p, f.size)));
         put(NameOf(f), text, text.empty(), 0, true);
       } else {
         int64_t n = 0;
@@ -523,7 +522,7 @@ int ExportCards(const LexiconFiles& files, CardFormat format, std::string* out,
       }
     }
     std::string memo = platform::Cp1251ToUtf8(
-        TrimRight(std::string_view(slovo.memo.data(), slovo.memo.size())));
+        platform::TrimTrailing(std::string_view(slovo.memo.data(), slovo.memo.size())));
     put(kMemoName, memo, memo.empty(), 0, true);
     if (format == CardFormat::kCsv) out->append("\r\n");
     else list.push_back(std::move(card));

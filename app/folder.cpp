@@ -1,13 +1,12 @@
 #include "app/folder.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "lang/types.h"
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "storage/dat/dat_driver.h"
 #include "storage/dat/dat_file.h"
@@ -26,16 +25,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A stored 16-byte name without its padding.
 std::string StoredName(const std::string& raw) {
-  std::string t = raw.substr(0, raw.find('\0'));
-  t.erase(t.find_last_not_of(' ') + 1);
-  return t;
+  return std::string(platform::TrimTrailing(std::string_view(raw).substr(0, raw.find('\0'))));
 }
 
 uint8_t DeclaredTypeOf(uint8_t stored) {
@@ -52,10 +44,6 @@ uint8_t DeclaredTypeOf(uint8_t stored) {
   }
 }
 
-bool IsTextType(uint8_t type) {
-  return type == kTypeString || type == kTypeCString || type == kTypePString;
-}
-
 int DeclareOther(const std::string& path, FolderFile* out) {
   DatStream stream;
   int err = stream.Open(path, kOpenReadOnly | kShareDenyNone);
@@ -63,7 +51,7 @@ int DeclareOther(const std::string& path, FolderFile* out) {
   if (!err) err = ReadLayout(stream, &layout);
   if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
   out->path = path;
-  out->label = BaseName(path);
+  out->label = platform::BaseName(path);
   out->label = out->label.substr(0, out->label.rfind('.'));
   out->lexicon = false;
   return DeclareFromLayout(layout, path, &out->decl);
@@ -79,7 +67,7 @@ int DeclareFromLayout(const DatLayout& layout, const std::string& path, Declared
   FileDescriptor& fd = *d.file;
   fd.driver = &DatDriverEntry;
   fd.name = path;
-  fd.label = BaseName(path);
+  fd.label = platform::BaseName(path);
   fd.attributes = (h.attributes & kAttrReclaim) ? kFileReclaim : 0;
   if (h.attributes & kAttrEncrypted) fd.attributes |= kFileEncrypt;
   fd.recordSize = h.recordLength - kRecordPrefixSize;
@@ -127,7 +115,7 @@ int DeclareFromLayout(const DatLayout& layout, const std::string& path, Declared
   }
   d.record.assign(fd.recordSize, '\0');
   for (const FieldDescriptor& f : fd.fields)
-    if (IsTextType(f.type)) std::memset(d.record.data() + f.offset, ' ', f.size);
+    if (platform::IsTextType(f.type)) std::memset(d.record.data() + f.offset, ' ', f.size);
   fd.record = d.record.data();
   if (!fd.memos.empty()) fd.memos[0].buffer = d.memo.data();
   *out = std::move(d);
@@ -137,20 +125,16 @@ int DeclareFromLayout(const DatLayout& layout, const std::string& path, Declared
 int FolderFiles(const std::string& dir, std::vector<FolderFile>* out,
                 std::vector<std::string>* problems) {
   out->clear();
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return kErrPathNotFound;
-  std::vector<std::string> names;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
+  std::vector<std::string> all, names;
+  if (platform::ListFolder(dir, &all) != 0) return kErrPathNotFound;
+  for (std::string& name : all)
     if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".dat") names.push_back(name);
-  }
-  closedir(d);
   std::sort(names.begin(), names.end());
   std::vector<bool> taken(names.size(), false);
   for (int i = 0; i < kLexiconFileCount; ++i) {
     auto which = static_cast<LexiconFile>(i);
     DeclaredFile decl = DeclareFile(which, &DatDriverEntry, dir);
-    std::string want = Lower(BaseName(DataFilePath(decl.fd().name)));
+    std::string want = Lower(platform::BaseName(DataFilePath(decl.fd().name)));
     for (size_t n = 0; n < names.size(); ++n) {
       if (taken[n] || Lower(names[n]) != want) continue;
       taken[n] = true;
@@ -184,7 +168,7 @@ int FindFolderFile(const std::string& dir, const std::string& name, FolderFile* 
   for (int i = 0; i < kLexiconFileCount; ++i) {
     auto which = static_cast<LexiconFile>(i);
     DeclaredFile decl = DeclareFile(which, &DatDriverEntry, dir);
-    std::string disk = Lower(BaseName(DataFilePath(decl.fd().name)));
+    std::string disk = Lower(platform::BaseName(DataFilePath(decl.fd().name)));
     std::string stem = disk.substr(0, disk.size() - 4);
     if (want != Lower(std::string(FileLabel(which))) &&
         want != Lower(std::string(FilePrefix(which))) && want != disk && want != stem)
@@ -225,14 +209,11 @@ nlohmann::ordered_json RecordJson(const FileDescriptor& file, int64_t record) {
   j["_rec"] = record;
   auto text = [](const char* p, size_t n) {
     std::string_view t(p, n);
-    t = t.substr(0, t.find('\0'));
-    size_t end = t.find_last_not_of(' ');
-    return platform::Cp1251ToUtf8(end == std::string_view::npos ? std::string_view()
-                                                                : t.substr(0, end + 1));
+    return platform::Cp1251ToUtf8(platform::TrimTrailing(t.substr(0, t.find('\0'))));
   };
   auto element = [&](const FieldDescriptor& f, const char* p) -> nlohmann::ordered_json {
     uint32_t size = f.ElementSize();
-    if (IsTextType(f.type)) return text(p, size);
+    if (platform::IsTextType(f.type)) return text(p, size);
     lang::Variable v = lang::Variable::Field(f.type, p, size, f.decimalPlaces);
     if (!v.Valid()) return nullptr;
     lang::Value value = lang::ReadVariable(v, p);

@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
+#include "storage/dat/dat_check.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
 #include "storage/dat/journal.h"
@@ -38,11 +39,6 @@ struct Entry {
 };
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // What differs between the stored layout and the declared one, in words.
 std::string LayoutDifference(const DatLayout& disk, const DatLayout& decl) {
@@ -183,7 +179,7 @@ class FileChecker {
       ++number;
       if (kd.attributes & kKeyIndex) continue;  // an index is built when it is used
       std::string path = platform::ResolveExisting(KeyFileName(file_.path, number, false));
-      std::string label = "key " + kd.label + " (" + BaseName(path) + ")";
+      std::string label = "key " + kd.label + " (" + platform::BaseName(path) + ")";
       if (!Exists(path)) {
         Problem(label + ": the key file is missing");
         continue;
@@ -213,10 +209,8 @@ class FileChecker {
     int err;
     std::string value;
     uint32_t recno = 0;
-    while ((err = kf.Next()) == 0) {
-      kf.Current(&value, &recno);
+    while ((err = kf.Next()) == 0 && (err = kf.Current(&value, &recno)) == 0)
       actual.push_back({value, recno});
-    }
     if (err != kErrRecordNotAvailable) {
       Problem(label + ": the walk along the leaves stops: " + ErrorWords(err));
       return;
@@ -279,20 +273,20 @@ class FileChecker {
     if (fd_.memos.empty() && !(layout_.header.attributes & kAttrMemo)) return;
     std::string path = platform::ResolveExisting(MemoFileName(file_.path));
     if (!Exists(path)) {
-      Problem("the memo file " + BaseName(path) + " is missing");
+      Problem("the memo file " + platform::BaseName(path) + " is missing");
       return;
     }
     MemoFile memo;
     int err = memo.Open(path, kOpenReadOnly | kShareDenyNone);
     if (err) {
-      Problem("memo file " + BaseName(path) + ": " + (memo.fault().empty() ? ErrorWords(err) : memo.fault()) +
+      Problem("memo file " + platform::BaseName(path) + ": " + (memo.fault().empty() ? ErrorWords(err) : memo.fault()) +
               (err == kErrInvalidMemoFile ? " (wrong signature)" : ""));
       return;
     }
     MemoCheckResult result;
     err = memo.Check(owners_, &result);
     if (err)
-      Problem("memo file " + BaseName(path) + ": " +
+      Problem("memo file " + platform::BaseName(path) + ": " +
               (result.fault.empty() ? ErrorWords(err) : result.fault));
   }
 
@@ -354,7 +348,7 @@ PendingWords DescribePendingTransaction(const std::string& dataPath) {
         }
         if (what.empty()) continue;
         undo += undo.empty() ? ": " : "; ";
-        undo += BaseName(f.path);
+        undo += platform::BaseName(f.path);
         undo += ' ';
         undo += what;
       }

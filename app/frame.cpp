@@ -15,6 +15,7 @@
 #include "app/program.h"
 #include "app/repair.h"
 #include "app/texts.h"
+#include "framework/ini_window.h"
 #include "framework/window_manager.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -67,7 +68,7 @@ void OpenHelp() {
 class SplashWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     OpenWindow(ids::Splash::kModule, ids::Splash::kWindow);
     ui::Window* w = UiWindow();
     w->SetTimer(1000);
@@ -105,7 +106,7 @@ class SplashWindow : public framework::WindowManager {
 class SettingsWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     OpenWindow(ids::Settings::kModule, ids::Settings::kWindow);
     ProgramGlobals& g = Glo();
     UiWindow()->Use(ids::Settings::AuthorName,
@@ -258,13 +259,22 @@ constexpr MenuAction kToolbar[] = {
 class MainFrameWindow : public framework::WindowManager {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level level = WindowManager::Init()) return level;
     // The frame takes the global request over, opens its window, then clears the pair.
     Errors = &ProgramErrors();
     OpenWindow(M::kModule, M::kWindow);
+    framework::FetchWindow(ProgramIni(), "MainFrame", *UiWindow());
     framework::GlobalRequest = 0;
     framework::GlobalResponse = 0;
     return LevelBenign;
+  }
+
+  Level Kill() override {
+    if (UiWindow()) {
+      // The frame's place is kept for the next run; a failed write costs only that.
+      (void)framework::UpdateWindow(ProgramIni(), "MainFrame", *UiWindow());
+    }
+    return WindowManager::Kill();
   }
 
   Level TakeEvent() override {

@@ -29,6 +29,15 @@ void BindGlobals() {
   text("CardAction", g.cardAction, sizeof g.cardAction);
   text("LexemeHead", g.lexemeHead, sizeof g.lexemeHead);
   text("SavedLexemePosition", g.savedLexemePosition, sizeof g.savedLexemePosition);
+  text("OldWord", g.oldWord, sizeof g.oldWord);
+  text("glo:FrTkat", g.frTkat, sizeof g.frTkat);
+  text("glo:FrTema", g.frTema, sizeof g.frTema);
+  text("glo:FrRol", g.frRol, sizeof g.frRol);
+  text("glo:FrTcl", g.frTcl, sizeof g.frTcl);
+  text("glo:FrK4", g.frK4, sizeof g.frK4);
+  text("glo:FrK6", g.frK6, sizeof g.frK6);
+  text("glo:FrK81", g.frK81, sizeof g.frK81);
+  text("glo:FrK82", g.frK82, sizeof g.frK82);
 }
 
 }  // namespace korawin::app

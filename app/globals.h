@@ -16,14 +16,26 @@ struct ProgramGlobals {
   char cardAction[3];            // CardAction: "add", "chn", "del" or "Chn"
   char lexemeHead[35];           // LexemeHead: the identifier up to its first "("
   char savedLexemePosition[20];  // SavedLexemePosition
+  char oldWord[40];              // OldWord: the word part of the card's identifier at opening
+  // The lexeme filters' fragments, kept between uses; two filters share glo:FrTema and two
+  // glo:FrK82.
+  char frTkat[40];  // glo:FrTkat: T-category
+  char frTema[40];  // glo:FrTema: theme
+  char frRol[30];   // glo:FrRol: participant role
+  char frTcl[40];   // glo:FrTcl: participant T-class
+  char frK4[40];    // glo:FrK4
+  char frK6[40];    // glo:FrK6
+  char frK81[40];   // glo:FrK81
+  char frK82[40];   // glo:FrK82
 };
 
 // The one set of globals.
 ProgramGlobals& Glo();
 // Blanks every variable.
 void ClearGlobals();
-// Binds glo:fr1, glo:fr2, glo:CurrentLex, AuthorName, CardAction, LexemeHead and
-// SavedLexemePosition among the global names of the evaluator.
+// Binds glo:fr1, glo:fr2, glo:CurrentLex, AuthorName, CardAction, LexemeHead,
+// SavedLexemePosition, OldWord and the filters' glo:Fr... fragments among the global names of
+// the evaluator.
 void BindGlobals();
 
 // A fixed-size blank-padded text as a string without its trailing blanks, and back.

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/procedures.h"
 #include "framework/framework_windows.h"
+#include "storage/dat/collation.h"
 #include "storage/dat/halt.h"
 #include "ui/halt.h"
 #include "ui/message_box.h"
@@ -45,6 +46,15 @@ framework::ErrorClass& ProgramErrors() {
 framework::INIClass& ProgramIni() {
   static framework::INIClass ini;
   return ini;
+}
+
+bool LoadCollation(std::string* problem) {
+  std::string warnings;
+  int err = storage::dat::LoadActiveCollation(&warnings);
+  if (err == 0) return true;
+  *problem = "the environment file " + storage::dat::EnvironmentPath() + " cannot be used (" +
+             std::to_string(err) + ")" + (warnings.empty() ? "" : ": " + warnings);
+  return false;
 }
 
 void StartUp(const std::string& folder) {

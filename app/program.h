@@ -12,6 +12,11 @@ namespace korawin::app {
 framework::ErrorClass& ProgramErrors();
 framework::INIClass& ProgramIni();
 
+// Loads the collation of text keys from the environment file beside the program (the shipped
+// file folds and orders Russian text), before any file is opened or made. False, with what is
+// wrong in *problem (UTF-8), when the file cannot be taken.
+bool LoadCollation(std::string* problem);
+
 // The main procedure of the program, on its first procedure thread: sets the help file, the
 // error manager, the INI store ("korawin1.INI") and the dictionary over the database in folder
 // (the working folder), runs the main frame until it closes, then tears the dictionary and the
@@ -20,7 +25,8 @@ int RunProgram(const std::string& folder);
 
 // The steps of RunProgram before and after the frame, for tests that run procedures on a
 // database without the frame: windows, procedures, halts, error manager, INI store, program
-// variables and the dictionary over folder; and their teardown in the same order.
+// variables and the dictionary over folder; and their teardown in the same order. The
+// collation is loaded before (LoadCollation).
 void StartUp(const std::string& folder);
 void TearDown();
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 #include "storage/dat/dat_driver.h"
 
 namespace korawin::app {
@@ -19,12 +20,7 @@ constexpr unsigned kPassMode = storage::kOpenReadWrite | storage::kShareDenyWrit
 constexpr size_t kWordWidth = 32;
 constexpr int kSlovoKeySlo = 1;  // K_SLO, the first key of SLOVO
 
-std::string_view TrimRight(std::string_view s) {
-  size_t n = s.find_last_not_of(' ');
-  return n == std::string_view::npos ? std::string_view() : s.substr(0, n + 1);
-}
-
-bool IsBlank(std::string_view s) { return TrimRight(s).empty(); }
+bool IsBlank(std::string_view s) { return platform::TrimTrailing(s).empty(); }
 
 // The derived files in the order the repair creates, opens and empties them.
 constexpr LexiconFile kDerived[] = {LexiconFile::kDct, LexiconFile::kTax, LexiconFile::kP4,
@@ -115,7 +111,8 @@ class Transaction {
     int err = CallDriver(storage::kOpCommit, any.fd());
     if (err == 0) return;
     NotePassError(report_, err, "COMMIT", any.fd());
-    CallDriver(storage::kOpRollback, any.fd());
+    // A rollback that fails keeps its journal for the next OPEN; the pass notes it.
+    NotePassError(report_, CallDriver(storage::kOpRollback, any.fd()), "ROLLBACK", any.fd());
   }
 
  private:
@@ -182,7 +179,8 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
   for (LexiconFile f : kDerived) open(files[f], true);
   open(slovo, false);
   // One flush per file at the end instead of one per header write; the files come out the same.
-  for (DeclaredFile* d : opened) CallDriver(storage::kOpStream, d->fd());
+  for (DeclaredFile* d : opened)
+    NotePassError(&report, CallDriver(storage::kOpStream, d->fd()), "STREAM", d->fd());
   Transaction transaction(opened, &report);
   transaction.Begin();
   for (LexiconFile f : kDerived)
@@ -242,8 +240,8 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
     NotePassError(&report, CallDriver(storage::kOpPut, slovo.fd()), "PUT", slovo.fd());
 
     // Word counting: consecutive lexemes with the same word (case counts) form one group.
-    std::string_view hand = TrimRight(std::string_view(dctVerv.data, dctVerv.size));
-    if (report.lexemes > 1 && TrimRight(word) == hand) {
+    std::string_view hand = platform::TrimTrailing(std::string_view(dctVerv.data, dctVerv.size));
+    if (report.lexemes > 1 && platform::TrimTrailing(word) == hand) {
       ++inHand;
     } else {
       // A blank word in hand is never written; the next word simply replaces it.

@@ -8,6 +8,7 @@
 #include "framework/toolbar.h"
 #include "framework/window_manager.h"
 #include "lang/picture.h"
+#include "storage/field_values.h"
 #include "ui/desc/list_format.h"
 #include "ui/runtime/window.h"
 
@@ -150,13 +151,7 @@ BrowseRow BrowseClass::MakeRow(std::string position) const {
   return row;
 }
 
-void BrowseClass::ClearPrimary() {
-  storage::FileDescriptor& fd = PrimaryFile();
-  for (const storage::FieldDescriptor& f : fd.fields)
-    if (f.type != storage::kTypeGroup) fields::ClearField(f, fd.record, false);
-  for (storage::MemoDescriptor& m : fd.memos)
-    if (m.buffer) std::memset(m.buffer, ' ', m.size);
-}
+void BrowseClass::ClearPrimary() { storage::ClearRecord(PrimaryFile()); }
 
 Level BrowseClass::UpdateBuffer() {
   if (ListQueue.empty()) return LevelNotify;
@@ -212,7 +207,7 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
   Loaded = true;
   LoadPending = false;
   if (w) w->SetBusy(true);
-  if (!Opened) Open();
+  if (!Opened) (void)Open();  // a view that cannot open was reported: the page stays empty
   LastItems = static_cast<uint8_t>(PageRows());
   if (CurrentChoice == 0) CurrentChoice = 1;
 
@@ -226,7 +221,7 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
     remembered = ListQueue[at].ViewPosition;
     ResetTo(ListQueue.front().ViewPosition);
   } else {
-    ViewManager::Reset();
+    (void)ViewManager::Reset();  // a failure was reported; the fill then finds nothing
     startedEmpty = true;
   }
   ListQueue.clear();
@@ -269,7 +264,7 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
   if (!ListQueue.empty()) {
     if (CurrentChoice > static_cast<int32_t>(ListQueue.size()))
       CurrentChoice = static_cast<int32_t>(ListQueue.size());
-    UpdateBuffer();
+    (void)UpdateBuffer();  // a record gone meanwhile leaves the buffer as it was
   } else {
     ClearPrimary();
   }
@@ -282,7 +277,7 @@ Level BrowseClass::ResetQueue(uint8_t mode) {
 void BrowseClass::Locate(int items) {
   if (items <= 0) items = FreeItems();
   if (SetFromBuffer(items) != LevelBenign) return;
-  ResetQueue(ResetKeep);
+  (void)ResetQueue(ResetKeep);  // its failures are reported where they happen
 }
 
 // ---- Scrolling --------------------------------------------------------------------------------
@@ -324,7 +319,7 @@ void BrowseClass::TakeScroll(ui::EventKind kind) {
     case ui::EventKind::ScrollTop: case ui::EventKind::ScrollBottom: {
       const bool top = kind == ui::EventKind::ScrollTop;
       ListQueue.clear();
-      ViewManager::Reset();
+      (void)ViewManager::Reset();  // a failure was reported; the fill then finds nothing
       // The page is built afresh, at the height the list shows now.
       LastItems = static_cast<uint8_t>(PageRows());
       ItemsToFill = LastItems;
@@ -338,7 +333,7 @@ void BrowseClass::TakeScroll(ui::EventKind kind) {
     default:
       return;
   }
-  UpdateBuffer();
+  (void)UpdateBuffer();  // a record gone meanwhile leaves the buffer as it was
   if (!Order.empty() && CurrentSort().Locator) CurrentSort().Locator->Reset();
   UpdateThumb();
   UpdateWindow();
@@ -392,7 +387,7 @@ void BrowseClass::TakeThumb(int position) {
   if (position >= 100) return post(ui::EventKind::ScrollBottom);
   lang::Variable free;
   if (!Order.empty() && CurrentSort().Thumb && FreeVariable(&free)) {
-    if (HasRows()) UpdateBuffer();
+    if (HasRows()) (void)UpdateBuffer();  // the thumb reads the free component either way
     std::string value = CurrentSort().Thumb->GetValue(position);
     lang::StoreVariable(free, lang::Value::Text(value));
     CurrentEvent = ui::EventKind::ScrollDrag;
@@ -471,11 +466,11 @@ uint8_t BrowseClass::Ask(uint8_t request) {
   for (;;) {
     *vcr = VcrNone;
     if (request == InsertRecord) {
-      PrimeRecord(false);
+      (void)PrimeRecord(false);  // a failed numbering was reported; the form shows the record
     } else {
       if (UpdateBuffer() != LevelBenign) return RequestCancelled;
       // Another station's change since this read surfaces when the form saves.
-      Primary->Me->Watch();
+      (void)Primary->Me->Watch();  // unwatched, the save still runs, only without the 89 guard
     }
     GlobalRequest = request;
     response = Window->RunProcedure(AskProcedure, request);
@@ -496,7 +491,7 @@ uint8_t BrowseClass::Ask(uint8_t request) {
 
 void BrowseClass::ResetFromAnswer(uint8_t request, uint8_t response) {
   if (response != RequestCompleted) {
-    ResetQueue(ResetReload);
+    (void)ResetQueue(ResetReload);  // its failures are reported where they happen
     return;
   }
   Flush();
@@ -506,7 +501,7 @@ void BrowseClass::ResetFromAnswer(uint8_t request, uint8_t response) {
                                      ListQueue.size()) - 1;
       ListQueue.erase(ListQueue.begin() + static_cast<std::ptrdiff_t>(at));
     }
-    ResetQueue(ResetReload);
+    (void)ResetQueue(ResetReload);  // its failures are reported where they happen
     return;
   }
   // The record saved is in the buffer: the page fills around it by its whole key.
@@ -576,8 +571,8 @@ void BrowseClass::ResetSort(bool force) {
         return;
       }
     } else {
-      ApplyOrder();
-      ApplyFilter();
+      (void)ApplyOrder();  // a refused order or filter was reported; the view runs without
+      (void)ApplyFilter();
     }
     // The view may have refused the filter; what it runs with now is what was loaded.
     loadedView_ = state;
@@ -587,7 +582,7 @@ void BrowseClass::ResetSort(bool force) {
     } else {
       ListQueue.clear();
       CurrentChoice = 1;
-      ResetQueue(ResetReload);
+      (void)ResetQueue(ResetReload);  // its failures are reported where they happen
     }
     loadedResets_ = ResetState();
     return;
@@ -595,7 +590,7 @@ void BrowseClass::ResetSort(bool force) {
   // A reset field that changed reloads the page around the highlighted row: the view is the
   // same, so the list stays where it is.
   if (force || LoadPending || PageRows() != LastItems || ResetState() != loadedResets_) {
-    ResetQueue(ResetReload);
+    (void)ResetQueue(ResetReload);  // its failures are reported where they happen
     loadedResets_ = ResetState();
   }
 }
@@ -622,7 +617,7 @@ void BrowseClass::TakeEvent() {
       case ui::EventKind::NewSelection:
         CurrentChoice = w->Value(ListControl);
         CurrentEvent = ev.kind;
-        UpdateBuffer();
+        (void)UpdateBuffer();  // a record gone meanwhile leaves the buffer as it was
         UpdateThumb();
         UpdateWindow();
         return;
@@ -645,14 +640,14 @@ void BrowseClass::TakeEvent() {
     else if (ev.control == DeleteControl) Ask(DeleteRecord);
     else if (ev.control == SelectControl && Window) Window->SetResponse(RequestCompleted);
     else if (ev.control == PrintControl && Window && PrintProcedure) {
-      UpdateBuffer();
+      (void)UpdateBuffer();  // the print procedure reads whatever record is current
       Window->RunProcedure(PrintProcedure, 0);
     }
     return;
   }
   if ((ev.kind == ui::EventKind::CloseWindow || ev.kind == ui::EventKind::CloseDown) && Selecting &&
       Window && Window->Response == RequestCompleted) {
-    UpdateBuffer();  // the caller receives the record chosen
+    (void)UpdateBuffer();  // the caller receives the record chosen (or the buffer as it was)
   }
 }
 

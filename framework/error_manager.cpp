@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/field_codec.h"
 #include "storage/driver.h"
 #include "ui/halt.h"
 
@@ -14,9 +15,7 @@ constexpr size_t kExpandMax = 2000;
 
 // A context text as the fields keep it: at most 255 characters, trailing blanks removed.
 std::string Clip(std::string_view s) {
-  s = s.substr(0, kFieldMax);
-  size_t end = s.find_last_not_of(' ');
-  return std::string(end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1));
+  return std::string(platform::TrimTrailing(s.substr(0, kFieldMax)));
 }
 
 // Replaces every occurrence of token. The scan resumes after each inserted value, so a value

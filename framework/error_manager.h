@@ -14,8 +14,9 @@
 
 namespace korawin::framework {
 
-// Levels: the results of framework operations and the severities of messages.
-enum Level : uint8_t {
+// Levels: the results of framework operations and the severities of messages. A caller that
+// drops one does so visibly, (void) with the reason beside it.
+enum [[nodiscard]] Level : uint8_t {
   LevelBenign = 0,
   LevelUser = 1,
   LevelProgram = 2,

@@ -1,199 +1,16 @@
 #include "framework/file_manager.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "framework/relation_manager.h"
+#include "storage/field_values.h"
 
 namespace korawin::framework {
 
 using storage::CallDriver;
 using storage::DriverArgs;
 using storage::FieldDescriptor;
-
-namespace fields {
-
-namespace {
-
-template <typename T>
-T Load(const char* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void StoreClamped(char* p, double value) {
-  double lo = static_cast<double>(std::numeric_limits<T>::lowest());
-  double hi = static_cast<double>(std::numeric_limits<T>::max());
-  T v = static_cast<T>(std::clamp(std::trunc(value), lo, hi));
-  std::memcpy(p, &v, sizeof v);
-}
-
-double ReadDecimal(const unsigned char* p, uint32_t size, uint8_t places) {
-  // 2n-1 digits: the low nibble of the first byte, then two per byte; sign in bit 7.
-  double v = 0;
-  for (uint32_t k = 0; k < size; ++k) {
-    if (k > 0) v = v * 10 + std::min(p[k] >> 4, 9);
-    v = v * 10 + std::min(p[k] & 0x0F, 9);
-  }
-  if (places > 0) v /= std::pow(10.0, places);
-  return (p[0] & 0x80) ? -v : v;
-}
-
-void WriteDecimal(unsigned char* p, uint32_t size, uint8_t places, double value) {
-  bool negative = value < 0;
-  double digits = std::trunc(std::fabs(value) * std::pow(10.0, places) + 0.5);
-  std::memset(p, 0, size);
-  // Fill nibbles from the last one backwards: 2n-1 of them.
-  for (int64_t nibble = static_cast<int64_t>(size) * 2 - 1; nibble >= 1; --nibble) {
-    int d = static_cast<int>(std::fmod(digits, 10.0));
-    digits = std::trunc(digits / 10);
-    size_t byte = static_cast<size_t>(nibble / 2);
-    if (nibble % 2) p[byte] |= static_cast<unsigned char>(d);
-    else p[byte] |= static_cast<unsigned char>(d << 4);
-  }
-  if (negative) p[0] |= 0x80;
-}
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0) return static_cast<unsigned char>(c - 32);  // а..я
-  switch (c) {
-    case 0xB8: return 0xA8;  // ё
-    case 0xA2: return 0xA1;
-    case 0xB3: return 0xB2;
-    case 0xBA: return 0xAA;
-    case 0xBF: return 0xAF;
-    case 0xBC: return 0xA3;
-    case 0xBE: return 0xBD;
-    case 0xB4: return 0xA5;
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9D: return 0x8D;
-    case 0x9E: return 0x8E;
-    case 0x9F: return 0x8F;
-    case 0x90: return 0x80;
-    case 0x83: return 0x81;
-    default: return c;
-  }
-}
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
-  return s;
-}
-
-bool IsText(uint8_t type) {
-  return type == storage::kTypeString || type == storage::kTypeCString ||
-         type == storage::kTypePString || type == storage::kTypeGroup;
-}
-
-}  // namespace
-
-double ReadNumber(const FieldDescriptor& f, const char* record) {
-  const char* p = record + f.offset;
-  switch (f.type) {
-    case storage::kTypeByte: return static_cast<unsigned char>(*p);
-    case storage::kTypeShort: return Load<int16_t>(p);
-    case storage::kTypeUShort: return Load<uint16_t>(p);
-    case storage::kTypeLong: return Load<int32_t>(p);
-    case storage::kTypeULong: return Load<uint32_t>(p);
-    case storage::kTypeSReal: return Load<float>(p);
-    case storage::kTypeReal: return Load<double>(p);
-    case storage::kTypeDecimal:
-    case storage::kTypePDecimal:
-      return ReadDecimal(reinterpret_cast<const unsigned char*>(p), f.size, f.decimalPlaces);
-    default: return 0;
-  }
-}
-
-void WriteNumber(const FieldDescriptor& f, char* record, double value) {
-  char* p = record + f.offset;
-  switch (f.type) {
-    case storage::kTypeByte: StoreClamped<uint8_t>(p, value); break;
-    case storage::kTypeShort: StoreClamped<int16_t>(p, value); break;
-    case storage::kTypeUShort: StoreClamped<uint16_t>(p, value); break;
-    case storage::kTypeLong: StoreClamped<int32_t>(p, value); break;
-    case storage::kTypeULong: StoreClamped<uint32_t>(p, value); break;
-    case storage::kTypeSReal: { float v = static_cast<float>(value); std::memcpy(p, &v, 4); break; }
-    case storage::kTypeReal: std::memcpy(p, &value, 8); break;
-    case storage::kTypeDecimal:
-    case storage::kTypePDecimal:
-      WriteDecimal(reinterpret_cast<unsigned char*>(p), f.size, f.decimalPlaces, value);
-      break;
-    default: break;
-  }
-}
-
-void ClearField(const FieldDescriptor& f, char* record, bool high) {
-  char* p = record + f.offset;
-  if (IsText(f.type)) {
-    std::memset(p, high ? '\xFF' : ' ', f.size);
-    return;
-  }
-  if (!high) {
-    std::memset(p, 0, f.size);
-    return;
-  }
-  switch (f.type) {
-    case storage::kTypeSReal: WriteNumber(f, record, std::numeric_limits<float>::max()); break;
-    case storage::kTypeReal: WriteNumber(f, record, std::numeric_limits<double>::max()); break;
-    case storage::kTypeDecimal:
-    case storage::kTypePDecimal:
-      std::memset(p, 0x99, f.size);
-      p[0] = 0x09;
-      break;
-    default: WriteNumber(f, record, std::numeric_limits<double>::max()); break;
-  }
-}
-
-std::string FieldText(const FieldDescriptor& f, const char* record) {
-  if (IsText(f.type)) return std::string(TrimRight(std::string_view(record + f.offset, f.size)));
-  double v = ReadNumber(f, record);
-  char text[64];
-  std::snprintf(text, sizeof text, "%.15g", v);
-  return text;
-}
-
-void AssignField(const FieldDescriptor& dst, char* dstRecord, const FieldDescriptor& src,
-                 const char* srcRecord) {
-  if (IsText(dst.type) && IsText(src.type)) {
-    size_t n = std::min(dst.size, src.size);
-    std::memmove(dstRecord + dst.offset, srcRecord + src.offset, n);
-    std::memset(dstRecord + dst.offset + n, ' ', dst.size - n);
-    return;
-  }
-  if (!IsText(dst.type) && !IsText(src.type)) {
-    WriteNumber(dst, dstRecord, ReadNumber(src, srcRecord));
-    return;
-  }
-  if (IsText(dst.type)) {  // number into text
-    std::string t = FieldText(src, srcRecord);
-    size_t n = std::min<size_t>(dst.size, t.size());
-    std::memcpy(dstRecord + dst.offset, t.data(), n);
-    std::memset(dstRecord + dst.offset + n, ' ', dst.size - n);
-    return;
-  }
-  std::string t = FieldText(src, srcRecord);  // text into number
-  WriteNumber(dst, dstRecord, std::strtod(t.c_str(), nullptr));
-}
-
-bool SameText(std::string_view a, std::string_view b, bool nocase) {
-  a = TrimRight(a);
-  b = TrimRight(b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (nocase ? FoldCase(x) != FoldCase(y) : x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace fields
 
 namespace {
 
@@ -224,7 +41,8 @@ void FileManager::Kill() {
     bool open = std::any_of(InfoList.begin(), InfoList.end(),
                             [](const FileInfo& i) { return i.Used; });
     // The program is ending: a file some thread left open is closed now.
-    if (open) CallDriver(storage::kOpClose, *File);
+    // Nobody is left to be told of a close that fails; the next open finds what it left.
+    if (open) (void)CallDriver(storage::kOpClose, *File);
   }
   InfoList.clear();
   Keys.clear();
@@ -356,7 +174,8 @@ Level FileManager::OpenFile(bool show, bool count, bool force) {
     switch (err) {
       case storage::kErrAccessDenied:
         if (mode & 0x3) {
-          ThrowError(AccessDenied);  // always shown: the user must know writes are off
+          // Always shown: the user must know writes are off; the open goes on read-only.
+          (void)ThrowError(AccessDenied);
           mode &= ~0x3u;
           continue;
         }
@@ -364,12 +183,13 @@ Level FileManager::OpenFile(bool show, bool count, bool force) {
       case storage::kErrFileNotFound:
         if (!Create) return Report(FileAccessError, show);
         if (CallDriver(storage::kOpCreate, *File) != 0) return Report(FileCreationError, show);
-        // The driver leaves a created file open; the retry opens it with OpenMode.
-        CallDriver(storage::kOpClose, *File);
+        // The driver leaves a created file open; the retry opens it with OpenMode (and reports
+        // what a close that failed left behind).
+        (void)CallDriver(storage::kOpClose, *File);
         continue;
       case storage::kErrKeyRebuild: {
         // The notice is only recorded when quiet; the rebuild happens either way.
-        Report(InvalidKey, show);
+        (void)Report(InvalidKey, show);
         // BUILD needs the file open; it has refused because of the keys only.
         DriverArgs b;
         if (CallDriver(storage::kOpBuildFile, *File, b) != 0) return ThrowError(KeyNotBuilt);
@@ -392,7 +212,9 @@ Level FileManager::Close() {
   // The descriptor is shared by all threads: only the last user really closes it.
   bool others = std::any_of(InfoList.begin(), InfoList.end(),
                             [](const FileInfo& i) { return i.Used; });
-  if (!others) CallDriver(storage::kOpClose, *File);
+  // A close that fails is recorded as the current error; Close itself always succeeds for the
+  // caller, whose use of the file has ended either way.
+  if (!others && CallDriver(storage::kOpClose, *File) != 0) SetError(FileAccessError);
   return LevelBenign;
 }
 
@@ -514,7 +336,7 @@ Level FileManager::InsertRecord(bool show) {
       SetError(DuplicateKeyError);
       return LevelNotify;
     }
-    ThrowMessage(DuplicateKeyError, description);
+    (void)ThrowMessage(DuplicateKeyError, description);  // shown; the insert gives 5 either way
     return LevelNotify;
   }
   return Report(RecordInsertError, show);
@@ -536,7 +358,7 @@ Level FileManager::UpdateRecord(int mode, bool show, int* code) {
   }
   if (err == storage::kErrRecordChanged) {
     SetError(mode == FromForm ? RecordChangedByOtherOnForm : RecordChangedByOther);
-    if (show) Throw();
+    if (show) (void)Throw();  // shown; the update gives 5 either way
     WatchAfresh(pos);
     return LevelNotify;
   }
@@ -544,8 +366,8 @@ Level FileManager::UpdateRecord(int mode, bool show, int* code) {
 }
 
 void FileManager::WatchAfresh(const std::string& pos) {
-  TryReget(pos);
-  Watch();
+  if (TryReget(pos) != LevelBenign) return;  // the record went away: nothing to watch
+  (void)Watch();  // it is current again, so the watch can't be refused
 }
 
 Level FileManager::TryDeleteRecord() {
@@ -566,12 +388,7 @@ Level FileManager::PrimeRecord(bool keep) {
     AliasedFile->RestoreBuffer(id, true);
     return level;
   }
-  if (!keep) {
-    for (const FieldDescriptor& f : File->fields)
-      if (f.type != storage::kTypeGroup) fields::ClearField(f, Buffer, false);
-    for (storage::MemoDescriptor& m : File->memos)
-      if (m.buffer) std::memset(m.buffer, ' ', m.size);
-  }
+  if (!keep) storage::ClearRecord(*File);
   PrimeFields();
   if (HasAutoInc) return PrimeAutoInc();
   return LevelBenign;
@@ -608,18 +425,18 @@ int FileManager::AutoIncrementAndAdd(bool show, Level* level) {
     const FileKeyField& comp = k.Fields[k.AutoInc - 1];
     const FieldDescriptor& fd = File->fields[static_cast<size_t>(comp.Field)];
     uint16_t id = SaveBuffer();
-    CallDriver(storage::kOpNoMemo, *File);
+    (void)CallDriver(storage::kOpNoMemo, *File);  // NOMEMO only marks the next read
     std::string prefix;
     int err;
     if (k.Fields.size() == 1) {
       err = KeyCall(storage::kOpSetKey, *File, k.Key);
     } else {
       for (size_t i = 0; i + 1 < k.AutoInc; ++i)
-        prefix += fields::FieldText(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer) + '\x01';
+        prefix += storage::FieldText(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer) + '\x01';
       // Components from n on at their extreme, so the walk back starts after every
       // record of this prefix.
       for (size_t i = k.AutoInc - 1; i < k.Fields.size(); ++i)
-        fields::ClearField(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer,
+        storage::ClearField(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer,
                            k.Fields[i].Ascend);
       err = KeyCall(storage::kOpSetKeyKey, *File, k.Key);
     }
@@ -629,15 +446,15 @@ int FileManager::AutoIncrementAndAdd(bool show, Level* level) {
     if (err == 0) {
       std::string found;
       for (size_t i = 0; i + 1 < k.AutoInc; ++i)
-        found += fields::FieldText(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer) + '\x01';
-      if (found == prefix) value = fields::ReadNumber(fd, Buffer) + 1.0;
+        found += storage::FieldText(File->fields[static_cast<size_t>(k.Fields[i].Field)], Buffer) + '\x01';
+      if (found == prefix) value = storage::ReadNumber(fd, Buffer) + 1.0;
     } else if (err != storage::kErrRecordNotAvailable) {
       RestoreBuffer(id, true);
       *level = Report(RecordRetrievalError, show);
       return err;
     }
     RestoreBuffer(id, true);
-    fields::WriteNumber(fd, Buffer, value);
+    storage::WriteNumber(fd, Buffer, value);
   }
   return CallDriver(storage::kOpAdd, *File);
 }
@@ -645,8 +462,10 @@ int FileManager::AutoIncrementAndAdd(bool show, Level* level) {
 void FileManager::CancelAutoInc(RelationManager* rm) {
   FileInfo& info = SetThread();
   if (!info.AutoIncDone) return;
-  if (rm) rm->Delete(false);
-  else TryDeleteRecord();
+  // A reserved record that can't be deleted stays as an empty record; the delete recorded (or,
+  // through the relation manager, showed) why.
+  if (rm) (void)rm->Delete(false);
+  else (void)TryDeleteRecord();
   info.AutoIncDone = false;
 }
 
@@ -764,7 +583,7 @@ void FileManager::RestoreFile() {
     }
     if (err != 0) {
       if (s.Key) KeyCall(storage::kOpSetKey, *File, s.Key);
-      else CallDriver(storage::kOpSetFile, *File);
+      else (void)CallDriver(storage::kOpSetFile, *File);  // never refused on an open file
     }
     info.CurrentKey = s.Key;
   }
@@ -776,7 +595,8 @@ void FileManager::RestoreFile() {
     at += m.size;
   }
   info.Watching = false;
-  if (s.WWatch && info.Used && !s.Pos.empty()) Watch();
+  // The saved record is current again (or there is none to watch).
+  if (s.WWatch && info.Used && !s.Pos.empty()) (void)Watch();
 }
 
 // ---- Positions --------------------------------------------------------------------------

@@ -207,21 +207,5 @@ class FileManager {
   std::recursive_mutex infoMu_;  // guards InfoList, Buffers and Saved
 };
 
-// Field values of a record buffer, shared with the relation manager.
-namespace fields {
-// A numeric field's value as a real number (0 for a non-numeric type).
-double ReadNumber(const storage::FieldDescriptor& f, const char* record);
-// Stores value in a numeric field (truncated to the type).
-void WriteNumber(const storage::FieldDescriptor& f, char* record, double value);
-// Clears a field: blank for text, zero for numbers; high sets its highest value instead.
-void ClearField(const storage::FieldDescriptor& f, char* record, bool high);
-// The field's value as text (numbers in decimal) for comparisons.
-std::string FieldText(const storage::FieldDescriptor& f, const char* record);
-// Assigns src to dst the way the language assigns a string: cut or blank-padded.
-void AssignField(const storage::FieldDescriptor& dst, char* dstRecord,
-                 const storage::FieldDescriptor& src, const char* srcRecord);
-// Compares two texts with trailing blanks ignored; nocase folds Windows-1251 case.
-bool SameText(std::string_view a, std::string_view b, bool nocase);
-}  // namespace fields
 
 }  // namespace korawin::framework

@@ -36,7 +36,7 @@ void LocatorClass::SetFree(const std::string& text) {
 bool StepLocatorClass::TakeKey(int key) {
   int c = Character(key);
   if (c <= ' ' || !ViewManager) return false;
-  if (ViewManager->HasRows()) ViewManager->UpdateBuffer();
+  if (ViewManager->HasRows()) (void)ViewManager->UpdateBuffer();  // the locator works on either
   std::string scratch;
   lang::Value v = lang::ReadVariable(FreeElement, FreeElement.address);
   std::string_view now = lang::ValueToText(v, &scratch);

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/field_codec.h"
+#include "storage/field_values.h"
+
 namespace korawin::framework {
 
 using storage::CallDriver;
@@ -28,10 +31,6 @@ const FieldDescriptor& FieldOf(FileManager& fm, int index) {
   return fm.File->fields[static_cast<size_t>(index)];
 }
 
-bool IsText(const FieldDescriptor& f) {
-  return f.type == storage::kTypeString || f.type == storage::kTypeCString ||
-         f.type == storage::kTypePString || f.type == storage::kTypeGroup;
-}
 
 }  // namespace
 
@@ -68,9 +67,10 @@ Level RelationManager::Visit(Walk walk, int32_t stamp, bool first, bool propagat
   Level result = LevelBenign;
   switch (walk) {
     case Walk::kOpen: result = first ? Me->OpenFile(true, true, true) : Me->Open(); break;
-    case Walk::kClose: Me->Close(); break;
-    case Walk::kQuickScanOn: Me->Send("QUICKSCAN=on"); break;
-    case Walk::kQuickScanOff: Me->Send("QUICKSCAN=off"); break;
+    case Walk::kClose: (void)Me->Close(); break;  // a file manager's Close always gives 0
+    // A driver that doesn't know QUICKSCAN ignores it: the walk goes on either way.
+    case Walk::kQuickScanOn: (void)Me->Send("QUICKSCAN=on"); break;
+    case Walk::kQuickScanOff: (void)Me->Send("QUICKSCAN=off"); break;
   }
   if (!propagate) return result;
   for (Relation& r : Relations) {
@@ -93,7 +93,8 @@ Level RelationManager::Close() {
 
 void RelationManager::SetQuickScan(bool on, bool propagate) {
   std::lock_guard<std::recursive_mutex> lock(walkMu);
-  Visit(on ? Walk::kQuickScanOn : Walk::kQuickScanOff, ++walkCounter, true, propagate);
+  // A hint only.
+  (void)Visit(on ? Walk::kQuickScanOn : Walk::kQuickScanOff, ++walkCounter, true, propagate);
 }
 
 // ---- Linking fields ---------------------------------------------------------------------
@@ -158,13 +159,15 @@ Level RelationManager::BeginTransaction(bool deleting, bool* started) {
     if (err == storage::kErrUnsupportedFunction) {
       // The driver frames no transactions: go on without, from now on.
       UseLogout = false;
-      if (logged) CallDriver(storage::kOpRollback, *Me->File);
+      // A rollback that fails keeps its journal: the next OPEN of these files rolls them back.
+      if (logged) (void)CallDriver(storage::kOpRollback, *Me->File);
       return LevelBenign;
     }
     if (err != 0) {
       Me->SetError(TransactionCancelled);
       // Even the LOGOUT that failed may have opened the journal for part of its file.
-      CallDriver(storage::kOpRollback, *Me->File);
+      // A rollback that fails keeps its journal: the next OPEN of these files rolls them back.
+      (void)CallDriver(storage::kOpRollback, *Me->File);
       return Me->Throw();
     }
     ++logged;
@@ -187,19 +190,21 @@ Level RelationManager::CommitTransaction(bool started, uint16_t id, bool show) {
   Me->SetError(id);
   AbortTransaction();
   tx = Transaction();
-  if (show) Me->Throw();
+  if (show) (void)Me->Throw();  // shown; the level returned below stands
   return LevelNotify;
 }
 
 void RelationManager::EndTransaction(bool started) {
   if (!started) return;
-  if (!tx.rolledBack) CallDriver(storage::kOpRollback, *tx.file);
+  // A rollback that fails keeps its journal: the next OPEN of these files rolls them back.
+  if (!tx.rolledBack) (void)CallDriver(storage::kOpRollback, *tx.file);
   tx = Transaction();
 }
 
 void RelationManager::AbortTransaction() {
   if (!tx.active || tx.rolledBack) return;
-  CallDriver(storage::kOpRollback, *tx.file);
+  // A rollback that fails keeps its journal: the next OPEN of these files rolls them back.
+  (void)CallDriver(storage::kOpRollback, *tx.file);
   tx.rolledBack = true;
 }
 
@@ -213,7 +218,7 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
   bool nocase = (key.attributes & storage::kKeyNoCase) != 0;
   char* rec = Me->Buffer;
   for (const FieldDescriptor& f : Me->File->fields)
-    if (f.type != storage::kTypeGroup) fields::ClearField(f, rec, false);
+    if (f.type != storage::kTypeGroup) storage::ClearField(f, rec, false);
   std::vector<int> linked;
   for (const RelationLink& link : relation.Fields) {
     const FieldDescriptor& from = FieldOf(parent, link.Left);
@@ -221,16 +226,16 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
     if (useSaved && !link.Saved.empty()) {
       FieldDescriptor savedField = from;
       savedField.offset = 0;
-      fields::AssignField(to, rec, savedField, link.Saved.data());
+      storage::CopyField(savedField, link.Saved.data(), to, rec);
     } else {
-      fields::AssignField(to, rec, from, parent.Buffer);
+      storage::CopyField(from, parent.Buffer, to, rec);
     }
     linked.push_back(link.Right);
   }
   for (int32_t c : key.components) {
     int index = std::abs(c) - 1;
     if (std::find(linked.begin(), linked.end(), index) != linked.end()) continue;
-    fields::ClearField(FieldOf(*Me, index), rec, c < 0);
+    storage::ClearField(FieldOf(*Me, index), rec, c < 0);
   }
   std::vector<std::string> expected;
   for (int index : linked) {
@@ -245,7 +250,7 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
     for (size_t i = 0; i < linked.size(); ++i) {
       const FieldDescriptor& f = FieldOf(*Me, linked[i]);
       std::string_view now(rec + f.offset, f.size);
-      bool same = IsText(f) ? fields::SameText(now, expected[i], nocase)
+      bool same = platform::IsBytesType(f.type) ? storage::SameText(now, expected[i], nocase)
                             : std::memcmp(now.data(), expected[i].data(), f.size) == 0;
       if (!same) return LevelBenign;
     }
@@ -258,12 +263,12 @@ Level RelationManager::FindLinked(const Relation& relation, FileManager& parent,
 
 Level RelationManager::Update(int mode) {
   if (Level l = Open()) {
-    Close();
+    (void)Close();  // closing gives 0; the statement\'s level stands
     return l;
   }
   bool shown = false;
   Level result = WriteAndCascade(mode, &shown);
-  Close();
+  (void)Close();  // closing gives 0; the statement\'s level stands
   return result;
 }
 
@@ -278,8 +283,9 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
     Level l = r.File->FindLinked(r, *Me, true, true, &found);
     r.File->Me->RestoreFile();
     if (l == LevelBenign && found.empty()) continue;
-    if (l == LevelBenign) ReportReference(ReferentialUpdateError, *r.File);
-    else r.File->Me->Throw();
+    // Shown; the level returned below stands.
+    if (l == LevelBenign) (void)ReportReference(ReferentialUpdateError, *r.File);
+    else (void)r.File->Me->Throw();  // shown; the level returned below stands
     RestoreLinks();
     *shown = true;
     return LevelNotify;
@@ -289,15 +295,18 @@ Level RelationManager::WriteAndCascade(int mode, bool* shown) {
     *shown = true;
     return l;
   }
-  // Inside a transaction the message waits until the rollback has put the files back.
+  // Inside a transaction (its own or one the caller framed) the message waits until the
+  // rollback has put the files back.
+  const bool framed = started || tx.active;
   const std::string pos = Me->Position();
   int code = 0;
-  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !started, &code)) {
+  if (Level l = Me->UpdateRecord(mode, mode != UpdateQuiet && !framed, &code)) {
     AbortTransaction();
     EndTransaction(started);
     // The rollback made the driver forget the record it had read again and watched.
-    if (started && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
-    if (started && mode != UpdateQuiet) Me->Throw();
+    if (framed && code == storage::kErrRecordChanged) Me->WatchAfresh(pos);
+    // Shown; the level returned below stands.
+    if (framed && mode != UpdateQuiet) (void)Me->Throw();
     *shown = mode != UpdateQuiet;
     return l;
   }
@@ -325,12 +334,12 @@ Level RelationManager::LinkedRecords(const Relation& relation, FileManager& pare
                                      std::vector<std::string>* positions) {
   if (FindLinked(relation, parent, useSaved, mode == RiRestrict, positions) != LevelBenign) {
     AbortTransaction();
-    Me->Throw();
+    (void)Me->Throw();  // shown; the level returned below stands
     return LevelNotify;
   }
   if (mode == RiRestrict && !positions->empty()) {
     AbortTransaction();
-    ReportReference(refusal, *this);
+    (void)ReportReference(refusal, *this);  // shown; the level returned below stands
     return LevelNotify;
   }
   return LevelBenign;
@@ -347,8 +356,8 @@ Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& pare
       uint16_t before = Me->SaveBuffer();
       for (const RelationLink& link : relation.Fields) {
         const FieldDescriptor& to = FieldOf(*Me, link.Right);
-        if (mode == RiClear) fields::ClearField(to, Me->Buffer, false);
-        else fields::AssignField(to, Me->Buffer, FieldOf(parent, link.Left), parent.Buffer);
+        if (mode == RiClear) storage::ClearField(to, Me->Buffer, false);
+        else storage::CopyField(FieldOf(parent, link.Left), parent.Buffer, to, Me->Buffer);
       }
       bool shown = false;
       if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
@@ -357,7 +366,7 @@ Level RelationManager::CascadeUpdate(const Relation& relation, FileManager& pare
           // The failed write captured its code; the rollback must not replace it.
           Me->Info().LastError = RecordNotUpdated;
           AbortTransaction();
-          Me->Throw();
+          (void)Me->Throw();  // shown; the level returned below stands
         }
         AbortTransaction();
         result = LevelNotify;
@@ -376,12 +385,12 @@ Level RelationManager::Delete(bool ask) {
   if (ask && Me->ThrowError(ConfirmDelete) != LevelBenign) return LevelNotify;
   for (;;) {
     if (Level l = Open()) {
-      Close();
+      (void)Close();  // closing gives 0; the statement\'s level stands
       return l;
     }
     std::string pos = Me->Position();
     Level result = DeleteOnce(pos);
-    Close();
+    (void)Close();  // closing gives 0; the statement\'s level stands
     if (result == LevelBenign) return result;
     if (Me->ThrowError(RecordDeleteError) != LevelBenign) return result;
   }
@@ -390,12 +399,12 @@ Level RelationManager::Delete(bool ask) {
 Level RelationManager::DeleteNoRetry(bool ask) {
   if (ask && Me->ThrowError(ConfirmDelete) != LevelBenign) return LevelCancel;
   if (Level l = Open()) {
-    Close();
+    (void)Close();  // always 0
     return l;
   }
   std::string pos = Me->Position();
   Level result = DeleteOnce(pos);
-  Close();
+  (void)Close();  // always 0
   return result;
 }
 
@@ -410,7 +419,7 @@ Level RelationManager::DeleteOnce(const std::string& position) {
   if (Me->TryReget(position) != LevelBenign) {
     Me->SetError(RecordNotDeleted);
     AbortTransaction();
-    Me->Throw();
+    (void)Me->Throw();  // shown; the level returned below stands
     return fail(LevelNotify);
   }
   // Restrict rules first: a refusal must not follow a cascade that already deleted.
@@ -422,8 +431,9 @@ Level RelationManager::DeleteOnce(const std::string& position) {
     r.File->Me->RestoreFile();
     if (l == LevelBenign && found.empty()) continue;
     AbortTransaction();
-    if (l == LevelBenign) ReportReference(ReferentialDeleteError, *r.File);
-    else r.File->Me->Throw();
+    // Shown; the level returned below stands.
+    if (l == LevelBenign) (void)ReportReference(ReferentialDeleteError, *r.File);
+    else (void)r.File->Me->Throw();  // shown; the level returned below stands
     return fail(LevelNotify);
   }
   for (Relation& r : Relations) {
@@ -434,7 +444,7 @@ Level RelationManager::DeleteOnce(const std::string& position) {
   if (Me->TryReget(position) != LevelBenign || Me->TryDeleteRecord() != LevelBenign) {
     Me->SetError(RecordNotDeleted);
     AbortTransaction();
-    Me->Throw();
+    (void)Me->Throw();  // shown; the level returned below stands
     return fail(LevelNotify);
   }
   return CommitTransaction(started, RecordNotDeleted, true);
@@ -450,13 +460,13 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
       if (mode == RiClear) {
         SaveLinkingFields();
         for (const RelationLink& link : relation.Fields)
-          fields::ClearField(FieldOf(*Me, link.Right), Me->Buffer, false);
+          storage::ClearField(FieldOf(*Me, link.Right), Me->Buffer, false);
         bool shown = false;
         if (WriteAndCascade(UpdateQuiet, &shown) != LevelBenign) {
           if (!shown) {
             Me->Info().LastError = RecordNotUpdated;  // the write's code is already captured
             AbortTransaction();
-            Me->Throw();
+            (void)Me->Throw();  // shown; the level returned below stands
           }
           AbortTransaction();
           result = LevelNotify;
@@ -476,7 +486,7 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
       if (!failed && (Me->TryRegetFile(pos) != LevelBenign || Me->TryDeleteRecord() != LevelBenign)) {
         Me->SetError(RecordNotDeleted);
         AbortTransaction();
-        Me->Throw();
+        (void)Me->Throw();  // shown; the level returned below stands
         failed = true;
       }
       if (failed) {
@@ -491,5 +501,68 @@ Level RelationManager::CascadeDelete(const Relation& relation, FileManager& pare
 }
 
 void RelationManager::CancelAutoInc() { Me->CancelAutoInc(this); }
+
+// ---- Transactions framed by the caller ------------------------------------------------------
+
+TransactionFrame::~TransactionFrame() {
+  if (active_) Rollback();
+}
+
+Level TransactionFrame::Begin(const std::vector<FileManager*>& files, bool show) {
+  active_ = false;
+  first_ = files.empty() ? nullptr : files.front();
+  if (!first_) return LevelBenign;
+  if (tx.active) {
+    first_->SetError(TransactionCancelled);
+    return show ? first_->Throw() : LevelNotify;
+  }
+  size_t logged = 0;
+  for (FileManager* fm : files) {
+    if (Level l = fm->UseFile()) {
+      if (logged) (void)CallDriver(storage::kOpRollback, *first_->File);  // the open's failure is the one reported
+      return l;
+    }
+    int err = CallDriver(storage::kOpLogout, *fm->File);
+    if (err == 0) {
+      ++logged;
+      continue;
+    }
+    if (logged || err != storage::kErrUnsupportedFunction)
+      (void)CallDriver(storage::kOpRollback, *first_->File);  // the LOGOUT's failure is the one reported
+    if (err == storage::kErrUnsupportedFunction) return LevelBenign;
+    first_->SetError(TransactionCancelled);
+    return show ? first_->Throw() : LevelNotify;
+  }
+  tx.active = true;
+  tx.rolledBack = false;
+  tx.file = first_->File;
+  active_ = true;
+  return LevelBenign;
+}
+
+Level TransactionFrame::Commit(uint16_t id, bool show) {
+  if (!active_) return LevelBenign;
+  active_ = false;
+  if (tx.rolledBack) {
+    tx = Transaction();
+    return LevelNotify;
+  }
+  if (CallDriver(storage::kOpCommit, *tx.file) == 0) {
+    tx = Transaction();
+    return LevelBenign;
+  }
+  first_->SetError(id);
+  (void)CallDriver(storage::kOpRollback, *tx.file);  // the COMMIT's failure is the one reported
+  tx = Transaction();
+  if (show) (void)first_->Throw();  // shown; 5 follows
+  return LevelNotify;
+}
+
+void TransactionFrame::Rollback() {
+  if (!active_) return;
+  active_ = false;
+  if (!tx.rolledBack) (void)CallDriver(storage::kOpRollback, *tx.file);  // what failed was reported
+  tx = Transaction();
+}
 
 }  // namespace korawin::framework

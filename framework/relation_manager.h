@@ -116,4 +116,36 @@ class RelationManager {
   void Collect(bool deleting, std::vector<RelationManager*>* out);
 };
 
+// A transaction a procedure frames around several statements of its thread, so that a form
+// writes its record and the records it keeps in step with it (in other files) as one change.
+// The relation managers' Update and Delete inside it join it instead of framing their own; a
+// failure in any of them rolls the whole of it back before its message shows. Nothing inside
+// may wait for the user: the journal is the program's, and another procedure's writes while
+// this one waits would join it.
+class TransactionFrame {
+ public:
+  TransactionFrame() = default;
+  TransactionFrame(const TransactionFrame&) = delete;
+  TransactionFrame& operator=(const TransactionFrame&) = delete;
+  // Rolls back what was neither committed nor rolled back.
+  ~TransactionFrame();
+
+  // Starts one LOGOUT over files (each made usable first). 0 also when the driver frames no
+  // transactions (80): the statements then run without one. Another failure, or a thread
+  // already inside a transaction, reports TransactionCancelled through the first file's
+  // manager (shown when show) and gives 5.
+  Level Begin(const std::vector<FileManager*>& files, bool show = true);
+  // Ends it with a COMMIT. A COMMIT that fails rolls back instead and reports id through the
+  // first file's manager (shown when show): 5. 0 when nothing was framed.
+  Level Commit(uint16_t id = RecordNotUpdated, bool show = true);
+  // Rolls back (unless a failed statement inside did already).
+  void Rollback();
+  // True between a Begin that started a transaction and its end.
+  bool Active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  FileManager* first_ = nullptr;
+};
+
 }  // namespace korawin::framework

@@ -1,5 +1,7 @@
 #include "framework/view_manager.h"
 
+#include "storage/field_values.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -58,7 +60,7 @@ std::string ViewManager::ComponentName(int field) const {
     upper = (fd.keys[static_cast<size_t>(key) - 1].attributes & storage::kKeyNoCase) &&
             IsTextType(f->type);
   }
-  return upper ? "UPPER(" + f->label + ")" : f->label;
+  return upper ? std::string("UPPER(").append(f->label).append(")") : f->label;
 }
 
 int ViewManager::AddSortOrder(int key) {
@@ -148,8 +150,9 @@ std::string ViewManager::ValueText(const lang::Variable& var, bool upper) const 
   if (v.type == lang::kText) {
     // Quotes inside the value are written as they are: such a value gives a text the view
     // refuses, and the list then runs unfiltered after "View Open Error".
-    std::string quoted = "'" + std::string(Clip(v.s)) + "'";
-    return upper ? "UPPER(" + quoted + ")" : quoted;
+    std::string quoted = "'";
+    quoted.append(Clip(v.s)).append("'");
+    return upper ? std::string("UPPER(").append(quoted).append(")") : quoted;
   }
   return std::string(lang::ValueToText(v, &scratch));
 }
@@ -184,7 +187,7 @@ std::string ViewManager::FilterText() const {
     default:
       break;
   }
-  for (const FilterEntry& f : o.Filter) add("(" + f.Filter + ")");
+  for (const FilterEntry& f : o.Filter) add(std::string("(").append(f.Filter).append(")"));
   if (out.size() > kMaxFilterText) out.resize(kMaxFilterText);
   return out;
 }
@@ -204,7 +207,7 @@ Level ViewManager::ApplyFilter() {
   // The evaluator's own text names what is wrong with the filter.
   if (int lc = lang::ErrorCode()) storage::SetDriverError(rc, lc, lang::ErrorText());
   filterRefused_ = true;
-  Primary->Me->ThrowError(ViewOpenError);
+  (void)Primary->Me->ThrowError(ViewOpenError);  // shown; the view goes on unfiltered
   storage::DriverArgs clear;
   clear.number = storage::kViewPropertyFilter;
   ViewCall(storage::kOpSetProperty, clear);
@@ -217,7 +220,7 @@ Level ViewManager::ApplyOrder() {
   a.number = storage::kViewPropertyOrder;
   a.text = CurrentOrder().Order;
   if (ViewCall(storage::kOpSetProperty, a) == 0) return LevelBenign;
-  Primary->Me->ThrowError(ViewOpenError);
+  (void)Primary->Me->ThrowError(ViewOpenError);  // shown; the view goes on unfiltered
   return LevelNotify;
 }
 
@@ -226,7 +229,7 @@ Level ViewManager::Open() {
   if (Level l = Primary->Me->UseFile()) return l;
   storage::DriverArgs a;
   if (ViewCall(storage::kOpOpen, a) != 0) {
-    Primary->Me->ThrowError(ViewOpenError);
+    (void)Primary->Me->ThrowError(ViewOpenError);  // shown; the view goes on unfiltered
     return LevelNotify;
   }
   if (PageSize > 0) {
@@ -236,8 +239,8 @@ Level ViewManager::Open() {
     ViewCall(storage::kOpBuffer, b);  // the engine buffers as it sees fit
   }
   Opened = true;
-  ApplyOrder();
-  ApplyFilter();
+  (void)ApplyOrder();  // a refused order or filter was reported; the view runs without
+  (void)ApplyFilter();
   return LevelBenign;
 }
 
@@ -262,7 +265,7 @@ namespace {
 Level ReadLevel(int rc, FileManager& fm) {
   if (rc == 0) return LevelBenign;
   if (rc == storage::kErrRecordNotAvailable) return LevelNotify;
-  fm.ThrowError(RecordRetrievalError);
+  (void)fm.ThrowError(RecordRetrievalError);  // shown; the fatal level follows
   return LevelFatal;
 }
 
@@ -298,12 +301,7 @@ void ViewManager::CopyRangeValues() {
 Level ViewManager::PrimeRecord(bool keep) {
   if (!keep) {
     for (int k = 0; k < View->FileCount(); ++k) {
-      storage::FileDescriptor& fd = View->File(k);
-      if (!fd.record) continue;
-      for (const storage::FieldDescriptor& f : fd.fields)
-        if (f.type != storage::kTypeGroup) fields::ClearField(f, fd.record, false);
-      for (storage::MemoDescriptor& m : fd.memos)
-        if (m.buffer) std::memset(m.buffer, ' ', m.size);
+      storage::ClearRecord(View->File(k));
     }
   }
   CopyRangeValues();

@@ -106,7 +106,7 @@ Level WindowManager::Kill() {
 uint8_t WindowManager::Run() {
   if (Init() == LevelBenign) Ask();
   // Kill also when Init stopped early: the scope of bound names must close on this thread.
-  Kill();
+  (void)Kill();  // 5 only when there was nothing to kill
   GlobalResponse = Response;
   return Response;
 }
@@ -260,7 +260,7 @@ void WindowManager::SetResponse(uint8_t response) {
 Level WindowManager::PrimeUpdate() {
   if (!Primary) return LevelBenign;
   FileManager& me = *Primary->Me;
-  me.UseFile();
+  (void)me.UseFile();  // a file that cannot open was reported; the save reports again
   Primary->SaveLinkingFields();
   for (ProtectedFile& f : Files) f.Saved = f.Manager->SaveBuffer();
   switch (Request) {
@@ -449,7 +449,7 @@ Level WindowManager::TakeCloseEvent() {
   if (!LastInsertedPosition.empty()) {
     // Records were added with "add another": the caller finds the last of them current.
     Response = RequestCompleted;
-    me.TryReget(LastInsertedPosition);
+    (void)me.TryReget(LastInsertedPosition);  // gone meanwhile: the caller finds the buffer
   }
   return LevelBenign;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/field_codec.h"
 
 namespace korawin::lang {
 
@@ -282,8 +283,7 @@ int64_t ParseTime(std::string_view text) {
 
 std::string_view Body(std::string_view picture) {
   if (!picture.empty() && picture[0] == '@') picture.remove_prefix(1);
-  while (!picture.empty() && picture.back() == ' ') picture.remove_suffix(1);
-  return picture;
+  return platform::TrimTrailing(picture);
 }
 }  // namespace
 

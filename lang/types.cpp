@@ -7,6 +7,8 @@
 #include <limits>
 
 #include "platform/clock.h"
+#include "platform/current_error.h"
+#include "platform/field_codec.h"
 
 namespace korawin::lang {
 
@@ -82,16 +84,6 @@ uint32_t Le(const unsigned char* p, int n) {
   return v;
 }
 
-double ReadDecimal(const unsigned char* p, uint32_t size, uint8_t places) {
-  // 2n-1 digits: the low nibble of the first byte, then two per byte.
-  double v = 0;
-  for (uint32_t k = 0; k < size; ++k) {
-    if (k > 0) v = v * 10 + std::min(p[k] >> 4, 9);
-    v = v * 10 + std::min(p[k] & 0x0F, 9);
-  }
-  if (places > 0) v /= std::pow(10.0, places);
-  return (p[0] & 0x80) ? -v : v;
-}
 }  // namespace
 
 double TextToReal(std::string_view text, bool* isNumber, bool* isInteger) {
@@ -187,29 +179,17 @@ std::string_view ValueToText(const Value& v, std::string* scratch) {
   }
 }
 
-int CompareTexts(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  if (n > 0) {
-    int c = std::memcmp(a.data(), b.data(), n);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  // The rest of the longer text against blanks.
-  std::string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
-  int sign = a.size() > n ? 1 : -1;
-  for (unsigned char c : rest) {
-    if (c != ' ') return c < ' ' ? -sign : sign;
-  }
-  return 0;
-}
+int CompareTexts(std::string_view a, std::string_view b) { return platform::CompareText(a, b); }
 
 Value ReadVariable(const Variable& var, const void* address) {
   const auto* p = static_cast<const unsigned char*>(address);
+  const auto* bytes = static_cast<const char*>(address);
   switch (var.type) {
-    case kTypeByte: return Value::Int(p[0]);
-    case kTypeShort: return Value::Int(static_cast<int16_t>(Le(p, 2)));
-    case kTypeUShort: return Value::Int(Le(p, 2));
-    case kTypeLong: return Value::Int(static_cast<int32_t>(Le(p, 4)));
-    case kTypeULong: return Value::Real(Le(p, 4));
+    case kTypeByte:
+    case kTypeShort:
+    case kTypeUShort:
+    case kTypeLong:
+      return Value::Int(static_cast<int64_t>(platform::ReadNumber(var.type, bytes, var.size, 0)));
     case kTypeDate: {
       int day = p[0], month = p[1], year = static_cast<int>(Le(p + 2, 2));
       if (day == 0 || month == 0 || month > 12 || year == 0) return Value::Int(0);
@@ -219,130 +199,67 @@ Value ReadVariable(const Variable& var, const void* address) {
       if (Le(p, 4) == 0) return Value::Int(0);
       return Value::Int(((p[3] * 60 + p[2]) * 60 + p[1]) * 100 + p[0] + 1);
     }
-    case kTypeSReal: {
-      uint32_t bits = Le(p, 4);
-      float f;
-      std::memcpy(&f, &bits, 4);
-      return Value::Real(std::isfinite(f) ? f : 0.0);
-    }
-    case kTypeReal: {
-      uint64_t bits = Le(p, 4) | (static_cast<uint64_t>(Le(p + 4, 4)) << 32);
-      double d;
-      std::memcpy(&d, &bits, 8);
+    case kTypeULong:
+    case kTypeSReal:
+    case kTypeReal:
+    case kTypeDecimal:
+    case kTypePDecimal: {
+      double d = platform::ReadNumber(var.type, bytes, var.size, var.places);
       return Value::Real(std::isfinite(d) ? d : 0.0);
     }
-    case kTypeDecimal:
-    case kTypePDecimal:
-      return Value::Real(ReadDecimal(p, var.size, var.places));
-    case kTypeCString: {
-      const void* nul = std::memchr(p, 0, var.size);
-      size_t n = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : var.size;
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p), n));
-    }
-    case kTypePString: {
-      size_t n = std::min<size_t>(p[0], var.size - 1);
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p + 1), n));
-    }
     default:
-      return Value::Text(std::string_view(reinterpret_cast<const char*>(p), var.size));
+      return Value::Text(platform::FieldBytes(var.type, bytes, var.size));
   }
 }
 
-namespace {
-void PutLe(unsigned char* p, uint64_t v, int n) {
-  for (int k = 0; k < n; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
-}
-}  // namespace
 
 bool StoreVariable(const Variable& var, const Value& v) {
   auto* p = static_cast<unsigned char*>(const_cast<void*>(var.address));
   if (!p) return false;
+  auto* bytes = reinterpret_cast<char*>(p);
   std::string scratch;
   switch (var.type) {
-    case kTypeByte: case kTypeShort: case kTypeUShort: case kTypeLong:
-      PutLe(p, static_cast<uint64_t>(ValueToInt(v)), var.type == kTypeByte ? 1 : var.type == kTypeLong ? 4 : 2);
+    case kTypeByte: case kTypeShort: case kTypeUShort: case kTypeLong: case kTypeULong:
+    case kTypeSReal: case kTypeReal: case kTypeDecimal: case kTypePDecimal:
+      platform::WriteNumber(var.type, bytes, var.size, var.places, ValueToReal(v));
       return true;
-    case kTypeULong: {
-      double d = ValueToReal(v);
-      PutLe(p, static_cast<uint64_t>(static_cast<uint32_t>(RealToInt(d))), 4);
-      return true;
-    }
-    case kTypeDate: {
-      int64_t day = ValueToInt(v);
-      if (day <= 0) {
-        PutLe(p, 0, 4);
-        return true;
+    case kTypeDate: case kTypeTime: {
+      // DATE: day, month, year (16-bit); TIME: hundredths, seconds, minutes, hours.
+      int64_t n = ValueToInt(v);
+      std::memset(p, 0, 4);
+      if (n <= 0) return true;
+      if (var.type == kTypeDate) {
+        int y, m, d;
+        platform::CivilDate(static_cast<int32_t>(n), &y, &m, &d);
+        p[0] = static_cast<unsigned char>(d);
+        p[1] = static_cast<unsigned char>(m);
+        p[2] = static_cast<unsigned char>(y & 0xFF);
+        p[3] = static_cast<unsigned char>(y >> 8);
+      } else {
+        int64_t t = n - 1;
+        p[0] = static_cast<unsigned char>(t % 100);
+        p[1] = static_cast<unsigned char>(t / 100 % 60);
+        p[2] = static_cast<unsigned char>(t / 6000 % 60);
+        p[3] = static_cast<unsigned char>(t / 360000 % 24);
       }
-      int y, m, d;
-      platform::CivilDate(static_cast<int32_t>(day), &y, &m, &d);
-      p[0] = static_cast<unsigned char>(d);
-      p[1] = static_cast<unsigned char>(m);
-      PutLe(p + 2, static_cast<uint64_t>(y), 2);
       return true;
     }
-    case kTypeTime: {
-      int64_t t = ValueToInt(v);
-      if (t <= 0) {
-        PutLe(p, 0, 4);
-        return true;
-      }
-      t -= 1;
-      p[0] = static_cast<unsigned char>(t % 100);
-      p[1] = static_cast<unsigned char>(t / 100 % 60);
-      p[2] = static_cast<unsigned char>(t / 6000 % 60);
-      p[3] = static_cast<unsigned char>(t / 360000 % 24);
-      return true;
-    }
-    case kTypeSReal: {
-      float f = static_cast<float>(ValueToReal(v));
-      uint32_t bits;
-      std::memcpy(&bits, &f, 4);
-      PutLe(p, bits, 4);
-      return true;
-    }
-    case kTypeReal: {
-      double d = ValueToReal(v);
-      uint64_t bits;
-      std::memcpy(&bits, &d, 8);
-      PutLe(p, bits, 8);
-      return true;
-    }
-    case kTypeString: case kTypeMemo: {
+    case kTypeString: case kTypeMemo: case kTypeCString: case kTypePString: {
       std::string_view t = ValueToText(v, &scratch);
-      size_t n = std::min<size_t>(t.size(), var.size);
-      std::memcpy(p, t.data(), n);
-      std::memset(p + n, ' ', var.size - n);
-      return true;
-    }
-    case kTypeCString: {
-      if (var.size == 0) return true;
-      std::string_view t = ValueToText(v, &scratch);
-      size_t n = std::min<size_t>(t.size(), var.size - 1);
-      std::memcpy(p, t.data(), n);
-      std::memset(p + n, 0, var.size - n);
-      return true;
-    }
-    case kTypePString: {
-      if (var.size == 0) return true;
-      std::string_view t = ValueToText(v, &scratch);
-      size_t n = std::min<size_t>({t.size(), var.size - 1, 255});
-      p[0] = static_cast<unsigned char>(n);
-      std::memcpy(p + 1, t.data(), n);
-      std::memset(p + 1 + n, ' ', var.size - 1 - n);
+      uint32_t room = var.type == kTypeCString || var.type == kTypePString
+                          ? (var.size ? var.size - 1 : 0) : var.size;
+      if (var.type == kTypePString && room > 255) room = 255;
+      size_t n = std::min<size_t>(t.size(), room);
+      char* at = var.type == kTypePString ? bytes + 1 : bytes;
+      std::memcpy(at, t.data(), n);
+      std::memset(at + n, var.type == kTypeCString ? 0 : ' ', var.size - (at - bytes) - n);
+      if (var.type == kTypePString && var.size) p[0] = static_cast<unsigned char>(n);
       return true;
     }
     default:
       return false;
   }
 }
-
-namespace {
-struct ErrorState {
-  int code = 0;
-  std::string text;
-};
-thread_local ErrorState tError;
-}  // namespace
 
 std::string_view LangErrorText(int code) {
   switch (code) {
@@ -353,17 +270,20 @@ std::string_view LangErrorText(int code) {
   }
 }
 
-int ErrorCode() { return tError.code; }
-std::string ErrorText() { return tError.text; }
+int ErrorCode() { return platform::ThreadError().code; }
+
+std::string ErrorText() {
+  const platform::CurrentError& e = platform::ThreadError();
+  return e.text.empty() ? std::string(LangErrorText(e.code)) : e.text;
+}
 
 void SetError(int code, std::string_view text) {
-  tError.code = code;
-  tError.text = text.empty() ? std::string(LangErrorText(code)) : std::string(text);
+  platform::CurrentError& e = platform::ThreadError();
+  e.code = code;
+  e.ownCode = 0;
+  e.text = text.empty() ? std::string(LangErrorText(code)) : std::string(text);
 }
 
-void ClearError() {
-  tError.code = 0;
-  tError.text.clear();
-}
+void ClearError() { SetError(0); }
 
 }  // namespace korawin::lang

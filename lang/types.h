@@ -25,27 +25,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/field_codec.h"
+
 namespace korawin::lang {
 
-// Runtime type codes of bound variables; the same numbers as the record field type codes.
-enum VarType : uint8_t {
-  kTypeByte = 1,       // unsigned 8-bit
-  kTypeShort = 2,      // signed 16-bit
-  kTypeUShort = 3,     // unsigned 16-bit
-  kTypeDate = 4,       // 4 bytes: day, month, year (16-bit); read as a day number, 0 when zero
-  kTypeTime = 5,       // 4 bytes: hundredths, seconds, minutes, hours; read as a clock time + 1
-  kTypeLong = 6,       // signed 32-bit
-  kTypeULong = 7,      // unsigned 32-bit
-  kTypeSReal = 8,      // 4-byte IEEE float
-  kTypeReal = 9,       // 8-byte IEEE double
-  kTypeDecimal = 10,   // packed decimal, sign in the high bit of the first byte
-  kTypePDecimal = 11,  // packed decimal, same layout
-  kTypeString = 18,    // fixed length, blank padded
-  kTypeCString = 19,   // NUL terminated within its size
-  kTypePString = 20,   // length byte first
-  kTypeMemo = 21,      // the bytes of a memo buffer
-  kTypeGroup = 22,     // the bytes of its members
-};
+// Runtime type codes of bound variables: the record field type codes. The evaluator reads
+// BYTE, SHORT, USHORT, DATE (4 bytes: day, month, year (16-bit); read as a day number, 0 when
+// zero), TIME (4 bytes: hundredths, seconds, minutes, hours; read as a clock time + 1), LONG,
+// ULONG, SREAL, REAL, DECIMAL and PDECIMAL (packed, sign in the high bit of the first byte),
+// STRING (blank padded), CSTRING (NUL terminated within its size), PSTRING (length byte
+// first), MEMO and GROUP (their bytes).
+using VarType = platform::FieldType;
+using enum platform::FieldType;
 
 // Result types of names, nodes and values.
 enum ResultType : uint8_t { kInteger = 1, kReal = 2, kText = 4 };
@@ -126,7 +117,8 @@ Value ReadVariable(const Variable& var, const void* address);
 // never edit.
 bool StoreVariable(const Variable& var, const Value& v);
 
-// Error codes of the evaluator; the current error is kept per thread.
+// Error codes of the evaluator. A failure leaves its code and text as the thread's current
+// error, the same one the drivers set (platform/current_error.h).
 enum LangError : int {
   kErrInvalidExpression = 800,  // "Invalid expression for EVALUATE"
   kErrNoBind = 801,             // "No BIND on variable"
@@ -134,7 +126,7 @@ enum LangError : int {
 };
 // The table's text of an evaluator error code ("" for codes that are not the evaluator's).
 std::string_view LangErrorText(int code);
-// The current thread's last evaluator error (0 when the last operation succeeded) and its text.
+// The thread's current error and its text (the evaluator's table text for its own codes).
 int ErrorCode();
 std::string ErrorText();
 // Sets the current thread's error; an empty text takes the table's text.

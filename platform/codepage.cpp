@@ -164,4 +164,44 @@ void OemToAnsiInPlace(char* text, size_t n) {
   for (size_t i = 0; i < n; ++i) text[i] = static_cast<char>(t[static_cast<unsigned char>(text[i])]);
 }
 
+namespace {
+
+struct CaseTables {
+  unsigned char upper[256];
+  unsigned char lower[256];
+  bool letter[256];
+
+  CaseTables() {
+    for (int c = 0; c < 256; ++c) {
+      char32_t u = Cp1251ToUnicode(static_cast<unsigned char>(c));
+      char32_t up = u, low = u;
+      bool isLetter = true;
+      if (u >= U'a' && u <= U'z') up = u - 32;
+      else if (u >= U'A' && u <= U'Z') low = u + 32;
+      else if (u >= 0x430 && u <= 0x44F) up = u - 0x20;   // а..я
+      else if (u >= 0x410 && u <= 0x42F) low = u + 0x20;  // А..Я
+      else if (u >= 0x450 && u <= 0x45F) up = u - 0x50;   // ё, ђ, ѓ ...
+      else if (u >= 0x400 && u <= 0x40F) low = u + 0x50;  // Ё, Ђ, Ѓ ...
+      else if (u == 0x491) up = 0x490;                    // ґ
+      else if (u == 0x490) low = 0x491;                   // Ґ
+      else isLetter = false;
+      letter[c] = isLetter;
+      upper[c] = lower[c] = static_cast<unsigned char>(c);
+      if (auto b = UnicodeToCp1251(up)) upper[c] = *b;
+      if (auto b = UnicodeToCp1251(low)) lower[c] = *b;
+    }
+  }
+};
+
+const CaseTables& Cases() {
+  static const CaseTables tables;
+  return tables;
+}
+
+}  // namespace
+
+unsigned char UpperCp1251(unsigned char c) { return Cases().upper[c]; }
+unsigned char LowerCp1251(unsigned char c) { return Cases().lower[c]; }
+bool IsCp1251Letter(unsigned char c) { return Cases().letter[c]; }
+
 }  // namespace korawin::platform

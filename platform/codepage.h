@@ -29,4 +29,11 @@ unsigned char OemToAnsi(unsigned char c);
 void AnsiToOemInPlace(char* text, size_t n);
 void OemToAnsiInPlace(char* text, size_t n);
 
+// Case of Windows-1251 letters: Latin and Cyrillic letters (Ё/ё and the other Cyrillic letters
+// of the code page included) fold between upper and lower case; other bytes stay as they are.
+unsigned char UpperCp1251(unsigned char c);
+unsigned char LowerCp1251(unsigned char c);
+// True for a Latin or Cyrillic letter of the code page.
+bool IsCp1251Letter(unsigned char c);
+
 }  // namespace korawin::platform

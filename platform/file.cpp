@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <random>
 #include <vector>
 
 namespace korawin::platform {
@@ -113,6 +116,32 @@ class PosixFs final : public FileSystem {
   int Rename(const std::string& from, const std::string& to) override {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : -errno;
   }
+  int SyncDirectory(const std::string& folder) override {
+    int fd;
+    do {
+      fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -errno;
+    int r = ::fsync(fd) == 0 ? 0 : -errno;
+    ::close(fd);
+    return r;
+  }
+  int ListDirectory(const std::string& folder, std::vector<std::string>* names) override {
+    names->clear();
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), ::closedir);
+    if (!d) return -errno;
+    while (dirent* e = ::readdir(d.get())) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names->push_back(std::move(name));
+    }
+    return 0;
+  }
+  int Status(const std::string& path, bool* isFolder) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -errno;
+    *isFolder = S_ISDIR(st.st_mode);
+    return 0;
+  }
   bool CanMap() const override { return true; }
   const void* MapRead(int fd, uint64_t len) override {
     void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, 0);
@@ -138,8 +167,8 @@ int DirectoryError(const std::string& path) {
   // ENOENT for a missing folder is "path not found", for a missing file "file not found".
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return kErrFileNotFound;
-  struct stat st;
-  if (::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+  bool isFolder = false;
+  if (CurrentFileSystem().Status(path.substr(0, slash), &isFolder) != 0 || !isFolder)
     return kErrPathNotFound;
   return kErrFileNotFound;
 }
@@ -444,8 +473,69 @@ int CopyFile(const std::string& from, const std::string& to) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  bool isFolder = false;
+  return CurrentFileSystem().Status(path, &isFolder) == 0 && !isFolder;
+}
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+int SyncFolderOf(const std::string& path) {
+  int r = CurrentFileSystem().SyncDirectory(FolderOf(path));
+  if (r == -EINVAL || r == -EROFS || r == -EOPNOTSUPP) return 0;
+  return r < 0 ? SystemErrorFromErrno(-r) : 0;
+}
+
+int CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                     const std::string& extension, Share share, File* file, std::string* path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string base = folder;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    std::string candidate = base.empty() ? name + extension : base + "/" + name + extension;
+    int fd = CurrentFileSystem().Open(candidate, O_RDWR | O_CREAT | O_EXCL, 0666);
+    if (fd == -EEXIST) continue;
+    if (fd < 0) return OpenError(candidate, fd);
+    int closed = CurrentFileSystem().Close(fd);
+    if (closed < 0) return SystemErrorFromErrno(-closed);
+    int err = file->Open(candidate, Access::kReadWrite, share);
+    if (err) {
+      (void)RemoveFile(candidate);  // the open's failure is the one reported
+      return err;
+    }
+    *path = candidate;
+    return 0;
+  }
+  return kErrAccessDenied;
+}
+
+int ListFolder(const std::string& folder, std::vector<std::string>* names) {
+  int r = CurrentFileSystem().ListDirectory(folder.empty() ? "." : folder, names);
+  return r < 0 ? (r == -ENOENT ? kErrPathNotFound : SystemErrorFromErrno(-r)) : 0;
+}
+
+int ReadWholeFile(const std::string& path, std::string* text) {
+  text->clear();
+  File f;
+  int err = f.Open(path, Access::kRead, Share::kDenyNone);
+  if (err) return err;
+  uint64_t size = 0;
+  err = f.Size(&size);
+  if (err) return err;
+  text->resize(static_cast<size_t>(size));
+  size_t got = 0;
+  err = f.ReadAt(0, text->data(), text->size(), &got);
+  text->resize(got);
+  return err;
 }
 
 }  // namespace korawin::platform

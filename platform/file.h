@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korawin::platform {
 
@@ -62,6 +63,14 @@ class FileSystem {
   virtual int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) = 0;
   virtual int Unlink(const std::string& path) = 0;
   virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // Makes the names created, renamed or removed in a folder last through a power cut; a file
+  // system that can't flush a folder answers -EINVAL, and its names are as safe as they get.
+  virtual int SyncDirectory(const std::string& folder) = 0;
+  // The names in a folder ("." and ".." left out); 0 or -errno.
+  virtual int ListDirectory(const std::string& folder, std::vector<std::string>* names) = 0;
+  // Whether path names something, and whether that is a folder; 0, or -errno (-ENOENT when
+  // nothing has that name).
+  virtual int Status(const std::string& path, bool* isFolder) = 0;
   // Whether the file system can map files for reading (MapRead/Unmap). One that can't is read
   // through PRead only.
   virtual bool CanMap() const { return false; }
@@ -93,27 +102,27 @@ class File {
 
   // Opens an existing file with the driver's access and sharing. A sharing mode that another
   // open of the same file (in this or another process) denies gives 32 (sharing violation).
-  int Open(const std::string& path, Access access, Share share);
+  [[nodiscard]] int Open(const std::string& path, Access access, Share share);
   // Creates (or truncates) a file for read and write with the given sharing.
-  int Create(const std::string& path, Share share);
+  [[nodiscard]] int Create(const std::string& path, Share share);
   void Close();
   bool is_open() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
   Access access() const { return access_; }
 
   // Reads up to n bytes at pos; *got receives the count (less than n at the end of the file).
-  int ReadAt(uint64_t pos, void* buf, size_t n, size_t* got);
+  [[nodiscard]] int ReadAt(uint64_t pos, void* buf, size_t n, size_t* got);
   // Writes n bytes at pos; a short write with no system error gives 29.
-  int WriteAt(uint64_t pos, const void* buf, size_t n);
-  int Truncate(uint64_t size);
+  [[nodiscard]] int WriteAt(uint64_t pos, const void* buf, size_t n);
+  [[nodiscard]] int Truncate(uint64_t size);
   // A hint that n bytes at pos will be read soon (a mapped file starts loading them).
   void Prefetch(uint64_t pos, size_t n) const;
-  int Sync();
-  int Size(uint64_t* size);
+  [[nodiscard]] int Sync();
+  [[nodiscard]] int Size(uint64_t* size);
 
   // Byte-range locks (exclusive). TryLock gives 33 when another open holds an overlapping lock.
-  int TryLock(uint64_t pos, uint64_t len);
-  int Unlock(uint64_t pos, uint64_t len);
+  [[nodiscard]] int TryLock(uint64_t pos, uint64_t len);
+  [[nodiscard]] int Unlock(uint64_t pos, uint64_t len);
 
  private:
   int AcquireShareLocks(Share share);
@@ -133,9 +142,22 @@ class File {
 };
 
 // Removes, renames and copies whole files (used by REMOVE, RENAME and COPY).
-int RemoveFile(const std::string& path);
-int RenameFile(const std::string& from, const std::string& to);
-int CopyFile(const std::string& from, const std::string& to);
+[[nodiscard]] int RemoveFile(const std::string& path);
+[[nodiscard]] int RenameFile(const std::string& from, const std::string& to);
+[[nodiscard]] int CopyFile(const std::string& from, const std::string& to);
+// Whether a regular file (not a folder) has that name.
 bool FileExists(const std::string& path);
+// Makes the names just created, renamed or removed in the folder of path last through a power
+// cut (a file system that can't flush a folder counts as done).
+[[nodiscard]] int SyncFolderOf(const std::string& path);
+// Creates a new file named folder/prefix + six random characters + extension, read and write
+// with the given sharing, and opens it in *file; *path receives its name.
+[[nodiscard]] int CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                                   const std::string& extension, Share share, File* file,
+                                   std::string* path);
+// The names of the files in a folder, in no particular order.
+[[nodiscard]] int ListFolder(const std::string& folder, std::vector<std::string>* names);
+// The whole content of a file.
+[[nodiscard]] int ReadWholeFile(const std::string& path, std::string* text);
 
 }  // namespace korawin::platform

@@ -1,32 +1,37 @@
 #include "platform/paths.h"
 
-#include <dirent.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <vector>
+
+#include "platform/file.h"
 
 namespace korawin::platform {
 
 std::string ResolveExisting(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return path;
+  FileSystem& fs = CurrentFileSystem();
+  bool isFolder = false;
+  if (fs.Status(path, &isFolder) == 0) return path;
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return path;
-  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-  if (!d) return path;
-  while (dirent* e = ::readdir(d.get())) {
-    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-      return slash == std::string::npos ? std::string(e->d_name)
-                                        : path.substr(0, slash + 1) + e->d_name;
-    }
+  std::vector<std::string> names;
+  if (fs.ListDirectory(dir, &names) != 0) return path;
+  for (const std::string& found : names) {
+    if (::strcasecmp(found.c_str(), name.c_str()) == 0)
+      return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
   }
   return path;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string ConfigDirectory() {

@@ -25,6 +25,8 @@ std::string CurrentDirectory();
 // Joins a folder and a name with one slash.
 std::string JoinPath(const std::string& dir, const std::string& name);
 
+// The last component of a path (the whole path when it has no slash).
+std::string BaseName(const std::string& path);
 // The extension of the last component, with its dot ("" when it has none).
 std::string Extension(const std::string& path);
 // Replaces (or adds) the extension of the last component; ext includes the dot.

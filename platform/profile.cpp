@@ -3,12 +3,10 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/paths.h"
 
 namespace korawin::platform {
@@ -28,11 +26,14 @@ bool SameName(const std::string& a, const std::string& b) {
 
 std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
-  std::ifstream in(ResolveExisting(path), std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  std::string text;
+  if (ReadWholeFile(ResolveExisting(path), &text) != 0) return lines;  // no file: no lines
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(std::move(line));
+    at = end == std::string::npos ? text.size() : end + 1;
   }
   return lines;
 }
@@ -112,20 +113,18 @@ int WriteProfileString(const std::string& path, const std::string& section,
       lines.insert(lines.begin() + static_cast<long>(sectionEnd), key + "=" + value);
     }
   }
+  // Written whole under another name, then put in place: a reader sees the old file or the new.
   std::string tmp = target + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return 5;
-    for (const std::string& l : lines) out << l << "\r\n";
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return 29;
-    }
-  }
-  if (std::rename(tmp.c_str(), target.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return 5;
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  File out;
+  int err = out.Create(tmp, Share::kDenyAll);
+  if (!err) err = out.WriteAt(0, text.data(), text.size());
+  out.Close();
+  if (!err) err = RenameFile(tmp, target);
+  if (err) {
+    (void)RemoveFile(tmp);  // the write's failure is the one reported
+    return err;
   }
   return 0;
 }

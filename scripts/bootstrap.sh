@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(g++ clang cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libicu-dev libsqlite3-dev nlohmann-json3-dev libclang-rt-14-dev
           qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth fonts-liberation2 fonts-dejavu-core
-          poppler-utils)
+          poppler-utils desktop-file-utils imagemagick python3-pyatspi dbus dbus-x11 at-spi2-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

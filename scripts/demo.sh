@@ -1,24 +1,26 @@
 #!/usr/bin/env bash
-# The program's main job on a fresh machine, until its window exists: builds korawin1-db,
-# builds the demo database (about a hundred Russian verb lexemes: import, then repair) in
-# /tmp/korawin1-demo unless a folder is given, checks every file and prints a summary.
+# The program's main job on the built-in demo database. Builds korawin1 and korawin1-db, then:
+# - on a desktop (DISPLAY set): starts korawin1 on the demo database, which it makes from the
+#   demo cards compiled into it the first time ($XDG_DATA_HOME/korawin1/demo);
+# - without a display (a server): runs korawin1 on a virtual X server, walks through it as a
+#   user would (the word list, the lexeme list and one lexeme's card, opened through the
+#   program's own menus and buttons by way of the accessibility layer), saves a screenshot after
+#   each step in SHOTS (default ./korawin1-screenshots) and says where they are.
+#   scripts/demo.sh [SHOTS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)" --target korawin1-db
-dir=${1:-/tmp/korawin1-demo}
-db=build/tools/korawin1-db
-"$db" demo "$dir" </dev/null
-if "$db" --help | grep -q "korawin1-db check "; then
-  "$db" check "$dir"
-else
-  echo "(korawin1-db check is not built yet: the database was not verified)"
+cmake --build build -j "$(nproc)" --target korawin1 korawin1-db
+
+if [[ -n "${DISPLAY:-}" && -z "${KORAWIN_TOUR:-}" ]]; then
+  exec build/app/korawin1
 fi
+
+shots=$(realpath -m "${1:-korawin1-screenshots}")
+mkdir -p "$shots"
+export KORAWIN_SHOTS=$shots
+xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- scripts/tour.sh
 echo
-echo "Demo database in $dir:"
-for f in slovo dct tema taxonom ak2 ak3 p_4 p_7 p8b p8e; do
-  printf '  %-8s %6s records\n' "$f" "$("$db" info "$dir/$f.dat" | awk '$1 == "records" {print $2}')"
-done
-echo "Word list (first ten words with their lexeme counts):"
-"$db" dump "$dir" DCT --json | head -n 10 | sed 's/^/  /'
+echo "Screenshots of the program on the demo database are in $shots:"
+ls -1 "$shots" | sed 's/^/  /'

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/current_error.h"
+
 namespace korawin::storage {
 
 std::string_view FieldTypeName(uint8_t type) {
@@ -113,17 +115,6 @@ constexpr ErrorEntry kErrorTable[] = {
     {380, "File Exists"},
 };
 
-struct ThreadError {
-  int code = 0;
-  int driverCode = 0;
-  std::string driverText;
-};
-
-ThreadError& Current() {
-  thread_local ThreadError e;
-  return e;
-}
-
 }  // namespace
 
 std::string_view ErrorTextOf(int code) {
@@ -132,37 +123,40 @@ std::string_view ErrorTextOf(int code) {
   return {};
 }
 
-int DriverCodeFromSystem(int systemError) {
+Code DriverCodeFromSystem(int systemError) {
   if (systemError == 0) return 0;
   return systemError < 19 ? systemError : kErrAccessDenied;
 }
 
-int ErrorCode() { return Current().code; }
+int ErrorCode() { return platform::ThreadError().code; }
 
 std::string ErrorText() {
-  const ThreadError& e = Current();
-  if (!e.driverText.empty()) return e.driverText;
+  const platform::CurrentError& e = platform::ThreadError();
+  if (!e.text.empty()) return e.text;
   return std::string(ErrorTextOf(e.code));
 }
 
-int DriverErrorCode() { return Current().driverCode; }
-std::string DriverErrorText() { return Current().driverText; }
+int DriverErrorCode() { return platform::ThreadError().ownCode; }
+std::string DriverErrorText() {
+  const platform::CurrentError& e = platform::ThreadError();
+  return e.ownCode ? e.text : std::string();
+}
 
 void SetError(int code) {
-  ThreadError& e = Current();
+  platform::CurrentError& e = platform::ThreadError();
   e.code = code;
-  e.driverCode = 0;
-  e.driverText.clear();
+  e.ownCode = 0;
+  e.text.clear();
 }
 
 void SetDriverError(int code, int driverCode, std::string driverText) {
-  ThreadError& e = Current();
+  platform::CurrentError& e = platform::ThreadError();
   e.code = code;
-  e.driverCode = driverCode;
-  e.driverText = std::move(driverText);
+  e.ownCode = driverCode;
+  e.text = std::move(driverText);
 }
 
-int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   if (!file.driver) {
     SetError(kErrFileNotOpen);
     return kErrFileNotOpen;
@@ -173,7 +167,7 @@ int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   return code;
 }
 
-int CallDriver(uint8_t op, FileDescriptor& file) {
+Code CallDriver(uint8_t op, FileDescriptor& file) {
   DriverArgs args;
   return CallDriver(op, file, args);
 }

@@ -14,17 +14,25 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/field_codec.h"
+
 namespace korawin::storage {
 
-// Field type codes.
-enum FieldType : uint8_t {
-  kTypeEnd = 0, kTypeByte = 1, kTypeShort = 2, kTypeUShort = 3, kTypeDate = 4, kTypeTime = 5,
-  kTypeLong = 6, kTypeULong = 7, kTypeSReal = 8, kTypeReal = 9, kTypeDecimal = 10,
-  kTypePDecimal = 11, kTypeDum1 = 12, kTypeBFloat4 = 13, kTypeBFloat8 = 14, kTypeAny = 15,
-  kTypeTempUfo = 16, kType17 = 17, kTypeString = 18, kTypeCString = 19, kTypePString = 20,
-  kTypeMemo = 21, kTypeGroup = 22, kTypeClass = 23, kTypeArray = 24, kTypeField = 25,
-  kTypeQueue = 26, kTypeBlob = 27, kTypeStackStr = 28, kTypePicture = 29, kTypeStdNum = 30,
+// The result of a file statement and of every engine function that can fail: an error code of
+// the table below, 0 for success. It converts to and from int; a caller that drops one does so
+// visibly, (void) with the reason beside it.
+class [[nodiscard]] Code {
+ public:
+  constexpr Code(int code = 0) : code_(code) {}
+  constexpr operator int() const { return code_; }
+
+ private:
+  int code_;
 };
+
+// Field type codes: the record buffer's, shared with the evaluator.
+using platform::FieldType;
+using enum platform::FieldType;
 
 // The system's name of a type code ("STRING", "(17)", "UNKNOWN" outside the table).
 std::string_view FieldTypeName(uint8_t type);
@@ -122,7 +130,7 @@ class DriverControl {
 
 struct FileDescriptor;
 struct DriverArgs;
-using DriverEntryFn = int (*)(uint8_t op, FileDescriptor& file, DriverArgs& args);
+using DriverEntryFn = Code (*)(uint8_t op, FileDescriptor& file, DriverArgs& args);
 
 struct FileDescriptor {
   DriverEntryFn driver = nullptr;
@@ -210,7 +218,7 @@ std::string_view ErrorTextOf(int code);
 
 // Maps a system error number of the platform layer to a driver code: below 19 unchanged,
 // 19 and above 5.
-int DriverCodeFromSystem(int systemError);
+Code DriverCodeFromSystem(int systemError);
 
 // The calling thread's current error.
 int ErrorCode();                  // ERRORCODE
@@ -222,7 +230,7 @@ void SetError(int code);
 void SetDriverError(int code, int driverCode, std::string driverText);
 
 // Calls the file's driver and records the result as the current error.
-int CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args);
-int CallDriver(uint8_t op, FileDescriptor& file);
+Code CallDriver(uint8_t op, FileDescriptor& file, DriverArgs& args);
+Code CallDriver(uint8_t op, FileDescriptor& file);
 
 }  // namespace korawin::storage

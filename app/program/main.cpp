@@ -81,6 +81,18 @@ int main(int argc, char** argv) {
   korawin::ui::report::SetPageRenderer(&renderer);
   int code = 0;
   int loop = korawin::ui::qt::RunQtProgram(argc, argv, [&] {
+    // Keys are made and read under the collation of the environment file: before the demo
+    // database is built or any database opened.
+    std::string problem;
+    if (!korawin::app::LoadCollation(&problem)) {
+      korawin::ui::MessageBoxRequest box;
+      box.caption = Ansi("Верботека");
+      box.icon = korawin::ui::Icon::Hand;
+      box.text = Ansi("Программа не может начать работу: " + problem);
+      korawin::ui::Messages().ShowMessage(box);
+      code = 1;
+      return;
+    }
     std::string folder = ChooseFolder(cl.folder);
     code = folder.empty() ? 1 : korawin::app::RunProgram(folder);
   });

@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "storage/driver.h"
 
@@ -99,7 +98,7 @@ void Collation::SetWindowsCase() {
   }
 }
 
-int Collation::SetWindowsOrder() {
+Code Collation::SetWindowsOrder() {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(
       icu::Collator::createInstance(icu::Locale("ru", "RU"), status));
@@ -156,7 +155,7 @@ void Collation::DeriveAnsi() {
     ansiWeight_[a] = oemWeight_[platform::AnsiToOem(static_cast<unsigned char>(a))];
 }
 
-int Collation::Parse(std::string_view text, Collation* out, std::string* warnings) {
+Code Collation::Parse(std::string_view text, Collation* out, std::string* warnings) {
   *out = Collation();
   auto warn = [&](const std::string& w) {
     if (warnings) *warnings += w + "\n";
@@ -267,15 +266,13 @@ int Collation::Parse(std::string_view text, Collation* out, std::string* warning
   return rc;
 }
 
-int Collation::Load(const std::string& path, Collation* out, std::string* warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *out = Collation();
+Code Collation::Load(const std::string& path, Collation* out, std::string* warnings) {
+  std::string text;
+  if (platform::ReadWholeFile(path, &text) != 0) {
+    *out = Collation();  // no environment file: the defaults
     return 0;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(text.str(), out, warnings);
+  return Parse(text, out, warnings);
 }
 
 void Collation::Translate(const unsigned char* in, size_t n, bool nocase, bool oem,
@@ -326,7 +323,7 @@ const Collation& ActiveCollation() { return ActiveStorage(); }
 
 void SetActiveCollation(const Collation& collation) { ActiveStorage() = collation; }
 
-int LoadActiveCollation(std::string* warnings) {
+Code LoadActiveCollation(std::string* warnings) {
   Collation c;
   int rc = Collation::Load(EnvironmentPath(), &c, warnings);
   SetActiveCollation(c);

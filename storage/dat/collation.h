@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/driver.h"
+
 namespace korawin::storage::dat {
 
 // Case classes of a character (bits).
@@ -24,9 +26,9 @@ class Collation {
   // Applies the settings of an environment file's text to a default table set. Unknown
   // settings and malformed values are skipped (*warnings, when given, lists them); 0, or 81
   // when the system's collator is unavailable for "WINDOWS" (the identity is kept then).
-  static int Parse(std::string_view text, Collation* out, std::string* warnings = nullptr);
+  static Code Parse(std::string_view text, Collation* out, std::string* warnings = nullptr);
   // Reads and parses an environment file; a missing file leaves the defaults and returns 0.
-  static int Load(const std::string& path, Collation* out, std::string* warnings = nullptr);
+  static Code Load(const std::string& path, Collation* out, std::string* warnings = nullptr);
 
   uint8_t Weight(uint8_t c) const { return ansiWeight_[c]; }
   uint8_t OemWeight(uint8_t c) const { return oemWeight_[c]; }
@@ -52,7 +54,7 @@ class Collation {
   };
 
   void SetAsciiCase();
-  int SetWindowsOrder();
+  Code SetWindowsOrder();
   void SetWindowsCase();
   static void OrderFromList(std::string_view list, uint8_t* weights);
   void DeriveOem();
@@ -76,6 +78,6 @@ const Collation& ActiveCollation();
 // Replaces the program's tables (at start, before any file is opened).
 void SetActiveCollation(const Collation& collation);
 // Loads EnvironmentPath() into the program's tables; codes as Collation::Load.
-int LoadActiveCollation(std::string* warnings = nullptr);
+Code LoadActiveCollation(std::string* warnings = nullptr);
 
 }  // namespace korawin::storage::dat

@@ -261,7 +261,7 @@ void ReloadTraceSettings() {
   t.loaded = false;
 }
 
-int DatDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code DatDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   bool fresh = !file.control;
   DatFile& f = DatFile::Of(file);
   std::string tracePath;

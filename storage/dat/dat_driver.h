@@ -14,7 +14,7 @@ const DriverRegistration& VelmoraRegistration();
 
 // The DAT driver's DriverEntry: builds the file's control area on the first call, then
 // carries out op. Operations outside the registration give 80; INVIEW and ENDVIEW give 0.
-int DatDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args);
+Code DatDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args);
 
 // The structure of a declared file in declaration form, as the trace writes it.
 std::string DescribeFile(const FileDescriptor& file);

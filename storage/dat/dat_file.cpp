@@ -2,25 +2,20 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstring>
-#include <set>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "storage/dat/halt.h"
+#include "storage/dat/dat_check.h"
+#include "storage/dat/dat_station.h"
 #include "storage/dat/journal.h"
 
 namespace korawin::storage::dat {
 
 namespace {
-
-constexpr int64_t kHeaderLockHundredths = 100;
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -33,10 +28,6 @@ std::string FromNumber(uint32_t n) {
   return std::string(reinterpret_cast<char*>(b), 4);
 }
 
-bool IsText(uint8_t type) {
-  return type == kTypeString || type == kTypeCString || type == kTypePString;
-}
-
 }  // namespace
 
 std::string DataFilePath(const std::string& name) {
@@ -44,49 +35,12 @@ std::string DataFilePath(const std::string& name) {
   return platform::Extension(name).empty() ? name + ".DAT" : name;
 }
 
-int CheckDeletedChain(DatStream& stream, const DatHeader& h, std::string* fault) {
-  auto fail = [&](const std::string& why) {
-    if (fault) *fault = why;
-    return static_cast<int>(kErrInvalidDataFile);
-  };
-  if (h.recordLength < kRecordPrefixSize) return fail("record length below 5");
-  if (h.deleted > h.records) return fail("deleted count above the record count");
-  std::set<uint32_t> seen;
-  uint32_t n = h.firstDeleted;
-  while (n != 0) {
-    if (n > h.records)
-      return fail("deleted chain points at record " + std::to_string(n) + " past the count");
-    if (!seen.insert(n).second)
-      return fail("deleted chain loops at record " + std::to_string(n));
-    if (seen.size() > h.deleted)
-      return fail("deleted chain longer than the deleted count");
-    unsigned char prefix[kRecordPrefixSize];
-    uint64_t pos = h.dataOffset + static_cast<uint64_t>(n - 1) * h.recordLength;
-    if (stream.Read(pos, prefix, kRecordPrefixSize, kErrInvalidDataFile))
-      return fail("record " + std::to_string(n) + " of the deleted chain cannot be read");
-    if (!(prefix[0] & kStatusDeleted))
-      return fail("deleted chain points at live record " + std::to_string(n));
-    n = Get32(prefix + 1);
-  }
-  if (seen.size() != h.deleted) return fail("deleted chain shorter than the deleted count");
-  return 0;
-}
-
-DatFile::DatFile(FileDescriptor& file) : file_(file) {
+DatFile::DatFile(FileDescriptor& file) : file_(file), keys_(file) {
   declaredError_ = LayoutFromDeclaration(file, &declared_);
-  for (size_t i = 0; i < file.keys.size(); ++i) {
-    if (file.keys[i].attributes & kKeyNotStored) continue;
-    Key k;
-    k.decl = i;
-    k.index = (file.keys[i].attributes & kKeyIndex) != 0;
-    int err = k.layout.Init(file, i);
-    if (err && !keysError_) keysError_ = err;
-    keys_.push_back(std::move(k));
-  }
   // Text bytes of the record, each once even where fields overlay one another.
   std::vector<std::pair<uint32_t, uint32_t>> ranges;
   for (const FieldDescriptor& f : file.fields)
-    if (IsText(f.type) && f.size > 0 && f.offset < file.recordSize)
+    if (platform::IsTextType(f.type) && f.size > 0 && f.offset < file.recordSize)
       ranges.push_back({f.offset, std::min(f.offset + f.size, file.recordSize)});
   std::sort(ranges.begin(), ranges.end());
   for (const auto& r : ranges) {
@@ -98,7 +52,8 @@ DatFile::DatFile(FileDescriptor& file) : file_(file) {
 }
 
 DatFile::~DatFile() {
-  if (stream_.is_open()) Close();
+  // The program is ending or the declaration goes away: nothing is left to report a failure to.
+  if (stream_.is_open()) (void)Close();
 }
 
 DatFile& DatFile::Of(FileDescriptor& file) {
@@ -108,7 +63,7 @@ DatFile& DatFile::Of(FileDescriptor& file) {
 
 // ---- header ----
 
-int DatFile::ReadHeader() {
+Code DatFile::ReadHeader() {
   unsigned char buf[kHeaderSize];
   int err = stream_.Read(0, buf, kHeaderSize, kErrInvalidDataFile);
   if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
@@ -123,7 +78,7 @@ int DatFile::ReadHeader() {
   return CheckSize();
 }
 
-int DatFile::CheckSize() {
+Code DatFile::CheckSize() {
   const DatHeader& h = layout_.header;
   uint64_t end = h.dataOffset + static_cast<uint64_t>(h.records) * h.recordLength;
   if (end > stream_.Size()) return kErrInvalidDataFile;
@@ -131,7 +86,7 @@ int DatFile::CheckSize() {
   return 0;
 }
 
-int DatFile::WriteHeader(bool stamp) {
+Code DatFile::WriteHeader(bool stamp) {
   if (readOnly_) return 0;
   DatHeader& h = layout_.header;
   if (stamp) {
@@ -143,36 +98,10 @@ int DatFile::WriteHeader(bool stamp) {
   int err = stream_.Write(0, buf, kHeaderSize);
   if (err) return err;
   headerDirty_ = stampPending_ = false;
-  return streaming_ ? 0 : stream_.Sync();
+  return streaming_ ? Code(0) : stream_.Sync();
 }
 
-int DatFile::LockHeader() {
-  if (!shared_ || headerLocked_) return 0;
-  int64_t start = platform::MonotonicHundredths();
-  for (;;) {
-    int err = stream_.file().TryLock(0, 1);
-    if (err == 0 || err == platform::kErrInvalidFunction) break;  // no locking: nothing to share
-    if (err == platform::kErrInvalidHandle || err == 36) {
-      Halt("DOS FILE LOCKING ERROR");
-      return kErrAccessDenied;
-    }
-    if (err != platform::kErrLockViolation) return DriverCodeFromSystem(err);
-    if (platform::MonotonicHundredths() - start >= kHeaderLockHundredths) return kErrAccessDenied;
-    SleepMs(5);
-  }
-  headerLocked_ = true;
-  KeysHeaderCache(true);
-  return 0;
-}
-
-void DatFile::UnlockHeader() {
-  if (!headerLocked_) return;
-  KeysHeaderCache(false);
-  stream_.file().Unlock(0, 1);
-  headerLocked_ = false;
-}
-
-int DatFile::RefreshIfShared() {
+Code DatFile::RefreshIfShared() {
   if (!shared_) return 0;
   int err = LockHeader();
   if (err) return err;
@@ -191,13 +120,13 @@ uint64_t DatFile::RecordPos(uint32_t n) const {
   return layout_.header.dataOffset + static_cast<uint64_t>(n - 1) * layout_.header.recordLength;
 }
 
-int DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw) {
+Code DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw) {
   raw->resize(layout_.header.recordLength);
   int err = stream_.Read(RecordPos(n), raw->data(), raw->size(), kErrInvalidDataFile);
   return err == kErrReadFault ? kErrInvalidDataFile : err;
 }
 
-int DatFile::ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]) {
+Code DatFile::ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]) {
   int err = stream_.Read(RecordPos(n), prefix, kRecordPrefixSize, kErrInvalidDataFile);
   return err == kErrReadFault ? kErrInvalidDataFile : err;
 }
@@ -214,7 +143,7 @@ void DatFile::ToAnsi(unsigned char* data) const {
     platform::OemToAnsiInPlace(reinterpret_cast<char*>(data + r.first), r.second - r.first);
 }
 
-int DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
+Code DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
   current_ = n;
   currentStatus_ = raw[0];
   currentLink_ = Get32(raw.data() + 1);
@@ -243,7 +172,7 @@ void DatFile::ForgetCurrent() {
   current_ = 0;
 }
 
-int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
+Code DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
                          const std::vector<unsigned char>* disk) {
   std::vector<unsigned char>& raw = writeBuf_;
   raw.assign(layout_.header.recordLength, 0);
@@ -258,13 +187,16 @@ int DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
 
 // ---- whole file ----
 
-int DatFile::Create() {
+Code DatFile::Create() {
   if (!(file_.attributes & kFileCreate)) return kErrNoCreateAttribute;
   if (declaredError_) return declaredError_;
-  if (keysError_) return keysError_;
+  if (keys_.error()) return keys_.error();
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
-  if (stream_.is_open()) Close();
+  if (stream_.is_open()) {
+    Code closed = Close();
+    if (closed) return closed;
+  }
   path = platform::ResolveExisting(path);
   DatLayout layout = declared_;
   if (!file_.memos.empty()) {
@@ -282,7 +214,7 @@ int DatFile::Create() {
   shared_ = false;
   std::string front = layout.EncodeDescriptions();
   if (!front.empty()) err = stream_.Write(kHeaderSize, front.data(), front.size());
-  if (!err) err = KeysCreate();
+  if (!err) err = keys_.Create(path_);
   if (!err) err = MemoCreate();
   if (!err) err = WriteHeader(true);
   if (!err) err = stream_.Sync();
@@ -291,13 +223,16 @@ int DatFile::Create() {
   return err;
 }
 
-int DatFile::Open(unsigned mode) {
+Code DatFile::Open(unsigned mode) {
   std::string path = DataFilePath(file_.name);
   if (path.empty()) return kErrInvalidFilename;
   if (declaredError_) return declaredError_;
-  if (keysError_) return keysError_;
+  if (keys_.error()) return keys_.error();
   if (!file_.record && file_.recordSize > 0) return kErrInvalidParameters;
-  if (stream_.is_open()) Close();
+  if (stream_.is_open()) {
+    Code closed = Close();
+    if (closed) return closed;
+  }
   path = platform::ResolveExisting(path);
 
   int err = Journal::Instance().RecoverInterrupted(path);
@@ -332,9 +267,10 @@ int DatFile::Open(unsigned mode) {
   if (err) return fail(err);
   // The key entry counts are compared with the record count under the same lock.
   err = MemoOpen();
-  if (!err && !skipKeysAtOpen_) err = KeysOpen();
+  if (!err && !skipKeysAtOpen_)
+    err = keys_.Open(path_, mode_, ignoreCorruptions_ ? -1 : Records(), streaming_);
   if (err) {
-    KeysClose();
+    keys_.Close();
     MemoClose();
     return fail(err);
   }
@@ -346,7 +282,7 @@ int DatFile::Open(unsigned mode) {
     // Broken as stale: the lock is now ours; an OPEN does not keep it.
     err = Unlock();
     if (err) {
-      KeysClose();
+      keys_.Close();
       MemoClose();
       return fail(err);
     }
@@ -354,28 +290,26 @@ int DatFile::Open(unsigned mode) {
   return 0;
 }
 
-int DatFile::Close() {
+Code DatFile::Close() {
   if (!stream_.is_open()) return 0;
   int result = 0;
-  if (held_) Release();
-  if (locked_) Unlock();
-  if (headerDirty_ && !shared_) result = WriteHeader(stampPending_);
+  if (held_) result = Release();
+  if (locked_ && !result) result = Unlock();
+  if (headerDirty_ && !shared_ && !result) result = WriteHeader(stampPending_);
   Journal::Instance().Leave(stream_);
-  KeysClose();
+  keys_.Close();
   MemoClose();
   UnlockHeader();
   stream_.Close();
   ForgetCurrent();
   seq_ = Seq::kStart;
-  seqKey_ = -1;
-  keyPending_ = KeyPending::kNone;
   noMemo_ = false;
   watched_ = 0;
   streaming_ = false;
   return result;
 }
 
-int DatFile::Empty() {
+Code DatFile::Empty() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   int err = LockHeader();
@@ -389,12 +323,10 @@ int DatFile::Empty() {
   }
   if (!err) err = stream_.Truncate(layout_.header.dataOffset);
   if (!err) err = MemoEmpty();
-  if (!err) err = KeysEmpty();
+  if (!err) err = keys_.Empty();
   UnlockHeader();
   ForgetCurrent();
   seq_ = Seq::kStart;
-  seqKey_ = -1;
-  keyPending_ = KeyPending::kNone;
   held_ = watched_ = 0;
   return err;
 }
@@ -402,16 +334,12 @@ int DatFile::Empty() {
 std::vector<std::string> DatFile::AllPaths() const {
   std::string data = platform::ResolveExisting(DataFilePath(file_.name));
   std::vector<std::string> paths{data};
-  size_t index = 0;
-  for (const KeyDescriptor& k : file_.keys) {
-    if (k.attributes & kKeyNotStored) continue;
-    paths.push_back(KeyFileName(data, static_cast<int>(++index), (k.attributes & kKeyIndex) != 0));
-  }
+  for (std::string& key : keys_.Paths(data)) paths.push_back(std::move(key));
   if (!file_.memos.empty()) paths.push_back(platform::ReplaceExtension(data, ".MEM"));
   return paths;
 }
 
-int DatFile::Remove() {
+Code DatFile::Remove() {
   if (DataFilePath(file_.name).empty()) return kErrInvalidFilename;
   if (stream_.is_open()) return kErrAccessDenied;
   std::vector<std::string> paths = AllPaths();
@@ -419,19 +347,21 @@ int DatFile::Remove() {
   if (err) return DriverCodeFromSystem(err);
   for (size_t i = 1; i < paths.size(); ++i) {
     std::string p = platform::ResolveExisting(paths[i]);
-    if (platform::FileExists(p)) platform::RemoveFile(p);
+    if (!platform::FileExists(p)) continue;
+    err = platform::RemoveFile(p);
+    if (err) return DriverCodeFromSystem(err);
   }
   return 0;
 }
 
-int DatFile::Rename(const std::string& newName) {
+Code DatFile::Rename(const std::string& newName) {
   if (stream_.is_open()) return kErrAccessDenied;
   return CopyFiles(newName, &platform::RenameFile);
 }
 
-int DatFile::Copy(const std::string& newName) { return CopyFiles(newName, &platform::CopyFile); }
+Code DatFile::Copy(const std::string& newName) { return CopyFiles(newName, &platform::CopyFile); }
 
-int DatFile::CopyFiles(const std::string& newName,
+Code DatFile::CopyFiles(const std::string& newName,
                        int (*step)(const std::string&, const std::string&)) {
   std::string target = DataFilePath(newName);
   if (DataFilePath(file_.name).empty() || target.empty()) return kErrInvalidFilename;
@@ -450,7 +380,7 @@ int DatFile::CopyFiles(const std::string& newName,
 
 // ---- writing records ----
 
-int DatFile::Add(bool append) {
+Code DatFile::Add(bool append) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   int err = LockHeader();
@@ -487,7 +417,7 @@ int DatFile::Add(bool append) {
     n = h.records + 1;
   }
   if (!append) {
-    err = KeysCheckUnique(0);
+    err = keys_.CheckUnique(file_.record, 0);
     if (err) return err;
   }
   h.highestWritten = std::max(h.highestWritten, n);
@@ -510,7 +440,8 @@ int DatFile::Add(bool append) {
       Put32(prefix + 1, h.firstDeleted);  // the link it had on the chain
       if (stream_.Write(RecordPos(n), prefix, kRecordPrefixSize) == 0) {
         layout_.header = before;
-        WriteHeader(true);  // the add failed already; this write's outcome changes nothing
+        // The add failed already; this write's outcome changes nothing.
+        (void)WriteHeader(true);
       }
     }
     return code;
@@ -519,14 +450,15 @@ int DatFile::Add(bool append) {
   err = MemoWrite(&memo);
   if (err) return undo(err);
   err = WriteRecord(n, kStatusNew, memo);
+  // The step's own failure is the one reported; a memo that can't be freed only loses blocks.
   if (err) {
-    MemoFree(memo);
+    (void)MemoFree(memo);
     return undo(err);
   }
   if (!append) {
-    err = KeysInsert(n);
+    err = keys_.Insert(n, file_.record);
     if (err) {
-      MemoFree(memo);
+      (void)MemoFree(memo);
       return undo(err);
     }
   }
@@ -556,7 +488,7 @@ int DatFile::Add(bool append) {
   return 0;
 }
 
-int DatFile::Put(uint32_t record) {
+Code DatFile::Put(uint32_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = record ? record : current_;
   if (record == 0 && !haveCurrent_) return kErrRecordNotAvailable;
@@ -588,17 +520,12 @@ int DatFile::Put(uint32_t record) {
     if (!std::equal(watchCopy_.begin(), watchCopy_.end(), disk.begin() + kRecordPrefixSize))
       return kErrRecordChanged;
   }
-  err = KeysMove(n, disk.data() + kRecordPrefixSize);
+  const std::vector<char> old = AnsiImage(disk.data() + kRecordPrefixSize);
+  err = keys_.Move(n, old.data(), file_.record);
   if (err) return err;
   // Should the memo or the record not be written, the keys go back to the record on disk.
   auto undoKeys = [&](int code) {
-    std::vector<unsigned char> wanted(file_.record, file_.record + file_.recordSize);
-    std::vector<char> old = AnsiImage(disk.data() + kRecordPrefixSize);
-    std::vector<unsigned char> wantedOnDisk = wanted;
-    ToOem(wantedOnDisk.data());
-    std::memcpy(file_.record, old.data(), file_.recordSize);
-    KeysMove(n, wantedOnDisk.data());  // a failure here leaves what the first one left
-    std::memcpy(file_.record, wanted.data(), file_.recordSize);
+    (void)keys_.Move(n, file_.record, old.data());  // a failure leaves what the first one left
     return code;
   };
   uint32_t memo = Get32(disk.data() + 1);
@@ -622,12 +549,13 @@ int DatFile::Put(uint32_t record) {
   err = WriteRecord(n, status, memo, &disk);
   if (err) {
     if (memo != oldMemo && oldMemo == 0) {
-      MemoFree(memo);  // a memo the record never linked
+      (void)MemoFree(memo);  // a memo the record never linked: at worst its blocks are lost
     } else if (memo != 0 && restorable && !oldText.empty()) {
       const MemoDescriptor& m = file_.memos[0];
       uint32_t back = memo;
-      memo_.Write(memo, oldText.data(), oldText.size(), (m.attributes & kMemoBinary) != 0,
-                  &back);  // a failure here leaves the new text in the old chain
+      // A failure here leaves the new text in the old chain; the record's failure is reported.
+      (void)memo_.Write(memo, oldText.data(), oldText.size(), (m.attributes & kMemoBinary) != 0,
+                        &back);
     }
     return undoKeys(err);
   }
@@ -661,7 +589,7 @@ int DatFile::Put(uint32_t record) {
   return 0;
 }
 
-int DatFile::Delete() {
+Code DatFile::Delete() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (!haveCurrent_) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
@@ -690,8 +618,10 @@ int DatFile::Delete() {
   Put32(prefix + 1, h.firstDeleted);
   err = stream_.Write(RecordPos(n), prefix, kRecordPrefixSize);
   if (err) return err;
-  auto restoreRecord = [&] { stream_.Write(RecordPos(n), disk.data(), kRecordPrefixSize); };
-  err = KeysRemove(n, disk.data() + kRecordPrefixSize);
+  // Puts the record's status back after a later step failed; that failure is the one reported.
+  auto restoreRecord = [&] { (void)stream_.Write(RecordPos(n), disk.data(), kRecordPrefixSize); };
+  const std::vector<char> image = AnsiImage(disk.data() + kRecordPrefixSize);
+  err = keys_.Remove(n, image.data());
   if (err) {
     restoreRecord();
     return err;
@@ -703,11 +633,12 @@ int DatFile::Delete() {
   err = WriteHeader(true);
   if (err) {
     h = before;
-    KeysInsertImage(n, AnsiImage(disk.data() + kRecordPrefixSize).data());
+    // The header write's failure is the one reported; the keys go back as far as they can.
+    (void)keys_.Insert(n, image.data());
     restoreRecord();
     return err;
   }
-  MemoFree(Get32(disk.data() + 1));  // a chain that can't be freed only loses its blocks
+  (void)MemoFree(Get32(disk.data() + 1));  // a chain that can't be freed only loses its blocks
   if (held_ == n) held_ = 0;
   if (watched_ == n) watched_ = 0;
   ForgetCurrent();
@@ -716,7 +647,7 @@ int DatFile::Delete() {
 
 // ---- reading records ----
 
-int DatFile::Get(int64_t record) {
+Code DatFile::Get(int64_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   const DatHeader* h = &layout_.header;
   if (record >= 1 && record > h->records) {
@@ -741,24 +672,24 @@ int DatFile::Get(int64_t record) {
   return LoadRecord(static_cast<uint32_t>(record), readBuf_);
 }
 
-int DatFile::SetFile() {
+Code DatFile::SetFile() {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  seqKey_ = -1;
+  keys_.EndSequence();
   seq_ = Seq::kStart;
   seqPos_ = 0;
   return 0;
 }
 
-int DatFile::SetFilePtr(int64_t record) {
+Code DatFile::SetFilePtr(int64_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
-  seqKey_ = -1;
+  keys_.EndSequence();
   seq_ = Seq::kAt;
   seqPos_ = static_cast<uint32_t>(record);
   return 0;
 }
 
-int DatFile::ReadAt(uint32_t n, bool forward) {
+Code DatFile::ReadAt(uint32_t n, bool forward) {
   std::vector<unsigned char> raw;
   for (bool refreshed = false;;) {
     uint32_t records = layout_.header.records;
@@ -789,16 +720,16 @@ int DatFile::ReadAt(uint32_t n, bool forward) {
   return kErrRecordNotAvailable;
 }
 
-int DatFile::Next() {
+Code DatFile::Next() {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  if (seqKey_ >= 0) return StepKey(true);
+  if (keys_.in_sequence()) return StepKey(true);
   uint32_t n = seq_ == Seq::kStart ? 1 : seq_ == Seq::kAt ? seqPos_ : seqPos_ + 1;
   return ReadAt(n, true);
 }
 
-int DatFile::Previous() {
+Code DatFile::Previous() {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  if (seqKey_ >= 0) return StepKey(false);
+  if (keys_.in_sequence()) return StepKey(false);
   uint32_t n = seq_ == Seq::kStart ? layout_.header.records : seq_ == Seq::kAt ? seqPos_
                                                                              : seqPos_ - 1;
   if (seq_ == Seq::kStart && shared_) {
@@ -809,9 +740,9 @@ int DatFile::Previous() {
   return ReadAt(n, false);
 }
 
-int DatFile::Skip(int64_t count) {
+Code DatFile::Skip(int64_t count) {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  if (seqKey_ >= 0) {
+  if (keys_.in_sequence()) {
     for (int64_t i = 0; i < (count < 0 ? -count : count); ++i) {
       int err = StepKey(count >= 0);
       if (err) return err;
@@ -836,7 +767,7 @@ int DatFile::Skip(int64_t count) {
   return 0;
 }
 
-int DatFile::Eof(bool* atEnd) {
+Code DatFile::Eof(bool* atEnd) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = seq_ == Seq::kStart ? 1 : seq_ == Seq::kAt ? seqPos_ : seqPos_ + 1;
   unsigned char prefix[kRecordPrefixSize];
@@ -852,7 +783,7 @@ int DatFile::Eof(bool* atEnd) {
   return 0;
 }
 
-int DatFile::Bof(bool* atStart) {
+Code DatFile::Bof(bool* atStart) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = seq_ == Seq::kStart ? layout_.header.records : seq_ == Seq::kAt ? seqPos_
                                                                              : seqPos_ - 1;
@@ -879,166 +810,29 @@ std::string DatFile::Position() const {
   return FromNumber(haveCurrent_ ? current_ : seqPos_);
 }
 
-int DatFile::Reset(const std::string& position) {
+Code DatFile::Reset(const std::string& position) {
   if (position.size() != 4) return kErrInvalidParameters;
   return SetFilePtr(Get32(reinterpret_cast<const unsigned char*>(position.data())));
 }
 
-int DatFile::Reget(const std::string& position) {
+Code DatFile::Reget(const std::string& position) {
   if (position.size() != 4) return kErrInvalidParameters;
   return Get(Get32(reinterpret_cast<const unsigned char*>(position.data())));
 }
 
-// ---- stations ----
-
-int DatFile::Hold(int64_t seconds) {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!haveCurrent_) return kErrRecordNotAvailable;
-  if (readOnly_) return kErrAccessDenied;
-  uint32_t n = current_;
-  if (held_ == n) return 0;
-  int64_t start = platform::MonotonicHundredths();
-  for (;;) {
-    // The header lock makes the test and the setting of the bit one step between stations.
-    int err = LockHeader();
-    if (err) return err;
-    unsigned char status = 0;
-    err = stream_.Read(RecordPos(n), &status, 1, kErrInvalidDataFile);
-    if (err) {
-      UnlockHeader();
-      return err == kErrReadFault ? kErrInvalidDataFile : err;
-    }
-    int64_t waited = platform::MonotonicHundredths() - start;
-    bool stale = recoverSeconds_ > 0 && waited >= recoverSeconds_ * 100;
-    if (!(status & kStatusHeld) || stale) {
-      if (held_) {
-        UnlockHeader();
-        Release();
-        continue;
-      }
-      status |= kStatusHeld;
-      err = stream_.Write(RecordPos(n), &status, 1);
-      UnlockHeader();
-      if (err) return err;
-      held_ = n;
-      currentStatus_ = status;
-      return 0;
-    }
-    UnlockHeader();
-    bool retry = recoverSeconds_ > 0 || (seconds > 0 && waited < seconds * 100);
-    if (!retry) return kErrRecordHeld;
-    SleepMs(50);
-  }
-}
-
-int DatFile::Release() {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!held_) return 0;
-  uint32_t n = held_;
-  held_ = 0;
-  if (n > layout_.header.records && !shared_) return 0;
-  // Under the header lock, so that another station's DELETE can't fall between the read and
-  // the write and be undone.
-  bool lockHere = !headerLocked_;
-  if (lockHere) {
-    int err = LockHeader();
-    if (err) return err;
-  }
-  unsigned char status = 0;
-  int err = stream_.Read(RecordPos(n), &status, 1, kErrInvalidDataFile);
-  if (!err) {
-    status &= static_cast<unsigned char>(~kStatusHeld);
-    err = stream_.Write(RecordPos(n), &status, 1);
-  } else if (err == kErrReadFault) {
-    err = kErrInvalidDataFile;
-  }
-  if (lockHere) UnlockHeader();
-  return err;
-}
-
-int DatFile::Watch() {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!haveCurrent_) return kErrRecordNotAvailable;
-  watched_ = current_;
-  watchCopy_.assign(currentData_.begin() + kRecordPrefixSize, currentData_.end());
-  return 0;
-}
-
-int DatFile::WaitForLock(int64_t seconds, int refusal) {
-  // Polls once a second; a lock whose header time stands still for RECOVER seconds is stale.
-  int64_t start = platform::MonotonicHundredths();
-  int64_t stillSince = start;
-  uint32_t date = layout_.header.changeDate, time = layout_.header.changeTime;
-  for (;;) {
-    int err = LockHeader();
-    if (err) return err;
-    err = ReadHeader();
-    if (err) {
-      UnlockHeader();
-      return err;
-    }
-    DatHeader& h = layout_.header;
-    int64_t now = platform::MonotonicHundredths();
-    if (h.changeDate != date || h.changeTime != time) {
-      date = h.changeDate;
-      time = h.changeTime;
-      stillSince = now;
-    }
-    bool stale = recoverSeconds_ > 0 && now - stillSince >= recoverSeconds_ * 100;
-    if (!(h.attributes & kAttrLocked) || stale) {
-      if (readOnly_) {
-        UnlockHeader();
-        return (h.attributes & kAttrLocked) ? refusal : 0;
-      }
-      h.attributes |= kAttrLocked;
-      err = WriteHeader(true);
-      UnlockHeader();
-      if (err) return err;
-      locked_ = true;
-      return 0;
-    }
-    UnlockHeader();
-    bool retry = recoverSeconds_ > 0 || (seconds > 0 && now - start < seconds * 100);
-    if (!retry) return refusal;
-    SleepMs(1000);
-  }
-}
-
-int DatFile::Lock(int64_t seconds) {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  if (locked_) return 0;
-  if (readOnly_) return kErrAccessDenied;
-  return WaitForLock(seconds, kErrFileLocked);
-}
-
-int DatFile::Unlock() {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!locked_) return 0;
-  int err = LockHeader();
-  if (err) return err;
-  err = ReadHeader();
-  if (!err) {
-    layout_.header.attributes &= static_cast<uint16_t>(~kAttrLocked);
-    err = WriteHeader(true);
-  }
-  UnlockHeader();
-  if (!err) locked_ = false;
-  return err;
-}
-
 // ---- batches, options, transactions ----
 
-int DatFile::Stream() {
+Code DatFile::Stream() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = true;
-  KeysFlushHeaders(false);
+  keys_.FlushHeaders(false, shared_);
   return 0;
 }
 
-int DatFile::Flush() {
+Code DatFile::Flush() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   streaming_ = false;
-  KeysFlushHeaders(true);
+  keys_.FlushHeaders(true, shared_);
   int err = 0;
   if (headerDirty_ && !readOnly_) {
     err = LockHeader();
@@ -1051,11 +845,11 @@ int DatFile::Flush() {
   }
   if (!err && !readOnly_) err = stream_.Sync();
   if (!err) err = MemoSync();
-  if (!err) err = KeysSync();
+  if (!err) err = keys_.Sync();
   return err;
 }
 
-int DatFile::Send(const std::string& option, std::string* answer) {
+Code DatFile::Send(const std::string& option, std::string* answer) {
   std::string text = Upper(option);
   size_t eq = text.find('=');
   bool setting = eq != std::string::npos;
@@ -1091,7 +885,7 @@ int DatFile::Send(const std::string& option, std::string* answer) {
   return 0;
 }
 
-int DatFile::ApplyDriverString() {
+Code DatFile::ApplyDriverString() {
   const std::string& s = file_.driverString;
   size_t i = 0;
   while ((i = s.find('/', i)) != std::string::npos) {
@@ -1117,7 +911,7 @@ int DatFile::ApplyDriverString() {
 
 void DatFile::AfterRollback() {
   if (!stream_.is_open()) return;
-  ReadHeader();  // a failure shows at the next operation that reads
+  (void)ReadHeader();  // a failure shows at the next operation that reads
   ForgetCurrent();
   seq_ = Seq::kStart;
   watched_ = 0;
@@ -1129,7 +923,7 @@ void DatFile::AfterRollback() {
   }
 }
 
-int DatFile::Logout() {
+Code DatFile::Logout() {
   if (!stream_.is_open()) return kErrFileNotOpen;
   if (readOnly_) return kErrAccessDenied;
   // A count put off by a batch goes to disk first, so the journal saves the true header.
@@ -1138,20 +932,12 @@ int DatFile::Logout() {
     if (err) return err;
   }
   int err = Journal::Instance().Join(stream_, path_, [this] { AfterRollback(); });
-  if (!err) err = KeysJoinJournal();
+  if (!err) err = keys_.JoinJournal(path_);
   if (!err) err = MemoJoinJournal();
   return err;
 }
 
-}  // namespace korawin::storage::dat
-
-// ---- key files ----
-
-namespace korawin::storage::dat {
-
-namespace {
-constexpr uint32_t kLastRecord = 0xFFFFFFFFu;
-}  // namespace
+// ---- keys and memo ----
 
 std::vector<char> DatFile::AnsiImage(const unsigned char* diskData) const {
   std::vector<char> img(diskData, diskData + file_.recordSize);
@@ -1159,208 +945,17 @@ std::vector<char> DatFile::AnsiImage(const unsigned char* diskData) const {
   return img;
 }
 
-int DatFile::KeysCreate() {
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    Key& k = keys_[i];
-    k.path = KeyFileName(path_, static_cast<int>(i + 1), k.index);
-    KeyFile kf;
-    int err = kf.Create(k.path, k.layout.shape());
-    if (err) return err;
-  }
-  return 0;
-}
-
-int DatFile::KeysOpen() {
-  int64_t live = ignoreCorruptions_ ? -1 : Records();
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    Key& k = keys_[i];
-    k.path = KeyFileName(path_, static_cast<int>(i + 1), k.index);
-    k.file.reset();
-    if (k.index) continue;  // an index is opened when it is used
-    auto kf = std::make_unique<KeyFile>();
-    int err = kf->Open(k.path, mode_, k.layout.shape(), live);
-    if (err) return err;
-    kf->set_flush_headers(!streaming_, !shared_);
-    k.file = std::move(kf);
-  }
-  return 0;
-}
-
-void DatFile::KeysClose() {
-  for (Key& k : keys_) {
-    if (k.file) Journal::Instance().Leave(k.file->stream());
-    k.file.reset();
-  }
-  seqKey_ = -1;
-  keyPending_ = KeyPending::kNone;
-}
-
-int DatFile::KeysCheckUnique(uint32_t self) {
-  for (Key& k : keys_) {
-    if (!k.file || k.index || k.layout.dup()) continue;
-    if (k.layout.opt() && k.layout.IsBlank(file_.record)) continue;
-    std::string value = k.layout.Encode(file_.record);
-    bool found = false;
-    uint32_t recno = 0;
-    int err = k.file->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
-    if (err) return err;
-    if (found && recno != self) return kErrDuplicateKey;
-  }
-  return 0;
-}
-
-int DatFile::KeysInsert(uint32_t record) { return KeysInsertImage(record, file_.record); }
-
-int DatFile::KeysInsertImage(uint32_t record, const char* image) {
-  std::vector<std::pair<Key*, std::string>> done;
-  for (Key& k : keys_) {
-    if (!k.file || k.index) continue;
-    if (k.layout.opt() && k.layout.IsBlank(image)) continue;
-    std::string value = k.layout.Encode(image);
-    int err = k.file->Insert(reinterpret_cast<const unsigned char*>(value.data()), record);
-    if (err) {
-      // Take the entries made so far out again, so that no key names a record never added.
-      for (auto& [key, v] : done)
-        key->file->Remove(reinterpret_cast<const unsigned char*>(v.data()), record);
-      return err;
-    }
-    done.emplace_back(&k, std::move(value));
-  }
-  return 0;
-}
-
-int DatFile::KeysMove(uint32_t record, const unsigned char* oldData) {
-  struct Change {
-    Key* key;
-    bool oldIn, newIn;
-    std::string oldValue, newValue;
-  };
-  std::vector<char> old = AnsiImage(oldData);
-  std::vector<Change> changes;
-  for (Key& k : keys_) {
-    if (!k.file || k.index) continue;
-    Change c{&k, !(k.layout.opt() && k.layout.IsBlank(old.data())),
-             !(k.layout.opt() && k.layout.IsBlank(file_.record)), k.layout.Encode(old.data()),
-             k.layout.Encode(file_.record)};
-    if (c.oldIn == c.newIn && (!c.oldIn || c.oldValue == c.newValue)) continue;
-    changes.push_back(std::move(c));
-  }
-  // Every unique key is checked before any key changes, so a refusal leaves them all as they were.
-  for (const Change& c : changes) {
-    if (!c.newIn || c.key->layout.dup()) continue;
-    bool found = false;
-    uint32_t recno = 0;
-    int err = c.key->file->Lookup(reinterpret_cast<const unsigned char*>(c.newValue.data()),
-                                  &found, &recno);
-    if (err) return err;
-    if (found && recno != record) return kErrDuplicateKey;
-  }
-  for (size_t i = 0; i < changes.size(); ++i) {
-    Change& c = changes[i];
-    KeyFile& kf = *c.key->file;
-    int err = 0;
-    if (c.oldIn) {
-      err = kf.Remove(reinterpret_cast<const unsigned char*>(c.oldValue.data()), record);
-      if (err == kErrRecordNotFound) err = 0;  // the entry was missing already
-    }
-    if (!err && c.newIn)
-      err = kf.Insert(reinterpret_cast<const unsigned char*>(c.newValue.data()), record);
-    if (err) {
-      // Put back what was moved, newest first.
-      for (size_t j = i + 1; j-- > 0;) {
-        Change& u = changes[j];
-        if (j < i && u.newIn)
-          u.key->file->Remove(reinterpret_cast<const unsigned char*>(u.newValue.data()), record);
-        if (u.oldIn)
-          u.key->file->Insert(reinterpret_cast<const unsigned char*>(u.oldValue.data()), record);
-      }
-      return err;
-    }
-  }
-  return 0;
-}
-
-int DatFile::KeysRemove(uint32_t record, const unsigned char* data) {
-  std::vector<char> img = AnsiImage(data);
-  std::vector<std::pair<Key*, std::string>> done;
-  for (Key& k : keys_) {
-    if (!k.file || k.index) continue;
-    if (k.layout.opt() && k.layout.IsBlank(img.data())) continue;
-    std::string value = k.layout.Encode(img.data());
-    int err = k.file->Remove(reinterpret_cast<const unsigned char*>(value.data()), record);
-    if (err == kErrRecordNotFound) continue;  // the entry was missing already
-    if (err) {
-      for (auto& [key, v] : done)
-        key->file->Insert(reinterpret_cast<const unsigned char*>(v.data()), record);
-      return err;
-    }
-    done.emplace_back(&k, std::move(value));
-  }
-  return 0;
-}
-
-int DatFile::KeysEmpty() {
-  for (Key& k : keys_) {
-    int err = 0;
-    if (k.file) {
-      err = k.file->Empty();
-    } else if (platform::FileExists(platform::ResolveExisting(k.path))) {
-      KeyFile kf;  // an index not in use is emptied too, so it never outlives its data
-      err = kf.Create(platform::ResolveExisting(k.path), k.layout.shape());
-    }
-    if (err) return err;
-  }
-  return 0;
-}
-
-int DatFile::KeysJoinJournal() {
-  for (Key& k : keys_) {
-    if (!k.file) continue;
-    KeyFile* kf = k.file.get();
-    // A header put off by a batch goes to disk first, so the journal saves the true one.
-    int err = kf->Flush();
-    if (!err) err = Journal::Instance().Join(kf->stream(), path_, [kf] { kf->Invalidate(); });
-    if (err) return err;
-  }
-  return 0;
-}
-
-int DatFile::KeysSync() {
-  for (Key& k : keys_) {
-    if (!k.file || k.file->stream().read_only()) continue;
-    int err = k.file->Flush();
-    if (err) return err;
-  }
-  return 0;
-}
-
-void DatFile::KeysHeaderCache(bool on) {
-  for (Key& k : keys_) {
-    if (!k.file) continue;
-    if (on)
-      k.file->BeginHeaderCache();
-    else
-      k.file->EndHeaderCache();
-  }
-}
-
-void DatFile::KeysFlushHeaders(bool on) {
-  // In a batch the key headers of an exclusive file wait for FLUSH (or CLOSE).
-  for (Key& k : keys_)
-    if (k.file) k.file->set_flush_headers(on, !shared_);
-}
-
 // ---- memo file ----
 
 std::string DatFile::MemoPath() const { return MemoFileName(path_); }
 
-int DatFile::MemoCreate() {
+Code DatFile::MemoCreate() {
   if (!HasMemo()) return 0;
   MemoFile memo;
   return memo.Create(MemoPath());
 }
 
-int DatFile::MemoOpen() {
+Code DatFile::MemoOpen() {
   if (!HasMemo()) return 0;
   return memo_.Open(MemoPath(), mode_);
 }
@@ -1370,7 +965,7 @@ void DatFile::MemoClose() {
   memo_.Close();
 }
 
-int DatFile::MemoRead(uint32_t firstBlock) {
+Code DatFile::MemoRead(uint32_t firstBlock) {
   if (!HasMemo() || !memo_.is_open()) return 0;
   if (noMemo_) {
     noMemo_ = false;
@@ -1382,7 +977,7 @@ int DatFile::MemoRead(uint32_t firstBlock) {
   return memo_.Read(firstBlock, m.buffer, m.size);
 }
 
-int DatFile::MemoWrite(uint32_t* firstBlock) {
+Code DatFile::MemoWrite(uint32_t* firstBlock) {
   if (!HasMemo() || !memo_.is_open()) return 0;
   const MemoDescriptor& m = file_.memos[0];
   if (!m.buffer) return 0;
@@ -1394,7 +989,7 @@ int DatFile::MemoWrite(uint32_t* firstBlock) {
                      firstBlock);
 }
 
-int DatFile::MemoFree(uint32_t firstBlock) {
+Code DatFile::MemoFree(uint32_t firstBlock) {
   if (!HasMemo() || !memo_.is_open() || firstBlock == 0) return 0;
   if (shared_) {
     int err = memo_.Reload();
@@ -1405,145 +1000,81 @@ int DatFile::MemoFree(uint32_t firstBlock) {
   return err == kErrInvalidMemoFile ? 0 : err;
 }
 
-int DatFile::MemoEmpty() { return HasMemo() && memo_.is_open() ? memo_.Empty() : 0; }
+Code DatFile::MemoEmpty() { return HasMemo() && memo_.is_open() ? memo_.Empty() : Code(0); }
 
-int DatFile::MemoJoinJournal() {
+Code DatFile::MemoJoinJournal() {
   if (!HasMemo() || !memo_.is_open()) return 0;
   MemoFile* memo = &memo_;
-  return Journal::Instance().Join(memo_.stream(), path_, [memo] { memo->Reload(); });
+  return Journal::Instance().Join(memo_.stream(), path_, [memo] {
+    (void)memo->Reload();  // a failure shows at the next memo operation
+  });
 }
 
-int DatFile::MemoSync() {
+Code DatFile::MemoSync() {
   if (!HasMemo() || !memo_.is_open() || memo_.stream().read_only()) return 0;
   return memo_.stream().Sync();
 }
 
-int DatFile::NoMemo() {
+Code DatFile::NoMemo() {
   noMemo_ = true;
   return 0;
 }
 
 // ---- keyed access ----
 
-int DatFile::KeyIndex(int key, KeyFile** kf, const KeyLayout** layout) {
+Code DatFile::SetKey(int key) {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    Key& k = keys_[i];
-    if (static_cast<int>(k.decl) + 1 != key) continue;
-    if (!k.file) {
-      // An index is opened at its first use; it is only as fresh as its last BUILD.
-      auto f = std::make_unique<KeyFile>();
-      int err = f->Open(k.path, mode_, k.layout.shape(), -1);
-      if (err) return err;
-      k.file = std::move(f);
-    }
-    *kf = k.file.get();
-    *layout = &k.layout;
-    return static_cast<int>(i) + 1000;  // the index, offset to tell it from a code
-  }
-  return kErrInvalidKeyFile;
+  return keys_.SetKey(key);
 }
 
-#define KEY_OR_RETURN(key)                     \
-  KeyFile* kf = nullptr;                       \
-  const KeyLayout* layout = nullptr;           \
-  int slot = KeyIndex((key), &kf, &layout);    \
-  if (slot < 1000) return slot;                \
-  slot -= 1000
-
-int DatFile::SetKey(int key) {
-  KEY_OR_RETURN(key);
-  seqKey_ = slot;
-  keyPending_ = KeyPending::kStart;
-  return 0;
+Code DatFile::SetKeyKey(int key) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  return keys_.SetKeyKey(key, file_.record);
 }
 
-int DatFile::SetKeyKey(int key) {
-  KEY_OR_RETURN(key);
-  seqKey_ = slot;
-  pendingValue_ = layout->Encode(file_.record);
-  keyPending_ = KeyPending::kValue;
-  return 0;
-}
-
-int DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
-  KEY_OR_RETURN(key);
+Code DatFile::SetKeyPtr(int key, int64_t record, bool valueFromBuffer) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  Code err = keys_.Use(key);
+  if (err) return err;
   if (record < 1 || record > UINT32_MAX) return kErrRecordNotFound;
-  if (valueFromBuffer) {
-    pendingValue_ = layout->Encode(file_.record);
-  } else {
-    if (record > layout_.header.records) return kErrRecordNotFound;
-    std::vector<unsigned char> raw;
-    int err = ReadRecordRaw(static_cast<uint32_t>(record), &raw);
-    if (err) return err;
-    pendingValue_ = layout->Encode(AnsiImage(raw.data() + kRecordPrefixSize).data());
-  }
-  seqKey_ = slot;
-  pendingRecord_ = static_cast<uint32_t>(record);
-  keyPending_ = KeyPending::kEntry;
-  return 0;
+  if (valueFromBuffer) return keys_.SetKeyPtr(key, static_cast<uint32_t>(record), file_.record);
+  if (record > layout_.header.records) return kErrRecordNotFound;
+  std::vector<unsigned char> raw;
+  err = ReadRecordRaw(static_cast<uint32_t>(record), &raw);
+  if (err) return err;
+  return keys_.SetKeyPtr(key, static_cast<uint32_t>(record),
+                         AnsiImage(raw.data() + kRecordPrefixSize).data());
 }
 
-int DatFile::SetFileKey(int key) {
-  KEY_OR_RETURN(key);
-  std::string value = layout->Encode(file_.record);
+Code DatFile::SetFileKey(int key) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
   bool found = false;
   uint32_t recno = 0;
-  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+  Code err = keys_.Lookup(key, file_.record, &found, &recno);
   if (err) return err;
   if (!found) return kErrRecordNotFound;
   return SetFilePtr(recno);
 }
 
-int DatFile::StepKey(bool forward) {
-  Key& k = keys_[static_cast<size_t>(seqKey_)];
-  if (!k.file) return kErrFileNotOpen;
-  KeyFile& kf = *k.file;
-  int err = 0;
-  SearchResult where;
-  const auto* value = reinterpret_cast<const unsigned char*>(pendingValue_.data());
-  switch (keyPending_) {
-    case KeyPending::kNone:
-      break;
-    case KeyPending::kStart:
-      forward ? kf.SetToStart() : kf.SetToEnd();
-      break;
-    case KeyPending::kValue:
-      // NEXT yields the first entry not below the value, PREVIOUS the last not above it.
-      err = kf.Seek(value, forward ? 0 : kLastRecord, &where);
-      break;
-    case KeyPending::kEntry:
-      // Both directions yield the record itself first.
-      err = kf.Seek(value, forward || pendingRecord_ == kLastRecord ? pendingRecord_
-                                                                     : pendingRecord_ + 1,
-                    &where);
-      break;
-  }
-  keyPending_ = KeyPending::kNone;
-  if (err) return err;
-  err = forward ? kf.Next() : kf.Previous();
+Code DatFile::StepKey(bool forward) {
+  uint32_t recno = 0, ahead = 0;
+  Code err = keys_.Step(forward, &recno, &ahead);
   if (err) {
     ForgetCurrent();
     return err;
   }
-  uint32_t recno = 0;
-  err = kf.Current(nullptr, &recno);
-  if (err) return err;
   // A walk along a key reads records in no order the file's layout helps with: ask for the
   // next one's bytes while this one is being read and used.
-  uint32_t next = kf.PeekRecno(forward);
-  if (next >= 1 && next <= layout_.header.records)
-    stream_.Prefetch(RecordPos(next), layout_.header.recordLength);
+  if (ahead >= 1 && ahead <= layout_.header.records)
+    stream_.Prefetch(RecordPos(ahead), layout_.header.recordLength);
   return Get(recno);
 }
 
-int DatFile::GetFileKey(int key) {
-  KEY_OR_RETURN(key);
-  (void)slot;
-  std::string value = layout->Encode(file_.record);
+Code DatFile::GetFileKey(int key) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
   bool found = false;
   uint32_t recno = 0;
-  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
+  Code err = keys_.Lookup(key, file_.record, &found, &recno);
   if (err) return err;
   if (!found) {
     ForgetCurrent();
@@ -1552,252 +1083,90 @@ int DatFile::GetFileKey(int key) {
   return Get(recno);
 }
 
-int DatFile::PositionKey(int key, std::string* position) {
-  KEY_OR_RETURN(key);
-  (void)kf;
-  (void)slot;
+Code DatFile::PositionKey(int key, std::string* position) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  Code err = keys_.Use(key);
+  if (err) return err;
   if (!haveCurrent_) return kErrRecordNotAvailable;
-  *position = layout->Encode(AnsiImage(currentData_.data() + kRecordPrefixSize).data()) +
-              FromNumber(current_);
-  return 0;
+  return keys_.Position(key, AnsiImage(currentData_.data() + kRecordPrefixSize).data(), current_,
+                        position);
 }
 
-int DatFile::ResetKey(int key, const std::string& position) {
-  KEY_OR_RETURN(key);
-  (void)kf;
-  if (position.size() != layout->key_length() + 4) return kErrInvalidParameters;
-  seqKey_ = slot;
-  pendingValue_ = position.substr(0, layout->key_length());
-  pendingRecord_ = Get32(reinterpret_cast<const unsigned char*>(position.data()) +
-                         layout->key_length());
-  keyPending_ = KeyPending::kEntry;
-  return 0;
+Code DatFile::ResetKey(int key, const std::string& position) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  return keys_.ResetKey(key, position);
 }
 
-int DatFile::RegetKey(int key, const std::string& position) {
-  KEY_OR_RETURN(key);
-  (void)kf;
-  (void)slot;
-  if (position.size() != layout->key_length() + 4) return kErrInvalidParameters;
-  return Get(Get32(reinterpret_cast<const unsigned char*>(position.data()) +
-                   layout->key_length()));
+Code DatFile::RegetKey(int key, const std::string& position) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  uint32_t record = 0;
+  Code err = keys_.RecordOf(key, position, &record);
+  return err ? err : Get(record);
 }
 
-int DatFile::RecordsKey(int key, int64_t* count) {
-  KEY_OR_RETURN(key);
-  (void)layout;
-  (void)slot;
-  uint32_t n = 0;
-  int err = kf->Entries(&n);
-  *count = n;
-  return err;
+Code DatFile::RecordsKey(int key, int64_t* count) {
+  if (!stream_.is_open()) return kErrFileNotOpen;
+  return keys_.Entries(key, count);
 }
 
-int DatFile::Duplicate(int key, bool* duplicate) {
+Code DatFile::Duplicate(int key, bool* duplicate) {
   *duplicate = false;
   if (!stream_.is_open()) return kErrFileNotOpen;
-  uint32_t self = haveCurrent_ ? current_ : 0;
-  if (key == 0) {
-    int err = KeysCheckUnique(self);
-    *duplicate = err == kErrDuplicateKey;
-    return err == kErrDuplicateKey ? 0 : err;
-  }
-  KEY_OR_RETURN(key);
-  (void)slot;
-  if (layout->dup() || (layout->opt() && layout->IsBlank(file_.record))) return 0;
-  std::string value = layout->Encode(file_.record);
-  bool found = false;
-  uint32_t recno = 0;
-  int err = kf->Lookup(reinterpret_cast<const unsigned char*>(value.data()), &found, &recno);
-  *duplicate = found && recno != self;
-  return err;
+  return keys_.Duplicate(key, file_.record, haveCurrent_ ? current_ : 0, duplicate);
 }
-
-#undef KEY_OR_RETURN
 
 // ---- BUILD ----
 
-// One pass over the data file fills the builders of every key to be built: the data file is
-// far larger than the keys, so it is read once, not once per key.
-int DatFile::CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders) {
-  builders->clear();
-  const DatHeader& h = layout_.header;
-  for (size_t i : which) {
-    builders->emplace_back(keys_[i].layout.key_length());
-    builders->back().Reserve(h.records - std::min(h.records, h.deleted));
-  }
-  const uint32_t kChunk = 256;
-  std::vector<unsigned char> chunk;
-  std::vector<char> img(file_.recordSize);
-  std::vector<unsigned char> value;
-  for (uint32_t first = 1; first <= h.records; first += kChunk) {
-    uint32_t count = std::min<uint32_t>(kChunk, h.records - first + 1);
-    chunk.resize(static_cast<size_t>(count) * h.recordLength);
-    int err = stream_.Read(RecordPos(first), chunk.data(), chunk.size(), kErrInvalidDataFile);
-    if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
-    for (uint32_t i = 0; i < count; ++i) {
-      const unsigned char* raw = chunk.data() + static_cast<size_t>(i) * h.recordLength;
-      if (raw[0] & kStatusDeleted) continue;
-      std::memcpy(img.data(), raw + kRecordPrefixSize, file_.recordSize);
-      ToAnsi(reinterpret_cast<unsigned char*>(img.data()));
-      for (size_t b = 0; b < which.size(); ++b) {
-        const KeyLayout& l = keys_[which[b]].layout;
-        if (l.opt() && l.IsBlank(img.data())) continue;
-        value.resize(l.key_length());
-        l.Encode(img.data(), value.data());
-        (*builders)[b].Add(value.data(), first + i);
-      }
-    }
-  }
-  return 0;
-}
-
-int DatFile::BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath) {
-  Key& k = keys_[index];
-  k.path = KeyFileName(path_, static_cast<int>(index + 1), k.index);
-  if (k.file) Journal::Instance().Leave(k.file->stream());
-  k.file.reset();
-  auto kf = std::make_unique<KeyFile>();
-  int err = kf->Create(k.path, k.layout.shape());
-  if (err) return err;
-  auto describe = [this, &k](uint32_t recno) {
-    std::vector<unsigned char> raw;
-    if (ReadRecordRaw(recno, &raw)) return std::string("?");
-    return k.layout.Describe(AnsiImage(raw.data() + kRecordPrefixSize).data());
-  };
-  err = kf->Build(builder, reportPath, describe);
-  if (err) return err;
-  kf->set_shared(shared_);
-  kf->set_flush_headers(!streaming_);
-  k.file = std::move(kf);
-  return 0;
-}
-
-int DatFile::Build(int key) {
+Code DatFile::Build(int key) {
   bool wasOpen = stream_.is_open();
   if (!wasOpen) {
     // The keys are what is broken: open the data file alone, exclusively.
     skipKeysAtOpen_ = true;
-    int err = Open(kOpenReadWrite | kShareDenyAll);
+    Code err = Open(kOpenReadWrite | kShareDenyAll);
     skipKeysAtOpen_ = false;
     if (err) return err;
   } else if (readOnly_) {
     return kErrAccessDenied;
   }
-  int err = LockHeader();
+  Code err = LockHeader();
   if (!err && shared_) err = ReadHeader();
-  std::string report = platform::ReplaceExtension(path_, ".BLD");
-  std::vector<size_t> which;
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (key == 0 || static_cast<int>(keys_[i].decl) + 1 == key) which.push_back(i);
-  // Keys are built in groups whose entries fit a memory budget, one data file pass per group.
-  const uint64_t kBudget = 64u << 20;
-  const uint64_t live = static_cast<uint64_t>(std::max<int64_t>(Records(), 0));
-  for (size_t at = 0; !err && at < which.size();) {
-    std::vector<size_t> group;
-    uint64_t bytes = 0;
-    while (at < which.size()) {
-      uint64_t need = live * (keys_[which[at]].layout.key_length() + 4u);
-      if (!group.empty() && bytes + need > kBudget) break;
-      bytes += need;
-      group.push_back(which[at++]);
+  const DatHeader& h = layout_.header;
+  // One pass over the data file in chunks of records feeds the keys being built.
+  auto records = [&](const std::vector<size_t>&, const DatKeys::Visit& visit) -> Code {
+    const uint32_t kChunk = 256;
+    std::vector<unsigned char> chunk;
+    std::vector<char> img(file_.recordSize);
+    for (uint32_t first = 1; first <= h.records; first += kChunk) {
+      uint32_t count = std::min<uint32_t>(kChunk, h.records - first + 1);
+      chunk.resize(static_cast<size_t>(count) * h.recordLength);
+      Code rc = stream_.Read(RecordPos(first), chunk.data(), chunk.size(), kErrInvalidDataFile);
+      if (rc) return rc == kErrReadFault ? Code(kErrInvalidDataFile) : rc;
+      for (uint32_t i = 0; i < count; ++i) {
+        const unsigned char* raw = chunk.data() + static_cast<size_t>(i) * h.recordLength;
+        if (raw[0] & kStatusDeleted) continue;
+        std::memcpy(img.data(), raw + kRecordPrefixSize, file_.recordSize);
+        ToAnsi(reinterpret_cast<unsigned char*>(img.data()));
+        visit(first + i, img.data());
+      }
     }
-    std::vector<KeyBuilder> builders;
-    err = CollectKeys(group, &builders);
-    for (size_t b = 0; !err && b < group.size(); ++b) {
-      err = BuildOne(group[b], builders[b], report);
-      builders[b] = KeyBuilder(0);  // its entries are on disk now
-    }
+    return 0;
+  };
+  auto describe = [this](uint32_t recno, const KeyLayout& layout) {
+    std::vector<unsigned char> raw;
+    if (ReadRecordRaw(recno, &raw)) return std::string("?");
+    return layout.Describe(AnsiImage(raw.data() + kRecordPrefixSize).data());
+  };
+  if (!err) {
+    err = keys_.Build(key, static_cast<uint64_t>(std::max<int64_t>(Records(), 0)), path_, mode_,
+                      shared_, streaming_, platform::ReplaceExtension(path_, ".BLD"), records,
+                      describe);
   }
   UnlockHeader();
-  if (key != 0 && !err) {
-    bool any = false;
-    for (const Key& k : keys_) any = any || static_cast<int>(k.decl) + 1 == key;
-    if (!any) err = kErrInvalidKeyFile;
-  }
-  seqKey_ = -1;
-  keyPending_ = KeyPending::kNone;
   if (!wasOpen) {
-    int closeErr = Close();
+    Code closeErr = Close();
     if (!err) err = closeErr;
   }
   return err;
-}
-
-// ---- verification ----
-
-int DatFile::Check(std::string* fault) {
-  if (!stream_.is_open()) return kErrFileNotOpen;
-  int err = CheckDeletedChain(stream_, layout_.header, fault);
-  if (err) return err;
-  const DatHeader& h = layout_.header;
-  std::vector<MemoOwner> owners;
-  std::vector<std::vector<std::pair<std::string, uint32_t>>> expected(keys_.size());
-  std::vector<unsigned char> raw;
-  for (uint32_t n = 1; n <= h.records; ++n) {
-    err = ReadRecordRaw(n, &raw);
-    if (err) {
-      *fault = "record " + std::to_string(n) + " cannot be read";
-      return err;
-    }
-    if (raw[0] & kStatusDeleted) continue;
-    if (raw[0] & kStatusHeld) {
-      // A hold left by a station that went away is not a fault of the file.
-    }
-    owners.push_back({n, Get32(raw.data() + 1)});
-    std::vector<char> img = AnsiImage(raw.data() + kRecordPrefixSize);
-    for (size_t i = 0; i < keys_.size(); ++i) {
-      if (keys_[i].index) continue;
-      const KeyLayout& l = keys_[i].layout;
-      if (l.opt() && l.IsBlank(img.data())) continue;
-      expected[i].emplace_back(l.Encode(img.data()), n);
-    }
-  }
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    Key& k = keys_[i];
-    if (!k.file) continue;
-    const std::string& label = file_.keys[k.decl].label;
-    std::string why;
-    err = k.file->Check(&why);
-    if (err) {
-      *fault = "key " + label + ": " + why;
-      return err;
-    }
-    auto& want = expected[i];
-    std::sort(want.begin(), want.end());
-    k.file->SetToStart();
-    size_t at = 0;
-    std::string value;
-    uint32_t recno = 0;
-    while ((err = k.file->Next()) == 0) {
-      k.file->Current(&value, &recno);
-      if (at >= want.size() || want[at].first != value || want[at].second != recno) {
-        *fault = "key " + label + ": entry " + std::to_string(at + 1) + " (record " +
-                 std::to_string(recno) + ") disagrees with the data file";
-        return kErrKeyRebuild;
-      }
-      ++at;
-    }
-    if (err != kErrRecordNotAvailable) {
-      *fault = "key " + label + ": walk failed";
-      return err;
-    }
-    if (at != want.size()) {
-      *fault = "key " + label + ": " + std::to_string(want.size() - at) +
-               " record(s) missing from the key";
-      return kErrKeyRebuild;
-    }
-  }
-  seqKey_ = -1;
-  if (HasMemo() && memo_.is_open()) {
-    MemoCheckResult result;
-    err = memo_.Check(owners, &result);
-    if (err) {
-      *fault = "memo: " + result.fault;
-      return err;
-    }
-  }
-  return 0;
 }
 
 }  // namespace korawin::storage::dat

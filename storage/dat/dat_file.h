@@ -17,6 +17,7 @@
 
 #include "storage/dat/dat_header.h"
 #include "storage/dat/dat_io.h"
+#include "storage/dat/dat_keys.h"
 #include "storage/dat/key_codec.h"
 #include "storage/dat/key_file.h"
 #include "storage/dat/memo_file.h"
@@ -24,15 +25,8 @@
 
 namespace korawin::storage::dat {
 
-// Walks the deleted chain from the header's first deleted record: 0 when the chain has
-// exactly the header's deleted count of records, each in range, deleted and met once; else
-// 36 with *fault (when given) naming the first fault.
-int CheckDeletedChain(DatStream& stream, const DatHeader& header, std::string* fault);
-
 // The data file path of a declared name: ".DAT" added when the name has no extension.
 std::string DataFilePath(const std::string& name);
-// Key file path of the key at index (from 0) of the stored keys: ".K01" ... ".I03".
-std::string KeyFilePath(const std::string& dataPath, size_t index, bool isIndex);
 
 class DatFile : public DriverControl {
  public:
@@ -45,64 +39,64 @@ class DatFile : public DriverControl {
   static DatFile& Of(FileDescriptor& file);
 
   // Whole-file operations.
-  int Create();                 // 54 without the CREATE attribute
-  int Open(unsigned mode);      // 45 empty name, 2 missing, 36 malformed, 47 declaration differs
-  int Close();
-  int Empty();
-  int Remove();                 // data, key and memo files of a closed file
-  int Rename(const std::string& newName);
-  int Copy(const std::string& newName);
+  Code Create();                 // 54 without the CREATE attribute
+  Code Open(unsigned mode);      // 45 empty name, 2 missing, 36 malformed, 47 declaration differs
+  Code Close();
+  Code Empty();
+  Code Remove();                 // data, key and memo files of a closed file
+  Code Rename(const std::string& newName);
+  Code Copy(const std::string& newName);
 
   // Records.
-  int Add(bool append);         // ADD (keys too) or APPEND (no keys)
-  int Put(uint32_t record);     // 0: the current record
-  int Delete();
-  int Get(int64_t record);      // by number: 35 outside 1..records or deleted
+  Code Add(bool append);         // ADD (keys too) or APPEND (no keys)
+  Code Put(uint32_t record);     // 0: the current record
+  Code Delete();
+  Code Get(int64_t record);      // by number: 35 outside 1..records or deleted
 
   // Record order.
-  int SetFile();                // before the first (NEXT) / after the last (PREVIOUS)
-  int SetFilePtr(int64_t record);  // the next NEXT or PREVIOUS reads this record
-  int Next();
-  int Previous();
-  int Skip(int64_t count);
-  int Bof(bool* atStart);
-  int Eof(bool* atEnd);
+  Code SetFile();                // before the first (NEXT) / after the last (PREVIOUS)
+  Code SetFilePtr(int64_t record);  // the next NEXT or PREVIOUS reads this record
+  Code Next();
+  Code Previous();
+  Code Skip(int64_t count);
+  Code Bof(bool* atStart);
+  Code Eof(bool* atEnd);
   int64_t Records() const;      // record count - deleted count
   int64_t Pointer() const;      // the current record number (0: none)
   std::string Position() const;
-  int Reset(const std::string& position);
-  int Reget(const std::string& position);
+  Code Reset(const std::string& position);
+  Code Reget(const std::string& position);
 
   // Key order (key from 1).
-  int SetKey(int key);                       // start of the key (NEXT) / its end (PREVIOUS)
-  int SetKeyKey(int key);                    // at the key value of the record buffer
-  int SetKeyPtr(int key, int64_t record, bool valueFromBuffer);  // at a record
-  int SetFileKey(int key);                   // record order, from the record the value finds
-  int GetFileKey(int key);                   // 35 when no entry holds the buffer's value
-  int PositionKey(int key, std::string* position);
-  int ResetKey(int key, const std::string& position);
-  int RegetKey(int key, const std::string& position);
-  int RecordsKey(int key, int64_t* count);
-  int Duplicate(int key, bool* duplicate);   // key 0: any unique key
-  int Build(int key);                        // key 0: every key and index
-  int NoMemo();
-  bool key_order() const { return seqKey_ >= 0; }
+  Code SetKey(int key);                       // start of the key (NEXT) / its end (PREVIOUS)
+  Code SetKeyKey(int key);                    // at the key value of the record buffer
+  Code SetKeyPtr(int key, int64_t record, bool valueFromBuffer);  // at a record
+  Code SetFileKey(int key);                   // record order, from the record the value finds
+  Code GetFileKey(int key);                   // 35 when no entry holds the buffer's value
+  Code PositionKey(int key, std::string* position);
+  Code ResetKey(int key, const std::string& position);
+  Code RegetKey(int key, const std::string& position);
+  Code RecordsKey(int key, int64_t* count);
+  Code Duplicate(int key, bool* duplicate);   // key 0: any unique key
+  Code Build(int key);                        // key 0: every key and index
+  Code NoMemo();
+  bool key_order() const { return keys_.in_sequence(); }
   // Verification for the command-line tool: the deleted chain, every key against the data and
   // every memo chain. 0, or the code of the first fault with *fault describing it.
-  int Check(std::string* fault);
+  Code Check(std::string* fault);
 
   // Stations.
-  int Hold(int64_t seconds);    // seconds < 0: HOLD; else HOLD with a retry time
-  int Release();
-  int Watch();
-  int Lock(int64_t seconds);    // seconds < 0: LOCK; else LOCK with a retry time
-  int Unlock();
+  Code Hold(int64_t seconds);    // seconds < 0: HOLD; else HOLD with a retry time
+  Code Release();
+  Code Watch();
+  Code Lock(int64_t seconds);    // seconds < 0: LOCK; else LOCK with a retry time
+  Code Unlock();
 
   // Batches, options, transactions.
-  int Stream();
-  int Flush();
-  int Send(const std::string& option, std::string* answer);
-  int Logout();
+  Code Stream();
+  Code Flush();
+  Code Send(const std::string& option, std::string* answer);
+  Code Logout();
 
   bool is_open() const { return stream_.is_open(); }
   const std::string& path() const { return path_; }
@@ -114,65 +108,46 @@ class DatFile : public DriverControl {
  private:
   enum class Seq { kStart, kAt, kAfter };
 
-  int ReadHeader();
-  int WriteHeader(bool stamp);
-  int LockHeader();
+  Code ReadHeader();
+  Code WriteHeader(bool stamp);
+  Code LockHeader();
   void UnlockHeader();
-  int CheckSize();
+  Code CheckSize();
   uint64_t RecordPos(uint32_t n) const;
-  int ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw);
-  int ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]);
-  int LoadRecord(uint32_t n, std::vector<unsigned char>& raw);  // into the buffer
-  int ReadAt(uint32_t n, bool forward);                        // NEXT/PREVIOUS from n
-  int WriteRecord(uint32_t n, uint8_t status, uint32_t link,
+  Code ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw);
+  Code ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]);
+  Code LoadRecord(uint32_t n, std::vector<unsigned char>& raw);  // into the buffer
+  Code ReadAt(uint32_t n, bool forward);                        // NEXT/PREVIOUS from n
+  Code WriteRecord(uint32_t n, uint8_t status, uint32_t link,
                   const std::vector<unsigned char>* disk = nullptr);
   void ToOem(unsigned char* data) const;
   // Sets currentData_ from the status, link and record buffer of the current record.
   void KeepCurrentData();
   void ToAnsi(unsigned char* data) const;
-  int RefreshIfShared();
+  Code RefreshIfShared();
   bool LockedByOther() const;
-  int WaitForLock(int64_t seconds, int refusal);
-  int ApplyDriverString();
+  Code WaitForLock(int64_t seconds, int refusal);
+  Code ApplyDriverString();
   void AfterRollback();
   void ForgetCurrent();
   std::vector<std::string> AllPaths() const;
-  int CopyFiles(const std::string& newName, int (*step)(const std::string&, const std::string&));
+  Code CopyFiles(const std::string& newName, int (*step)(const std::string&, const std::string&));
 
-  // ---- Key files and the memo file.
-  int KeysCreate();                                        // CREATE: empty key files
-  int KeysOpen();                                          // OPEN: open and check them
-  void KeysClose();
-  int KeysCheckUnique(uint32_t self);                      // 40 when a unique key holds the buffer's value
-  int KeysInsert(uint32_t record);                         // ADD: enter the buffer
-  int KeysInsertImage(uint32_t record, const char* image);
-  int KeysMove(uint32_t record, const unsigned char* oldData);   // PUT: old data as on disk
-  int KeysRemove(uint32_t record, const unsigned char* data);    // DELETE: data as on disk
-  int KeysEmpty();                                         // EMPTY: recreate them empty
-  int KeysJoinJournal();                                   // LOGOUT: journal their writes
-  int KeysSync();                                          // FLUSH
-  void KeysHeaderCache(bool on);                           // the span of the header lock
-  void KeysFlushHeaders(bool on);
-  int MemoCreate();
-  int MemoOpen();
+  // ---- The memo file.
+  Code MemoCreate();
+  Code MemoOpen();
   void MemoClose();
-  int MemoRead(uint32_t firstBlock);                       // with every record read
-  int MemoWrite(uint32_t* firstBlock);                     // ADD/APPEND/PUT, before the record
-  int MemoFree(uint32_t firstBlock);                       // DELETE
-  int MemoEmpty();
-  int MemoJoinJournal();
-  int MemoSync();
+  Code MemoRead(uint32_t firstBlock);                      // with every record read
+  Code MemoWrite(uint32_t* firstBlock);                    // ADD/APPEND/PUT, before the record
+  Code MemoFree(uint32_t firstBlock);                      // DELETE
+  Code MemoEmpty();
+  Code MemoJoinJournal();
+  Code MemoSync();
   bool HasMemo() const { return !file_.memos.empty(); }
   std::string MemoPath() const;
   // The record's data as on disk turned into a record buffer image (ANSI).
   std::vector<char> AnsiImage(const unsigned char* diskData) const;
-  // Keyed sequences.
-  int KeyIndex(int key, KeyFile** kf, const KeyLayout** layout);
-  int StepKey(bool forward);                               // NEXT/PREVIOUS in key order
-  int BuildKeys(int onlyKey);
-  int CollectKeys(const std::vector<size_t>& which, std::vector<KeyBuilder>* builders);
-  int BuildOne(size_t index, KeyBuilder& builder, const std::string& reportPath);
-  // ----
+  Code StepKey(bool forward);                              // NEXT/PREVIOUS in key order
 
   FileDescriptor& file_;
   DatLayout declared_;
@@ -205,23 +180,9 @@ class DatFile : public DriverControl {
   uint32_t watched_ = 0;
   std::vector<unsigned char> watchCopy_;
 
-  // Keys: one entry per stored key or index of the declaration, in order.
-  struct Key {
-    size_t decl = 0;         // index in the declaration's key list
-    bool index = false;      // an INDEX: built on demand, not kept up to date
-    KeyLayout layout;
-    std::unique_ptr<KeyFile> file;
-    std::string path;
-  };
-  std::vector<Key> keys_;
-  int keysError_ = 0;
+  DatKeys keys_;
   MemoFile memo_;
   bool noMemo_ = false;
-  enum class KeyPending { kNone, kStart, kValue, kEntry };
-  int seqKey_ = -1;          // index in keys_ of the key sequence; -1: record order
-  KeyPending keyPending_ = KeyPending::kNone;
-  std::string pendingValue_;
-  uint32_t pendingRecord_ = 0;
   bool skipKeysAtOpen_ = false;
 
   int recoverSeconds_ = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
+
 namespace korawin::storage::dat {
 
 namespace {
@@ -25,13 +27,6 @@ std::string PrefixOf(const std::string& label) {
   size_t colon = label.find(':');
   if (colon == std::string::npos || colon == 0) return std::string();
   return label.substr(0, std::min<size_t>(colon, 3));
-}
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0) return static_cast<unsigned char>(c - 32);  // cp1251 а-я
-  if (c == 0xB8) return 0xA8;                                 // ё
-  return c;
 }
 
 // A cursor over bytes that refuses to read past their end.
@@ -81,7 +76,7 @@ void DatHeader::Encode(unsigned char out[kHeaderSize]) const {
   Put16(out + 83, checksum);
 }
 
-int DatHeader::Decode(const unsigned char* in, size_t n) {
+Code DatHeader::Decode(const unsigned char* in, size_t n) {
   if (n < kHeaderSize || Get16(in) != kSignature) return kErrInvalidDataFile;
   signature = Get16(in);
   attributes = Get16(in + 2);
@@ -123,7 +118,8 @@ std::string StoredLabel(const std::string& label) {
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+    if (platform::UpperCp1251(static_cast<unsigned char>(a[i])) !=
+        platform::UpperCp1251(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -154,7 +150,7 @@ std::vector<int> StoredFieldNumbers(const FileDescriptor& file) {
   return numbers;
 }
 
-int LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout) {
+Code LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout) {
   *layout = DatLayout();
   DatHeader& h = layout->header;
   if (file.recordSize + kRecordPrefixSize > 0xFFFF) return kErrInvalidRecordDeclaration;
@@ -340,7 +336,7 @@ std::string DatLayout::EncodeDescriptions() const {
   return out;
 }
 
-int DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
+Code DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
   *layout = DatLayout();
   int err = layout->header.Decode(data, n);
   if (err) return err;
@@ -408,7 +404,7 @@ int DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout) {
   return 0;
 }
 
-int ReadLayout(DatStream& stream, DatLayout* layout) {
+Code ReadLayout(DatStream& stream, DatLayout* layout) {
   unsigned char head[kHeaderSize];
   int err = stream.Read(0, head, kHeaderSize, kErrInvalidDataFile);
   if (err) return err == kErrReadFault ? kErrInvalidDataFile : err;
@@ -424,7 +420,7 @@ int ReadLayout(DatStream& stream, DatLayout* layout) {
   return DecodeLayout(front.data(), front.size(), layout);
 }
 
-int CompareLayouts(const DatLayout& disk, const DatLayout& declared) {
+Code CompareLayouts(const DatLayout& disk, const DatLayout& declared) {
   const DatHeader& a = disk.header;
   const DatHeader& b = declared.header;
   constexpr uint16_t kCompared = kAttrMemo | kAttrOwned | kAttrEncrypted;

@@ -73,7 +73,7 @@ struct DatHeader {
 
   void Encode(unsigned char out[kHeaderSize]) const;
   // Decodes n bytes: 36 when fewer than 85 or the signature is wrong.
-  int Decode(const unsigned char* in, size_t n);
+  Code Decode(const unsigned char* in, size_t n);
 };
 
 struct FieldDesc {
@@ -133,19 +133,19 @@ std::vector<int> StoredFieldNumbers(const FileDescriptor& file);
 // Builds the layout a CREATE of the declaration writes (header without date and time).
 // Codes: 75 for an array of more than four dimensions, 88 for a key longer than 245 bytes,
 // 78 for a key component that names no stored field, 47 for a record too big for the header.
-int LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout);
+Code LayoutFromDeclaration(const FileDescriptor& file, DatLayout* layout);
 
 // Decodes the header and descriptions from the front of a file: 36 when the bytes are too
 // short, the signature is wrong, a description is malformed or the data offset is not where
 // the descriptions end.
-int DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout);
+Code DecodeLayout(const unsigned char* data, size_t n, DatLayout* layout);
 // Reads and decodes the front of an open data file (36 on any fault).
-int ReadLayout(DatStream& stream, DatLayout* layout);
+Code ReadLayout(DatStream& stream, DatLayout* layout);
 
 // Compares a file's layout with the declaration's: 0, or 47 on any difference of record
 // length, memo, ownership, encryption, key/field/array counts or key descriptions. Key names
 // are compared without regard to letter case.
-int CompareLayouts(const DatLayout& disk, const DatLayout& declared);
+Code CompareLayouts(const DatLayout& disk, const DatLayout& declared);
 
 // Compares two byte strings without regard to letter case (Latin and Cyrillic of cp1251).
 bool EqualNoCase(const std::string& a, const std::string& b);

@@ -4,14 +4,14 @@
 
 namespace korawin::storage::dat {
 
-int DatStream::Open(const std::string& path, unsigned mode) {
+Code DatStream::Open(const std::string& path, unsigned mode) {
   int err = file_.Open(path, platform::AccessOfMode(mode), platform::ShareOfMode(mode));
   if (err == platform::kErrSharingViolation || err == platform::kErrLockViolation)
     return kErrAccessDenied;
   return DriverCodeFromSystem(err);
 }
 
-int DatStream::Create(const std::string& path) {
+Code DatStream::Create(const std::string& path) {
   int err = file_.Create(path, platform::Share::kDenyNone);
   if (err == platform::kErrSharingViolation || err == platform::kErrLockViolation)
     return kErrAccessDenied;
@@ -23,20 +23,20 @@ void DatStream::Close() {
   journalNumber_ = 0;
 }
 
-int DatStream::Read(uint64_t pos, void* buf, size_t n, int shortCode) {
+Code DatStream::Read(uint64_t pos, void* buf, size_t n, int shortCode) {
   size_t got = 0;
   int err = file_.ReadAt(pos, buf, n, &got);
   if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
   return got == n ? 0 : shortCode;
 }
 
-int DatStream::ReadSome(uint64_t pos, void* buf, size_t n, size_t* got) {
+Code DatStream::ReadSome(uint64_t pos, void* buf, size_t n, size_t* got) {
   int err = file_.ReadAt(pos, buf, n, got);
   if (err) return err == platform::kErrReadFault ? kErrReadFault : DriverCodeFromSystem(err);
   return 0;
 }
 
-int DatStream::Write(uint64_t pos, const void* buf, size_t n) {
+Code DatStream::Write(uint64_t pos, const void* buf, size_t n) {
   if (n == 0) return 0;
   if (observer_) {
     int err = observer_->BeforeWrite(*this, pos, n);
@@ -47,7 +47,7 @@ int DatStream::Write(uint64_t pos, const void* buf, size_t n) {
   return DriverCodeFromSystem(err);
 }
 
-int DatStream::Truncate(uint64_t size) {
+Code DatStream::Truncate(uint64_t size) {
   if (observer_) {
     int err = observer_->BeforeTruncate(*this, size);
     if (err) return err;
@@ -55,13 +55,13 @@ int DatStream::Truncate(uint64_t size) {
   return DriverCodeFromSystem(file_.Truncate(size));
 }
 
-int DatStream::Sync() {
+Code DatStream::Sync() {
   int err = file_.Sync();
   if (err == platform::kErrWriteFault) return kErrWriteFault;
   return DriverCodeFromSystem(err);
 }
 
-int DatStream::Size(uint64_t* size) {
+Code DatStream::Size(uint64_t* size) {
   uint64_t got = 0;
   int err = file_.Size(&got);
   if (err) return DriverCodeFromSystem(err);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "storage/driver.h"
 
 namespace korawin::storage::dat {
 
@@ -18,9 +19,9 @@ class WriteObserver {
  public:
   virtual ~WriteObserver() = default;
   // Called before n bytes are written at pos. A non-zero code stops the write (48).
-  virtual int BeforeWrite(DatStream& stream, uint64_t pos, size_t n) = 0;
+  virtual Code BeforeWrite(DatStream& stream, uint64_t pos, size_t n) = 0;
   // Called before the file is cut to size.
-  virtual int BeforeTruncate(DatStream& stream, uint64_t size) = 0;
+  virtual Code BeforeTruncate(DatStream& stream, uint64_t size) = 0;
 };
 
 class DatStream {
@@ -30,9 +31,9 @@ class DatStream {
   DatStream& operator=(const DatStream&) = delete;
 
   // Open with a driver access mode (access bits and sharing bits). Codes: driver codes.
-  int Open(const std::string& path, unsigned mode);
+  Code Open(const std::string& path, unsigned mode);
   // Create or truncate for read and write, shared (sharing 0x40).
-  int Create(const std::string& path);
+  Code Create(const std::string& path);
   void Close();
   bool is_open() const { return file_.is_open(); }
   bool read_only() const { return file_.access() == platform::Access::kRead; }
@@ -40,19 +41,19 @@ class DatStream {
   platform::File& file() { return file_; }
 
   // Reads exactly n bytes at pos: 0, shortCode when fewer bytes exist, or a driver code.
-  int Read(uint64_t pos, void* buf, size_t n, int shortCode = 330);
+  Code Read(uint64_t pos, void* buf, size_t n, int shortCode = 330);
   // Reads up to n bytes; *got receives the count.
-  int ReadSome(uint64_t pos, void* buf, size_t n, size_t* got);
+  Code ReadSome(uint64_t pos, void* buf, size_t n, size_t* got);
   // Writes n bytes at pos (n > 0), after the observer has saved what it needs.
-  int Write(uint64_t pos, const void* buf, size_t n);
+  Code Write(uint64_t pos, const void* buf, size_t n);
   // A hint that n bytes at pos will be read soon.
   void Prefetch(uint64_t pos, size_t n) { file_.Prefetch(pos, n); }
   // Cuts the file at size.
-  int Truncate(uint64_t size);
+  Code Truncate(uint64_t size);
   // Flushes the file's data to the disk.
-  int Sync();
+  Code Sync();
   // The file's size in *size; a failure gives its driver code and leaves *size alone.
-  int Size(uint64_t* size);
+  Code Size(uint64_t* size);
   // The file's size, 0 when it cannot be learnt (for callers that check sizes anyway).
   uint64_t Size();
 

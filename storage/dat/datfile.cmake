@@ -3,6 +3,9 @@ korawin_library(korawin_dat
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/dat_header.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dat_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_keys.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_station.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_check.cpp
     ${CMAKE_CURRENT_LIST_DIR}/journal.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dat_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/halt.cpp

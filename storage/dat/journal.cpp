@@ -1,9 +1,6 @@
 #include "storage/dat/journal.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -168,17 +165,6 @@ int Replay(platform::File& journal, const std::vector<Entry>& entries, FileOf fi
   return 0;
 }
 
-// Makes a name just created, renamed or removed in the folder of path last through a power
-// cut. Some file systems refuse to flush a folder; their names are then as safe as they get.
-void SyncFolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)::fsync(fd);
-  ::close(fd);
-}
-
 // The journal a marker names: 56 when the marker cannot be opened, 65 when it is short or
 // names something that is no journal of this driver (those are "*.TR$").
 int JournalNamedBy(const std::string& markerPath, std::string* journal) {
@@ -246,27 +232,25 @@ std::string Journal::path() const {
   return journalPath_;
 }
 
-int Journal::OpenJournalLocked() {
+Code Journal::OpenJournalLocked() {
   std::string folder = platform::GetProfileString("VWC21", "VELTMP", "");
   if (folder.empty()) folder = platform::CurrentDirectory();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  std::string tmpl = platform::JoinPath(folder, "VWXXXXXX.TR$");
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkstemps(name.data(), 4);
-  if (fd < 0) return kErrLogoutActive;
-  ::close(fd);
-  std::string path(name.data());
-  if (journal_.Open(path, platform::Access::kReadWrite, platform::Share::kDenyNone) != 0 ||
-      journal_.Truncate(0) != 0) {
+  std::string path;
+  // No folder to put it in: no name can be made (56); any other failure to create it is 48.
+  int created = platform::CreateUniqueFile(folder, "VW", ".TR$", platform::Share::kDenyNone,
+                                           &journal_, &path);
+  if (created == platform::kErrPathNotFound) return kErrLogoutActive;
+  if (created != 0) return kErrUnableToLog;
+  // A marker will name this journal: its name must outlive a power cut as long as the marker.
+  if (platform::SyncFolderOf(path) != 0) {
     journal_.Close();
-    platform::RemoveFile(path);
+    (void)platform::RemoveFile(path);  // the journal is of no use; its name may stay behind
     return kErrUnableToLog;
   }
-  // A marker will name this journal: its name must outlive a power cut as long as the marker.
-  SyncFolderOf(path);
-  // Marks the transaction as live for other programs; a platform without locks has no others.
-  journal_.TryLock(0, 1);
+  // Marks the transaction as live for other programs; a platform without locks has no others,
+  // and a lock refused leaves them only the marker to go by.
+  (void)journal_.TryLock(0, 1);
   journalPath_ = path;
   journalEnd_ = 0;
   broken_ = false;
@@ -274,7 +258,7 @@ int Journal::OpenJournalLocked() {
   return 0;
 }
 
-int Journal::Join(DatStream& stream, const std::string& dataPath,
+Code Journal::Join(DatStream& stream, const std::string& dataPath,
                   std::function<void()> onRollback) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) {
@@ -311,7 +295,7 @@ Journal::Participant* Journal::Find(const DatStream& stream) {
   return nullptr;
 }
 
-int Journal::AppendLocked(const std::string& batch) {
+Code Journal::AppendLocked(const std::string& batch) {
   if (batch.empty()) return 0;
   if (journal_.WriteAt(journalEnd_, batch.data(), batch.size()) != 0 || journal_.Sync() != 0) {
     // Whatever part landed must not stay behind the end where later appends would not reach.
@@ -322,7 +306,7 @@ int Journal::AppendLocked(const std::string& batch) {
   return 0;
 }
 
-int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
+Code Journal::StartLoggingLocked(Participant& p, std::string* batch) {
   if (p.registered) return 0;
   if (std::find(markers_.begin(), markers_.end(), p.marker) == markers_.end()) {
     // The marker appears whole or not at all: written and flushed under another name first.
@@ -334,12 +318,12 @@ int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
               marker.WriteAt(0, text.data(), text.size()) == 0 && marker.Sync() == 0;
     marker.Close();
     ok = ok && platform::RenameFile(temp, p.marker) == 0;
+    ok = ok && platform::SyncFolderOf(p.marker) == 0;
     if (!ok) {
-      platform::RemoveFile(temp);
+      (void)platform::RemoveFile(temp);  // a temporary name left behind is never read
       Halt("UNABLE TO START LOG");
       return kErrUnableToLog;
     }
-    SyncFolderOf(p.marker);
     markers_.push_back(p.marker);
   }
   *batch += EncodeJournalEntry(journalEnd_ + batch->size(), 0, 0,
@@ -347,7 +331,7 @@ int Journal::StartLoggingLocked(Participant& p, std::string* batch) {
   return 0;
 }
 
-int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
+Code Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch) {
   std::string buf;
   for (uint64_t at = from; at < to; at += kMaxEntry) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxEntry, to - at));
@@ -360,7 +344,7 @@ int Journal::SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::st
   return 0;
 }
 
-int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
+Code Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut) {
   Participant* p = journal_.is_open() ? Find(stream) : nullptr;
   if (!p) return 0;
   if (broken_) return kErrUnableToLog;
@@ -412,17 +396,17 @@ int Journal::ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut
   return 0;
 }
 
-int Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
+Code Journal::BeforeWrite(DatStream& stream, uint64_t pos, size_t n) {
   std::lock_guard<std::mutex> lock(mu_);
   return ProtectLocked(stream, pos, n, false);
 }
 
-int Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
+Code Journal::BeforeTruncate(DatStream& stream, uint64_t size) {
   std::lock_guard<std::mutex> lock(mu_);
   return ProtectLocked(stream, size, 0, true);
 }
 
-int Journal::SyncParticipantsLocked() {
+Code Journal::SyncParticipantsLocked() {
   for (Participant& p : participants_) {
     if (!p.registered) continue;  // never wrote
     int err = 0;
@@ -432,7 +416,7 @@ int Journal::SyncParticipantsLocked() {
       platform::File f;
       int opened = f.Open(p.path, platform::Access::kReadWrite, platform::Share::kDenyNone);
       if (opened == platform::kErrFileNotFound) continue;  // removed: nothing left to keep
-      err = opened ? DriverCodeFromSystem(opened) : SyncCode(f.Sync());
+      err = opened ? DriverCodeFromSystem(opened) : Code(SyncCode(f.Sync()));
     }
     if (err) return err;
   }
@@ -449,10 +433,13 @@ void Journal::EndLocked(bool removeJournal) {
   if (removeJournal) {
     // An empty journal rolls nothing back: once it is cut, the transaction is over even if the
     // program stops before the markers are gone (a cut that fails leaves the removals below).
-    if (journal_.Truncate(0) == 0) journal_.Sync();
-    for (const std::string& m : markers_) platform::RemoveFile(m);
+    // The cut is what ends the transaction on disk; removing markers and journal follows.
+    if (journal_.Truncate(0) == 0) (void)journal_.Sync();
+    // A marker or journal that can't be removed names an empty journal: recovery then rolls
+    // nothing back and removes them.
+    for (const std::string& m : markers_) (void)platform::RemoveFile(m);
     journal_.Close();
-    platform::RemoveFile(journalPath_);
+    (void)platform::RemoveFile(journalPath_);
   } else {
     journal_.Close();
   }
@@ -462,7 +449,7 @@ void Journal::EndLocked(bool removeJournal) {
   broken_ = false;
 }
 
-int Journal::Commit() {
+Code Journal::Commit() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) return 0;
   // The journal may only go once every change it could undo is on disk.
@@ -472,7 +459,7 @@ int Journal::Commit() {
   return 0;
 }
 
-int Journal::Rollback() {
+Code Journal::Rollback() {
   std::vector<std::function<void()>> reloads;
   int result = 0;
   {
@@ -532,7 +519,7 @@ PendingTransaction InspectInterrupted(const std::string& dataPath) {
     t.state = State::kRunning;
     return t;
   }
-  if (lock == 0) journal.Unlock(0, 1);
+  if (lock == 0) (void)journal.Unlock(0, 1);  // only a probe: the file is closed next anyway
   uint64_t end = 0;
   if (journal.Size(&end) != 0) return unreadable(kErrUnableToRollback);
   std::vector<Entry> entries;
@@ -568,7 +555,7 @@ PendingTransaction InspectInterrupted(const std::string& dataPath) {
   return t;
 }
 
-int Journal::RecoverInterrupted(const std::string& dataPath) {
+Code Journal::RecoverInterrupted(const std::string& dataPath) {
   std::lock_guard<std::mutex> lock(mu_);
   if (journal_.is_open()) return 0;
   std::string markerPath = platform::ResolveExisting(MarkerPathOf(dataPath));
@@ -582,8 +569,7 @@ int Journal::RecoverInterrupted(const std::string& dataPath) {
   if (opened == platform::kErrFileNotFound) {
     // The journal goes only after it was emptied: its transaction ended (committed or rolled
     // back) before this marker could be removed. A missing folder is no such proof.
-    platform::RemoveFile(markerPath);
-    SyncFolderOf(markerPath);
+    (void)platform::RemoveFile(markerPath);  // a marker left behind is removed at the next open
     return 0;
   }
   if (opened != 0) return kErrLogoutActive;
@@ -629,12 +615,12 @@ int Journal::RecoverInterrupted(const std::string& dataPath) {
   });
   if (err) return err;
 
-  if (journal.Truncate(0) == 0) journal.Sync();
-  for (auto& [n, reg] : files) platform::RemoveFile(reg.marker);
-  platform::RemoveFile(markerPath);
+  // An empty journal rolls nothing back: once it is cut, what is left behind is harmless.
+  if (journal.Truncate(0) == 0) (void)journal.Sync();
+  for (auto& [n, reg] : files) (void)platform::RemoveFile(reg.marker);
+  (void)platform::RemoveFile(markerPath);
   journal.Close();
-  platform::RemoveFile(text);
-  SyncFolderOf(markerPath);
+  (void)platform::RemoveFile(text);
   return 0;
 }
 

@@ -48,7 +48,7 @@ class Journal : public WriteObserver {
   // dataPath is the data file the stream belongs to (it names the marker). onRollback, when
   // given, runs after a rollback restored the stream (to drop cached headers).
   // Codes: 56 when no journal name can be made, 48 when the journal cannot be created.
-  int Join(DatStream& stream, const std::string& dataPath,
+  Code Join(DatStream& stream, const std::string& dataPath,
            std::function<void()> onRollback = nullptr);
   // The stream is about to close: the journal keeps its path to reopen it for a rollback.
   void Leave(DatStream& stream);
@@ -59,19 +59,19 @@ class Journal : public WriteObserver {
 
   // Ends the transaction keeping every change, once every file that changed is flushed.
   // A flush failure gives its code and leaves the transaction running (ROLLBACK still works).
-  int Commit();
+  Code Commit();
   // Undoes every change of the transaction, then ends it. 65 when the replay fails.
-  int Rollback();
+  Code Rollback();
 
   // At OPEN of dataPath: when its marker exists and no transaction runs in this program, rolls
   // back the interrupted transaction the marker names and removes journal and markers.
   // Codes: 56 marker or journal that cannot be opened, 65 a short marker, a marker naming no
   // journal, a journal naming a file it never registered or a file whose marker does not
   // name this journal, or a replay that fails.
-  int RecoverInterrupted(const std::string& dataPath);
+  Code RecoverInterrupted(const std::string& dataPath);
 
-  int BeforeWrite(DatStream& stream, uint64_t pos, size_t n) override;
-  int BeforeTruncate(DatStream& stream, uint64_t size) override;
+  Code BeforeWrite(DatStream& stream, uint64_t pos, size_t n) override;
+  Code BeforeTruncate(DatStream& stream, uint64_t size) override;
 
  private:
   struct Participant {
@@ -91,17 +91,17 @@ class Journal : public WriteObserver {
 
   Journal() = default;
 
-  int OpenJournalLocked();
+  Code OpenJournalLocked();
   Participant* Find(const DatStream& stream);
   // Makes the marker and adds the registration to batch when p has not written yet.
-  int StartLoggingLocked(Participant& p, std::string* batch);
+  Code StartLoggingLocked(Participant& p, std::string* batch);
   // Writes batch at the journal's end and flushes it; on failure the journal is cut back.
-  int AppendLocked(const std::string& batch);
-  int SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch);
+  Code AppendLocked(const std::string& batch);
+  Code SaveRangeLocked(Participant& p, uint64_t from, uint64_t to, std::string* batch);
   // Logs what a change of stream from pos to pos + n (n == 0: a cut at pos) destroys.
-  int ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut);
+  Code ProtectLocked(DatStream& stream, uint64_t pos, uint64_t n, bool cut);
   // Flushes every file that wrote in the transaction.
-  int SyncParticipantsLocked();
+  Code SyncParticipantsLocked();
   void EndLocked(bool removeJournal);
 
   mutable std::mutex mu_;

@@ -7,7 +7,7 @@
 
 namespace korawin::storage::dat {
 
-int KeyLayout::Init(const FileDescriptor& file, size_t keyIndex, const Collation* collation) {
+Code KeyLayout::Init(const FileDescriptor& file, size_t keyIndex, const Collation* collation) {
   parts_.clear();
   shape_ = KeyShape();
   collation_ = collation ? collation : &ActiveCollation();

@@ -51,7 +51,7 @@ class KeyLayout {
   // Lays out key number keyIndex (from 0) of file. Codes: 0; 88 when the key is longer than
   // 245 bytes (or empty); 79 for a component of a type a key can't hold; 75 for a component
   // number outside the field list. collation defaults to the program's tables.
-  int Init(const FileDescriptor& file, size_t keyIndex, const Collation* collation = nullptr);
+  Code Init(const FileDescriptor& file, size_t keyIndex, const Collation* collation = nullptr);
 
   const KeyShape& shape() const { return shape_; }
   uint32_t key_length() const { return shape_.keyLength; }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <numeric>
 
 #include "platform/paths.h"
 
@@ -61,29 +60,20 @@ void KeyFileHeader::Encode(unsigned char* b) const {
   Put16(b + 33, levels);
 }
 
-void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
-  size_t at = data_.size();
-  data_.resize(at + keyLength_ + 4);
-  unsigned char* e = data_.data() + at;
-  std::memcpy(e, value, keyLength_);
-  e[keyLength_] = static_cast<unsigned char>(recno >> 24);
-  e[keyLength_ + 1] = static_cast<unsigned char>(recno >> 16);
-  e[keyLength_ + 2] = static_cast<unsigned char>(recno >> 8);
-  e[keyLength_ + 3] = static_cast<unsigned char>(recno);
-}
-
 // ---- Opening and closing -------------------------------------------------------------------
 
-int KeyFile::Create(const std::string& path, const KeyShape& shape) {
+Code KeyFile::Create(const std::string& path, const KeyShape& shape, bool empty) {
   Close();
   KEY_TRY(stream_.Create(path));
   path_ = path;
   shape_ = shape;
   shared_ = true;  // CREATE opens with sharing 0x40
-  return WriteEmpty();
+  if (empty) return WriteEmpty();
+  SetShape();
+  return 0;
 }
 
-int KeyFile::WriteEmpty() {
+void KeyFile::SetShape() {
   keyLength_ = shape_.keyLength;
   entryLength_ = shape_.entry_length();
   epp_ = shape_.entries_per_page();
@@ -92,10 +82,14 @@ int KeyFile::WriteEmpty() {
   h_.entriesPerPage = static_cast<uint8_t>(epp_);
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
-  DropCache(/*discard=*/true);
+  DiscardCache();
   cursor_ = Cursor::kNone;
-  unsigned char buf[2 * kPageSize] = {};
   headerDirty_ = false;
+}
+
+Code KeyFile::WriteEmpty() {
+  SetShape();
+  unsigned char buf[2 * kPageSize] = {};
   h_.Encode(buf);
   KEY_TRY(stream_.Truncate(0));
   KEY_TRY(stream_.Write(0, buf, sizeof buf));
@@ -103,12 +97,12 @@ int KeyFile::WriteEmpty() {
   return 0;
 }
 
-int KeyFile::Empty() {
+Code KeyFile::Empty() {
   if (!is_open()) return kErrFileNotOpen;
   return WriteEmpty();
 }
 
-int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
+Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
                   int64_t liveRecords) {
   Close();
   int rc = stream_.Open(platform::ResolveExisting(path), mode);
@@ -135,18 +129,16 @@ int KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape,
 }
 
 void KeyFile::Close() {
-  if (stream_.is_open() && (headerDirty_ || !dirty_.empty()))
-    WriteHeaderNow();  // a failure shows at the next OPEN
+  if (stream_.is_open() && (headerDirty_ || cache_.has_dirty()))
+    (void)WriteHeaderNow();  // a failure shows at the next OPEN
   headerDirty_ = false;
-  DropCache(/*discard=*/true);
-  spare_.clear();
-  arena_.clear();
+  DiscardCache();
   stream_.Close();
   cursor_ = Cursor::kNone;
   headerCached_ = headerFresh_ = false;
 }
 
-int KeyFile::ReadHeader() {
+Code KeyFile::ReadHeader() {
   unsigned char b[KeyFileHeader::kSize];
   int rc = stream_.Read(0, b, sizeof b, kErrKeyRebuild);
   if (rc) return rc;
@@ -178,15 +170,15 @@ void KeyFile::set_flush_headers(bool on, bool defer) {
   flushHeaders_ = on;
   deferHeaders_ = !on && defer;
   // A failure shows at the next write or Flush.
-  if (on && (headerDirty_ || !dirty_.empty())) WriteHeaderNow();
+  if (on && (headerDirty_ || cache_.has_dirty())) (void)WriteHeaderNow();
 }
 
-int KeyFile::Flush() {
-  if (headerDirty_ || !dirty_.empty()) KEY_TRY(WriteHeaderNow());
+Code KeyFile::Flush() {
+  if (headerDirty_ || cache_.has_dirty()) KEY_TRY(WriteHeaderNow());
   return stream_.Sync();
 }
 
-int KeyFile::WriteHeader() {
+Code KeyFile::WriteHeader() {
   if (!flushHeaders_ && !shared_ && !stream_.observer() && deferHeaders_) {
     headerDirty_ = true;
     return 0;
@@ -194,7 +186,7 @@ int KeyFile::WriteHeader() {
   return WriteHeaderNow();
 }
 
-int KeyFile::WriteHeaderNow() {
+Code KeyFile::WriteHeaderNow() {
   KEY_TRY(FlushPages());  // the pages first: the header never names pages not yet written
   headerDirty_ = false;
   unsigned char b[KeyFileHeader::kSize];
@@ -214,52 +206,28 @@ void KeyFile::BeginHeaderCache() {
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
-  DropCache(/*discard=*/true);
+  DiscardCache();
   headerFresh_ = false;
   cursor_ = Cursor::kNone;
-  if (is_open()) ReadHeader();  // a failure shows at the next call that reads
+  if (is_open()) (void)ReadHeader();  // a failure shows at the next call that reads
 }
 
-int KeyFile::FlushPages() {
-  if (dirty_.empty()) return 0;
-  std::sort(dirty_.begin(), dirty_.end());
-  std::vector<unsigned char> run;
-  int rc = 0;
-  for (size_t i = 0; i < dirty_.size() && rc == 0;) {
-    size_t j = i;
-    run.clear();
-    do {
-      Page* p = cache_[dirty_[j]];
-      run.insert(run.end(), p->b, p->b + kPageSize);
-      p->dirty = false;
-      ++j;
-    } while (j < dirty_.size() && dirty_[j] == dirty_[j - 1] + 1);
-    rc = stream_.Write(static_cast<uint64_t>(dirty_[i]) * kPageSize, run.data(), run.size());
-    i = j;
-  }
-  dirty_.clear();
+Code KeyFile::FlushPages() {
+  return cache_.Flush([this](uint64_t pos, const void* bytes, size_t n) {
+    return stream_.Write(pos, bytes, n);
+  });
+}
+
+Code KeyFile::DropCache() {
+  Code rc = FlushPages();
+  DiscardCache();
   return rc;
 }
 
-int KeyFile::DropCache(bool discard) {
-  int rc = discard ? 0 : FlushPages();
-  dirty_.clear();
-  // Only the slots in use are emptied and the table keeps its size: a shared file drops its
-  // pages at every call, and must not pay for the whole table each time.
-  for (uint32_t n : held_) {
-    if (n < cache_.size() && cache_[n]) {
-      spare_.push_back(cache_[n]);
-      cache_[n] = nullptr;
-    }
-  }
-  held_.clear();
-  cached_ = 0;
-  ++generation_;
-  return rc;
-}
+void KeyFile::DiscardCache() { cache_.Clear(); }
 
 // Called at the start of every public operation.
-int KeyFile::Prepare() {
+Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
   if (shared_ && !(headerCached_ && headerFresh_)) {
     // Another station may have changed the tree since the last call.
@@ -267,36 +235,17 @@ int KeyFile::Prepare() {
     int rc = ReadHeader();
     if (rc) return rc == kErrReadFault ? kErrKeyRebuild : rc;
     headerFresh_ = headerCached_;
-  } else if (cached_ > kCacheLimit) {
+  } else if (cache_.size() > kCacheLimit) {
     KEY_TRY(FlushPages());
-    EvictHalf();
-  } else if (!dirty_.empty() && !WriteBack()) {
+    // Every other page goes, the root stays; nothing holds a page between calls.
+    cache_.EvictHalf(h_.root);
+  } else if (cache_.has_dirty() && !WriteBack()) {
     KEY_TRY(FlushPages());
   }
   return 0;
 }
 
-void KeyFile::EvictHalf() {
-  // Every other page goes, the root stays; nothing holds a page between calls. Called with no
-  // page waiting to be written.
-  bool drop = false;
-  std::sort(held_.begin(), held_.end());
-  std::vector<uint32_t> kept;
-  for (uint32_t n : held_) {
-    if (!cache_[n]) continue;
-    if (n != h_.root && (drop = !drop)) {
-      spare_.push_back(cache_[n]);
-      cache_[n] = nullptr;
-      --cached_;
-    } else {
-      kept.push_back(n);
-    }
-  }
-  held_.swap(kept);
-  ++generation_;
-}
-
-int KeyFile::Entries(uint32_t* count) {
+Code KeyFile::Entries(uint32_t* count) {
   KEY_TRY(Prepare());
   *count = h_.entries;
   return 0;
@@ -304,10 +253,10 @@ int KeyFile::Entries(uint32_t* count) {
 
 // ---- Pages ---------------------------------------------------------------------------------
 
-int KeyFile::ReadPage(uint32_t n, Page** page) {
+Code KeyFile::ReadPage(uint32_t n, Page** page) {
   if (n == 0 || n > h_.pages) return kErrKeyRebuild;
-  if (n < cache_.size() && cache_[n]) {
-    *page = cache_[n];
+  if (Page* cached = cache_.Find(n)) {
+    *page = cached;
     return 0;
   }
   // Read before the page takes a cache slot: a page number past the file's end is refused
@@ -316,49 +265,23 @@ int KeyFile::ReadPage(uint32_t n, Page** page) {
   int rc = stream_.Read(static_cast<uint64_t>(n) * kPageSize, b, kPageSize, kErrKeyRebuild);
   if (rc) return rc;
   if (Count(b) > epp_) return kErrKeyRebuild;
-  Page* p = CachePage(n);
+  Page* p = cache_.Put(n);
   std::memcpy(p->b, b, kPageSize);
   *page = p;
   return 0;
 }
 
-KeyFile::Page* KeyFile::CachePage(uint32_t n) {
-  if (spare_.empty()) {
-    // Pages come in blocks: one allocation per block instead of one per page.
-    constexpr size_t kBlock = 64;
-    arena_.push_back(std::make_unique<Page[]>(kBlock));
-    for (size_t i = kBlock; i-- > 0;) spare_.push_back(&arena_.back()[i]);
-  }
-  Page* p = spare_.back();
-  spare_.pop_back();
-  p->dirty = false;
-  if (n >= cache_.size()) cache_.resize(n + n / 4 + 16, nullptr);
-  cache_[n] = p;
-  held_.push_back(n);
-  ++cached_;
-  return p;
-}
-
-KeyFile::Page* KeyFile::NewPage(uint32_t n) {
-  Page* p = n < cache_.size() && cache_[n] ? cache_[n] : CachePage(n);
-  std::memset(p->b, 0, kPageSize);
-  return p;
-}
-
-int KeyFile::WritePage(uint32_t n, Page* page) {
+Code KeyFile::WritePage(uint32_t n, Page* page) {
   std::memset(page->b + 9, 0, 4);  // the page word kept by other writers
   if (WriteBack()) {
     // The page waits in the cache until the batch ends or the cache sheds pages.
-    if (!page->dirty) {
-      page->dirty = true;
-      dirty_.push_back(n);
-    }
+    cache_.MarkDirty(n, page);
     return 0;
   }
   return stream_.Write(static_cast<uint64_t>(n) * kPageSize, page->b, kPageSize);
 }
 
-int KeyFile::AllocPage(uint32_t* n) {
+Code KeyFile::AllocPage(uint32_t* n) {
   if (h_.firstFree != 0) {
     Page* f;
     KEY_TRY(ReadPage(h_.firstFree, &f));
@@ -400,7 +323,7 @@ int KeyFile::LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const {
 // Walks from the root to the leaf position of the first entry not less than (v, r), recording
 // the entry taken at each level. At the end of a leaf the walk goes on into the next one, so
 // the position is either on an entry or past the last entry of the last leaf.
-int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
+Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
   path->assign(h_.levels, Step{0, 0});
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
@@ -465,7 +388,7 @@ int KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
 }
 
 // The last leaf entry under page, which lies at the given level (0 is the root's).
-int KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
+Code KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
   for (;; ++level) {
     Page* p;
     KEY_TRY(ReadPage(page, &p));
@@ -480,7 +403,7 @@ int KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entr
 }
 
 // Moves the path to the next leaf, which must be the current leaf's next link.
-int KeyFile::MoveRight(Path* path) {
+Code KeyFile::MoveRight(Path* path) {
   int leafLevel = h_.levels - 1;
   Page* leaf;
   KEY_TRY(ReadPage((*path)[leafLevel].page, &leaf));
@@ -510,7 +433,7 @@ int KeyFile::MoveRight(Path* path) {
   return 0;
 }
 
-int KeyFile::FirstLeaf(uint32_t* leaf) {
+Code KeyFile::FirstLeaf(uint32_t* leaf) {
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
     Page* p;
@@ -526,13 +449,13 @@ void KeyFile::SetOn(Page* p, uint32_t leaf, int idx) {
   cursor_ = Cursor::kOn;
   curLeaf_ = leaf;
   curIdx_ = idx;
-  curGeneration_ = generation_;
+  curGeneration_ = cache_.generation();
   const unsigned char* e = Entry(p, idx);
   curValue_.assign(reinterpret_cast<const char*>(e + 4), keyLength_);
   curRecno_ = Get32(e);
 }
 
-int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
+Code KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
                          const unsigned char* v, uint32_t r) {
   crossings_ = 0;
   Step s = path.back();
@@ -551,7 +474,7 @@ int KeyFile::PlaceCursor(const Path& path, SearchResult* result, bool before,
   return 0;
 }
 
-int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* result) {
+Code KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* result) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
@@ -563,7 +486,7 @@ int KeyFile::Search(const unsigned char* value, uint32_t recno, SearchResult* re
   return PlaceCursor(path, result, false, value, recno);
 }
 
-int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* result) {
+Code KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* result) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) {
     *result = SearchResult::kPastEnd;
@@ -575,7 +498,7 @@ int KeyFile::Seek(const unsigned char* value, uint32_t recno, SearchResult* resu
   return PlaceCursor(path, result, true, value, recno);
 }
 
-int KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
+Code KeyFile::Lookup(const unsigned char* value, bool* found, uint32_t* recno) {
   KEY_TRY(Prepare());
   *found = false;
   if (h_.entries == 0) return 0;
@@ -605,7 +528,7 @@ void KeyFile::SetToEnd() {
 
 // Steps from one leaf to its neighbour, which must link back; a walk that changes leaves in one
 // direction more often than there are pages is going round in circles.
-int KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
+Code KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
   if (forward != crossingForward_) {
     crossingForward_ = forward;
     crossings_ = 0;
@@ -617,8 +540,8 @@ int KeyFile::CrossTo(uint32_t from, uint32_t to, bool forward, Page** page) {
 }
 
 // Finds the leaf place of a remembered position again when pages may have changed since.
-int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
-  if (curGeneration_ == generation_) {
+Code KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
+  if (curGeneration_ == cache_.generation()) {
     *leaf = curLeaf_;
     *idx = curIdx_;
     return 0;
@@ -636,11 +559,11 @@ int KeyFile::LocateCursor(uint32_t* leaf, int* idx) {
   }
   curLeaf_ = *leaf;
   curIdx_ = *idx;
-  curGeneration_ = generation_;
+  curGeneration_ = cache_.generation();
   return 0;
 }
 
-int KeyFile::Next() {
+Code KeyFile::Next() {
   KEY_TRY(Prepare());
   uint32_t leaf = 0;
   int idx = 0;
@@ -676,7 +599,7 @@ int KeyFile::Next() {
   return 0;
 }
 
-int KeyFile::Previous() {
+Code KeyFile::Previous() {
   KEY_TRY(Prepare());
   uint32_t leaf = 0;
   int idx = 0;
@@ -714,7 +637,7 @@ int KeyFile::Previous() {
   return 0;
 }
 
-int KeyFile::SeekNth(uint64_t n) {
+Code KeyFile::SeekNth(uint64_t n) {
   KEY_TRY(Prepare());
   crossings_ = 0;
   if (n == 0 || n > h_.entries) return kErrRecordNotAvailable;
@@ -751,16 +674,14 @@ int KeyFile::SeekNth(uint64_t n) {
 }
 
 uint32_t KeyFile::PeekRecno(bool forward) const {
-  if (cursor_ != Cursor::kOn || curGeneration_ != generation_ || curLeaf_ >= cache_.size() ||
-      !cache_[curLeaf_])
-    return 0;
-  const Page* p = cache_[curLeaf_];
+  const Page* p = cache_.Find(curLeaf_);
+  if (cursor_ != Cursor::kOn || curGeneration_ != cache_.generation() || !p) return 0;
   int idx = forward ? curIdx_ + 1 : curIdx_ - 1;
   if (idx < 0 || idx >= static_cast<int>(Count(p->b))) return 0;
   return Get32(p->b + kPageHeaderSize + static_cast<size_t>(idx) * entryLength_);
 }
 
-int KeyFile::Current(std::string* value, uint32_t* recno) const {
+Code KeyFile::Current(std::string* value, uint32_t* recno) const {
   if (cursor_ != Cursor::kOn) return kErrRecordNotAvailable;
   if (value) *value = curValue_;
   if (recno) *recno = curRecno_;
@@ -769,7 +690,7 @@ int KeyFile::Current(std::string* value, uint32_t* recno) const {
 
 // ---- Changing ------------------------------------------------------------------------------
 
-int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
+Code KeyFile::Insert(const unsigned char* value, uint32_t recno) {
   KEY_TRY(Prepare());
   if (!shape_.dup()) {
     bool found = false;
@@ -795,16 +716,17 @@ int KeyFile::Insert(const unsigned char* value, uint32_t recno) {
     rc = WriteHeader();
     if (rc) rc = WriteHeader();
   }
-  ++generation_;
+  cache_.Bump();
   if (rc) {
-    // Pages may be half-written; read them again rather than trust the cache.
-    DropCache();
+    // Pages may be half-written; read them again rather than trust the cache. The pages that
+    // still wait are written first: the change's failure is the one reported.
+    (void)DropCache();
     h_ = saved;
   }
   return rc;
 }
 
-int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
+Code KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
   uint32_t pn = path[level].page;
   int idx = path[level].idx;
   Page* p;
@@ -885,7 +807,7 @@ int KeyFile::InsertAt(int level, Path& path, const unsigned char* entry) {
 }
 
 // A page got a new highest value: the entries above that point to it follow.
-int KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
+Code KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
   for (int l = level; l >= 0; --l) {
     Page* p;
     KEY_TRY(ReadPage(path[l].page, &p));
@@ -899,7 +821,7 @@ int KeyFile::RaiseKey(int level, const Path& path, const unsigned char* key) {
 }
 
 // A page lost its highest entry: the entries above carry its new highest value.
-int KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
+Code KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
   for (int l = level; l >= 0; --l) {
     Page* p;
     KEY_TRY(ReadPage(path[l].page, &p));
@@ -912,7 +834,7 @@ int KeyFile::LowerKey(int level, const Path& path, const unsigned char* key) {
   return 0;
 }
 
-int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
+Code KeyFile::Remove(const unsigned char* value, uint32_t recno) {
   KEY_TRY(Prepare());
   if (h_.entries == 0) return kErrRecordNotFound;
   Path path;
@@ -929,15 +851,15 @@ int KeyFile::Remove(const unsigned char* value, uint32_t recno) {
     rc = WriteHeader();
     if (rc) rc = WriteHeader();  // as in Insert: the pages no longer hold the entry
   }
-  ++generation_;
+  cache_.Bump();
   if (rc) {
-    DropCache();
+    (void)DropCache();  // as in Insert
     h_ = saved;
   }
   return rc;
 }
 
-int KeyFile::RemoveAt(int level, Path& path) {
+Code KeyFile::RemoveAt(int level, Path& path) {
   uint32_t pn = path[level].page;
   int idx = path[level].idx;
   Page* p;
@@ -986,45 +908,16 @@ int KeyFile::RemoveAt(int level, Path& path) {
 
 // ---- Building ------------------------------------------------------------------------------
 
-int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
+Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
                    const std::function<std::string(uint32_t)>& describe) {
   if (!is_open()) return kErrFileNotOpen;
-  if (builder.keyLength_ != shape_.keyLength) return kErrInvalidKeyLength;
-  KEY_TRY(WriteEmpty());
-  const size_t stride = keyLength_ + 4;
-  const size_t n = builder.size();
-  if (n > UINT32_MAX) return kErrInvalidKeyFile;
-  const unsigned char* data = builder.data_.data();
-  std::vector<uint32_t> order(n);
-  std::iota(order.begin(), order.end(), 0u);
-  // Value then big-endian record number: one memcmp gives the order.
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return std::memcmp(data + a * stride, data + b * stride, stride) < 0;
-  });
-  auto recnoOf = [&](uint32_t i) {
-    const unsigned char* r = data + i * stride + keyLength_;
-    return (uint32_t{r[0]} << 24) | (uint32_t{r[1]} << 16) | (uint32_t{r[2]} << 8) | r[3];
-  };
-
+  if (builder.key_length() != shape_.keyLength) return kErrInvalidKeyLength;
+  if (builder.size() > UINT32_MAX) return kErrInvalidKeyFile;
+  std::vector<uint32_t> order = builder.SortedOrder();
   if (!shape_.dup()) {
-    std::string report;
-    for (size_t i = 1; i < n; ++i) {
-      if (std::memcmp(data + order[i - 1] * stride, data + order[i] * stride, keyLength_) != 0)
-        continue;
-      uint32_t first = recnoOf(order[i - 1]), second = recnoOf(order[i]);
-      std::string shown = describe ? describe(first)
-                                   : std::string(reinterpret_cast<const char*>(
-                                                     data + order[i] * stride), keyLength_);
-      char line[64];
-      report += "Duplicate record numbers for:\n";
-      report += shown + "\n";
-      std::snprintf(line, sizeof line, "Record number: %lu\n", static_cast<unsigned long>(first));
-      report += line;
-      std::snprintf(line, sizeof line, "Record number: %lu\n\n",
-                    static_cast<unsigned long>(second));
-      report += line;
-    }
+    std::string report = DuplicateReport(builder, order, describe);
     if (!report.empty()) {
+      KEY_TRY(WriteEmpty());
       if (!reportPath.empty()) {
         DatStream out;
         KEY_TRY(out.Create(reportPath));
@@ -1034,94 +927,29 @@ int KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
       return kErrDuplicateKey;
     }
   }
-  if (n == 0) return 0;
-
-  // Pages go out in order: the leaves first, then each level above them, the root last. The
-  // old tree's pages, written or waiting, are of no further use.
-  DropCache(/*discard=*/true);
-  std::vector<unsigned char> out;
-  const size_t kChunkPages = 64;
-  uint32_t nextPage = 1;
-  uint64_t flushedPages = 0;  // pages written so far, from page 1
-  auto flush = [&]() -> int {
-    if (out.empty()) return 0;
-    int rc = stream_.Write((flushedPages + 1) * kPageSize, out.data(), out.size());
-    flushedPages += out.size() / kPageSize;
-    out.clear();
-    return rc;
-  };
-  auto emit = [&](const unsigned char* entries, uint32_t count, uint32_t prev,
-                  uint32_t next) -> int {
-    size_t at = out.size();
-    out.resize(at + kPageSize, 0);
-    unsigned char* pg = out.data() + at;
-    pg[0] = static_cast<unsigned char>(count);
-    SetNext(pg, next);
-    SetPrev(pg, prev);
-    std::memcpy(pg + kPageHeaderSize, entries, static_cast<size_t>(count) * entryLength_);
-    if (out.size() >= kChunkPages * kPageSize) return flush();
-    return 0;
-  };
-
-  // Leaves.
-  std::vector<unsigned char> level;  // the entries of the level above, built as we go
-  uint32_t leaves = static_cast<uint32_t>((n + epp_ - 1) / epp_);
-  std::vector<unsigned char> buf(static_cast<size_t>(epp_) * entryLength_);
-  for (uint32_t l = 0; l < leaves; ++l) {
-    size_t from = static_cast<size_t>(l) * epp_;
-    uint32_t count = static_cast<uint32_t>(std::min<size_t>(epp_, n - from));
-    for (uint32_t j = 0; j < count; ++j) {
-      uint32_t i = order[from + j];
-      unsigned char* e = buf.data() + static_cast<size_t>(j) * entryLength_;
-      Put32(e, recnoOf(i));
-      std::memcpy(e + 4, data + i * stride, keyLength_);
-    }
-    uint32_t page = nextPage++;
-    KEY_TRY(emit(buf.data(), count, l ? page - 1 : 0, l + 1 < leaves ? page + 1 : 0));
-    std::vector<unsigned char> up(entryLength_);
-    Put32(up.data(), page);
-    std::memcpy(up.data() + 4, buf.data() + static_cast<size_t>(count - 1) * entryLength_ + 4,
-                keyLength_);
-    level.insert(level.end(), up.begin(), up.end());
-  }
-  uint16_t levels = 1;
-  uint32_t root = 1;
-  // Inner levels until one page holds them all.
-  while (level.size() / entryLength_ > 1) {
-    size_t m = level.size() / entryLength_;
-    uint32_t pagesHere = static_cast<uint32_t>((m + epp_ - 1) / epp_);
-    std::vector<unsigned char> above;
-    for (uint32_t q = 0; q < pagesHere; ++q) {
-      size_t from = static_cast<size_t>(q) * epp_;
-      uint32_t count = static_cast<uint32_t>(std::min<size_t>(epp_, m - from));
-      const unsigned char* src = level.data() + from * entryLength_;
-      uint32_t page = nextPage++;
-      KEY_TRY(emit(src, count, q ? page - 1 : 0, q + 1 < pagesHere ? page + 1 : 0));
-      std::vector<unsigned char> up(entryLength_);
-      Put32(up.data(), page);
-      std::memcpy(up.data() + 4, src + static_cast<size_t>(count - 1) * entryLength_ + 4,
-                  keyLength_);
-      above.insert(above.end(), up.begin(), up.end());
-      root = page;
-    }
-    level.swap(above);
-    ++levels;
-    if (levels > kMaxLevels) return kErrKeyRebuild;
-  }
-  KEY_TRY(flush());
-  h_.root = root;
-  h_.entries = static_cast<uint32_t>(n);
-  h_.pages = nextPage - 1;
-  h_.lastLeaf = leaves;
-  h_.levels = levels;
+  if (order.empty()) return WriteEmpty();
+  // The old tree's pages, written or waiting, are of no further use: each page of the new one
+  // is written once, in order, and the header last names them.
+  SetShape();
+  KEY_TRY(stream_.Truncate(0));
+  BuiltTree tree;
+  KEY_TRY(WriteTree(builder, order, epp_, kMaxLevels,
+                    [this](uint64_t pos, const void* bytes, size_t n) {
+                      return stream_.Write(pos, bytes, n);
+                    },
+                    &tree));
+  h_.root = tree.root;
+  h_.entries = static_cast<uint32_t>(order.size());
+  h_.pages = tree.pages;
+  h_.lastLeaf = tree.lastLeaf;
+  h_.levels = tree.levels;
   h_.firstFree = 0;
-  DropCache();
   return WriteHeader();
 }
 
 // ---- Checking ------------------------------------------------------------------------------
 
-int KeyFile::Check(std::string* fault) {
+Code KeyFile::Check(std::string* fault) {
   fault->clear();
   auto fail = [&](const std::string& text) {
     *fault = text;

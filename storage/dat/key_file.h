@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "storage/dat/dat_io.h"
+#include "storage/dat/key_build.h"
 #include "storage/dat/key_codec.h"
+#include "storage/dat/page_cache.h"
 
 namespace korawin::storage::dat {
 
@@ -38,23 +40,6 @@ struct KeyFileHeader {
 // Where a search ended.
 enum class SearchResult { kFound = 0, kBefore = 1, kPastEnd = 2 };
 
-// Collects (value, record number) pairs for KeyFile::Build.
-class KeyBuilder {
- public:
-  explicit KeyBuilder(uint32_t keyLength) : keyLength_(keyLength) {}
-  // Adds one entry; value holds keyLength bytes.
-  void Add(const unsigned char* value, uint32_t recno);
-  // Makes room for n entries in all.
-  void Reserve(size_t n) { data_.reserve(n * (keyLength_ + 4)); }
-  size_t size() const { return data_.size() / (keyLength_ + 4); }
-  uint32_t key_length() const { return keyLength_; }
-
- private:
-  friend class KeyFile;
-  uint32_t keyLength_;
-  std::vector<unsigned char> data_;  // value then the record number big-endian, per entry
-};
-
 class KeyFile {
  public:
   KeyFile() = default;
@@ -63,16 +48,17 @@ class KeyFile {
   KeyFile& operator=(const KeyFile&) = delete;
 
   // Creates (or truncates) an empty key file of the given shape and leaves it open for read and
-  // write: header with root 1, one empty leaf, file of 1024 bytes.
-  int Create(const std::string& path, const KeyShape& shape);
+  // write: header with root 1, one empty leaf, file of 1024 bytes. Without empty the file is
+  // left with no bytes at all, for a Build to write every page once.
+  Code Create(const std::string& path, const KeyShape& shape, bool empty = true);
   // Opens an existing key file with a driver access mode and checks it against the shape: 46
   // when missing, short or different. liveRecords >= 0 also checks the entry count (equal, or
   // for an OPT key not above it); -1 skips that check (IGNORECORRUPTIONS).
-  int Open(const std::string& path, unsigned mode, const KeyShape& shape, int64_t liveRecords);
+  Code Open(const std::string& path, unsigned mode, const KeyShape& shape, int64_t liveRecords);
   void Close();
   bool is_open() const { return stream_.is_open(); }
   // Recreates the open file empty (EMPTY of the data file); the position is lost.
-  int Empty();
+  Code Empty();
 
   // The stream of the file, for the journal's observer.
   DatStream& stream() { return stream_; }
@@ -91,58 +77,55 @@ class KeyFile {
   void BeginHeaderCache();
   void EndHeaderCache();
   // Writes nothing; flushes the file to the disk.
-  int Flush();
+  Code Flush();
   // Forgets the cached header, pages and position (after a rollback rewrote the file).
   void Invalidate();
 
   // The number of entries (RECORDSkey).
-  int Entries(uint32_t* count);
+  Code Entries(uint32_t* count);
 
   // Finds (value, recno); recno 0 matches any record. Positions on the entry when found, else
   // before the first greater entry (or past the end). Codes: 0, 46, I/O codes.
-  int Search(const unsigned char* value, uint32_t recno, SearchResult* result);
+  Code Search(const unsigned char* value, uint32_t recno, SearchResult* result);
   // Like Search, but always positions before the entry found, so that Next reads it.
-  int Seek(const unsigned char* value, uint32_t recno, SearchResult* result);
+  Code Seek(const unsigned char* value, uint32_t recno, SearchResult* result);
   // Whether an entry with this value exists, without moving the position; *recno receives the
   // record number of the first such entry.
-  int Lookup(const unsigned char* value, bool* found, uint32_t* recno);
+  Code Lookup(const unsigned char* value, bool* found, uint32_t* recno);
   // Positions before the first entry or after the last one.
   void SetToStart();
   void SetToEnd();
   // Moves to the next (previous) entry in key order: 33 past either end.
-  int Next();
-  int Previous();
+  Code Next();
+  Code Previous();
   // Positions on the n-th entry (from 1): 33 when there is none.
-  int SeekNth(uint64_t n);
+  Code SeekNth(uint64_t n);
   // The entry the position is on: 33 when it is on none.
   bool has_current() const { return cursor_ == Cursor::kOn; }
   // The record number of the entry after (before) the current one when it lies on the same
   // cached leaf; 0 when that isn't known without reading. Moves nothing.
   uint32_t PeekRecno(bool forward) const;
-  int Current(std::string* value, uint32_t* recno) const;
+  Code Current(std::string* value, uint32_t* recno) const;
 
   // Adds an entry. 40 when a key without DUP already holds the value (or the same entry
   // exists); nothing is written then.
-  int Insert(const unsigned char* value, uint32_t recno);
+  Code Insert(const unsigned char* value, uint32_t recno);
   // Removes the entry (value, recno); 35 when it is not there.
-  int Remove(const unsigned char* value, uint32_t recno);
+  Code Remove(const unsigned char* value, uint32_t recno);
 
   // Rewrites the file from the builder's entries: sorted by value and record number, pages
   // written in order, levels built bottom-up. For a key without DUP, equal values write the
   // report file at reportPath (when not empty) and give 40, leaving the key file empty;
   // describe turns a record number into the text shown for its value.
-  int Build(KeyBuilder& builder, const std::string& reportPath,
+  Code Build(KeyBuilder& builder, const std::string& reportPath,
             const std::function<std::string(uint32_t)>& describe = nullptr);
 
   // Walks the whole tree and the free chain. 0 when sound, else 46 with the first fault found
   // described in *fault.
-  int Check(std::string* fault);
+  Code Check(std::string* fault);
 
  private:
-  struct Page {
-    unsigned char b[kPageSize];
-    bool dirty = false;  // written in the cache only (a batch), not yet in the file
-  };
+  using Page = PageCache::Page;
   struct Step {
     uint32_t page;
     int idx;
@@ -150,46 +133,46 @@ class KeyFile {
   using Path = std::vector<Step>;
   enum class Cursor { kNone, kStart, kEnd, kOn, kBefore };
 
-  int Prepare();
-  int ReadHeader();
-  int WriteHeader();
-  int ReadPage(uint32_t n, Page** page);
-  Page* NewPage(uint32_t n);
-  // Puts a page of the arena in the cache slot of page n (which must be empty).
-  Page* CachePage(uint32_t n);
-  int WritePage(uint32_t n, Page* page);
-  int AllocPage(uint32_t* n);
+  Code Prepare();
+  Code ReadHeader();
+  Code WriteHeader();
+  Code ReadPage(uint32_t n, Page** page);
+  Page* NewPage(uint32_t n) { return cache_.Fresh(n); }
+  Code WritePage(uint32_t n, Page* page);
+  Code AllocPage(uint32_t* n);
   // Whether writes may wait in the cache: a batch on a file no other station shares and no
   // transaction watches.
   bool WriteBack() const {
     return !flushHeaders_ && deferHeaders_ && !shared_ && !stream_.observer();
   }
   // Writes the pages that wait in the cache, runs of consecutive pages in one write each.
-  int FlushPages();
-  // Forgets every cached page; pages that still wait are written first unless discard is set
-  // (the file is being rewritten from scratch).
-  int DropCache(bool discard = false);
-  void EvictHalf();
-  int WriteHeaderNow();
+  Code FlushPages();
+  // Forgets every cached page; pages that still wait are written first.
+  Code DropCache();
+  // Forgets every cached page, written or not (the file is being rewritten from scratch).
+  void DiscardCache();
+  Code WriteHeaderNow();
 
   unsigned char* Entry(Page* p, int i) const { return p->b + kPageHeaderSize + i * entryLength_; }
   int CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const;
   int LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const;
-  int Descend(const unsigned char* v, uint32_t r, Path* path);
-  int LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
-  int MoveRight(Path* path);
-  int FirstLeaf(uint32_t* leaf);
-  int LocateCursor(uint32_t* leaf, int* idx);
-  int PlaceCursor(const Path& path, SearchResult* result, bool before,
+  Code Descend(const unsigned char* v, uint32_t r, Path* path);
+  Code LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
+  Code MoveRight(Path* path);
+  Code FirstLeaf(uint32_t* leaf);
+  Code LocateCursor(uint32_t* leaf, int* idx);
+  Code PlaceCursor(const Path& path, SearchResult* result, bool before,
                   const unsigned char* v, uint32_t r);
   void SetOn(Page* p, uint32_t leaf, int idx);
-  int CrossTo(uint32_t from, uint32_t to, bool forward, Page** page);
+  Code CrossTo(uint32_t from, uint32_t to, bool forward, Page** page);
 
-  int InsertAt(int level, Path& path, const unsigned char* entry);
-  int RaiseKey(int level, const Path& path, const unsigned char* key);
-  int RemoveAt(int level, Path& path);
-  int LowerKey(int level, const Path& path, const unsigned char* key);
-  int WriteEmpty();
+  Code InsertAt(int level, Path& path, const unsigned char* entry);
+  Code RaiseKey(int level, const Path& path, const unsigned char* key);
+  Code RemoveAt(int level, Path& path);
+  Code LowerKey(int level, const Path& path, const unsigned char* key);
+  Code WriteEmpty();
+  // Sets the header and the cache up for the shape, as for a file with no entries.
+  void SetShape();
 
   DatStream stream_;
   std::string path_;
@@ -204,13 +187,7 @@ class KeyFile {
   bool flushHeaders_ = true;
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
-  std::vector<Page*> cache_;  // by page number; the pages live in arena_
-  size_t cached_ = 0;         // pages held in cache_
-  std::vector<uint32_t> held_;  // their page numbers
-  std::vector<std::unique_ptr<Page[]>> arena_;
-  std::vector<Page*> spare_;  // arena pages no page number holds
-  std::vector<uint32_t> dirty_;               // pages that wait to be written
-  uint64_t generation_ = 0;  // changes whenever cached page positions may be stale
+  PageCache cache_;
 
   Cursor cursor_ = Cursor::kNone;
   std::string curValue_;

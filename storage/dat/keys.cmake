@@ -1,7 +1,5 @@
 # Key files: B+-trees, key encoding and collation.
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 korawin_library(korawin_dat_keys
-  SOURCES collation.cpp key_codec.cpp key_file.cpp
+  SOURCES collation.cpp key_codec.cpp page_cache.cpp key_file.cpp key_build.cpp
   DEPS korawin_dat_io ICU::uc ICU::i18n)
-# The environment file goes beside the installed programs (Russian folding and order).
-install(FILES ${PROJECT_SOURCE_DIR}/config/korawin1.ENV DESTINATION bin)

@@ -91,7 +91,7 @@ bool MemoFile::SameAsRemembered(const char* buf, size_t n) const {
          AllBytes(buf + readCopy_.size(), n - readCopy_.size(), readPad_);
 }
 
-int MemoFile::Create(const std::string& path) {
+Code MemoFile::Create(const std::string& path) {
   Close();
   int err = stream_.Create(path);
   if (err) return err;
@@ -100,7 +100,7 @@ int MemoFile::Create(const std::string& path) {
   return err;
 }
 
-int MemoFile::Open(const std::string& path, unsigned mode) {
+Code MemoFile::Open(const std::string& path, unsigned mode) {
   Close();
   int err = stream_.Open(platform::ResolveExisting(path), mode);
   if (err == kErrFileNotFound || err == kErrPathNotFound) return kErrMemoMissing;
@@ -130,12 +130,12 @@ uint32_t MemoFile::BlockCount() {
   return blocks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(blocks);
 }
 
-int MemoFile::Reload() {
+Code MemoFile::Reload() {
   if (!is_open()) return kErrFileNotOpen;
   return ReadHeader();
 }
 
-int MemoFile::ReadHeader() {
+Code MemoFile::ReadHeader() {
   unsigned char h[kMemoHeaderSize];
   int err = stream_.Read(0, h, sizeof h, kErrMemoMissing);
   if (err) return err == kErrMemoMissing ? err : kErrMemoMissing;
@@ -144,7 +144,7 @@ int MemoFile::ReadHeader() {
   return 0;
 }
 
-int MemoFile::WriteHeader(uint32_t firstFree) {
+Code MemoFile::WriteHeader(uint32_t firstFree) {
   unsigned char h[kMemoHeaderSize];
   Put16(h, kMemoSignature);
   Put32(h + 2, firstFree);
@@ -153,7 +153,7 @@ int MemoFile::WriteHeader(uint32_t firstFree) {
   return err;
 }
 
-int MemoFile::ReadLink(uint32_t block, uint32_t* link) {
+Code MemoFile::ReadLink(uint32_t block, uint32_t* link) {
   unsigned char b[kMemoLinkSize];
   int err = stream_.Read(BlockOffset(block), b, sizeof b);
   if (err) return err;
@@ -161,18 +161,18 @@ int MemoFile::ReadLink(uint32_t block, uint32_t* link) {
   return 0;
 }
 
-int MemoFile::WriteLink(uint32_t block, uint32_t link) {
+Code MemoFile::WriteLink(uint32_t block, uint32_t link) {
   unsigned char b[kMemoLinkSize];
   Put32(b, link);
   return stream_.Write(BlockOffset(block), b, sizeof b);
 }
 
-int MemoFile::Fault(std::string text) {
+Code MemoFile::Fault(std::string text) {
   fault_ = std::move(text);
   return kErrInvalidMemoFile;
 }
 
-int MemoFile::WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,
+Code MemoFile::WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,
                         std::vector<uint32_t>* out, uint32_t* next) {
   std::unordered_set<uint32_t> seen;
   uint32_t block = first;
@@ -198,7 +198,7 @@ int MemoFile::WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const
   return 0;
 }
 
-int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
+Code MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
   fault_.clear();
   ForgetRead();
   // Whatever the chain gives, the rest of the buffer is blank, also when the read fails.
@@ -235,7 +235,7 @@ int MemoFile::Read(uint32_t firstBlock, char* buf, size_t n) {
   return 0;
 }
 
-int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binary,
+Code MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binary,
                     uint32_t* newFirst) {
   fault_.clear();
   *newFirst = currentFirst;
@@ -339,7 +339,7 @@ int MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool binar
   return 0;
 }
 
-int MemoFile::Free(uint32_t firstBlock) {
+Code MemoFile::Free(uint32_t firstBlock) {
   fault_.clear();
   if (firstBlock == 0) return 0;
   if (stream_.read_only()) return kErrAccessDenied;
@@ -351,16 +351,16 @@ int MemoFile::Free(uint32_t firstBlock) {
   return PushFree(firstBlock, chain.back());
 }
 
-int MemoFile::PushFree(uint32_t first, uint32_t last) {
+Code MemoFile::PushFree(uint32_t first, uint32_t last) {
   int err = WriteLink(last, firstFree_);
   if (err) return err;
   err = WriteHeader(first);
   // Without the header the chain must end again, or its memo would run into the free chain.
-  if (err) WriteLink(last, 0);  // best effort; the header's error is the one reported
+  if (err) (void)WriteLink(last, 0);  // best effort; the header's error is the one reported
   return err;
 }
 
-int MemoFile::Empty() {
+Code MemoFile::Empty() {
   fault_.clear();
   if (stream_.read_only()) return kErrAccessDenied;
   ForgetRead();
@@ -369,7 +369,7 @@ int MemoFile::Empty() {
   return stream_.Truncate(kMemoHeaderSize);
 }
 
-int MemoFile::Check(const std::vector<MemoOwner>& owners, MemoCheckResult* result) {
+Code MemoFile::Check(const std::vector<MemoOwner>& owners, MemoCheckResult* result) {
   *result = MemoCheckResult();
   fault_.clear();
   int err = ReadHeader();

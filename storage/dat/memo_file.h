@@ -56,18 +56,18 @@ class MemoFile {
   MemoFile& operator=(const MemoFile&) = delete;
 
   // Creates (truncates) the file with an empty header and leaves it open for read and write.
-  int Create(const std::string& path);
+  Code Create(const std::string& path);
   // Opens an existing file (found without regard to case) with a driver access mode and reads
   // its header: 73 when it is missing or the header can't be read, 57 for a wrong signature,
   // else a driver code of the open.
-  int Open(const std::string& path, unsigned mode);
+  Code Open(const std::string& path, unsigned mode);
   void Close();
   bool is_open() const { return stream_.is_open(); }
 
   // Fills buf (n bytes) with blanks, then with the chain from firstBlock until buf is full or
   // the chain ends, and remembers what was read for Write. A chain that loops or runs past the
   // file gives 57 (fault() says where); buf then holds what was read before the fault.
-  int Read(uint32_t firstBlock, char* buf, size_t n);
+  Code Read(uint32_t firstBlock, char* buf, size_t n);
   // Forgets what the last Read saw, so that the next Write writes (after a read without memo).
   void ForgetRead();
 
@@ -76,21 +76,21 @@ class MemoFile {
   // equal byte for byte to the one read from the same chain writes nothing. Otherwise the old
   // chain is reused, then free blocks, then blocks appended; the last block links 0 and the
   // surplus of the old chain goes to the free chain.
-  int Write(uint32_t currentFirst, const char* buf, size_t n, bool binary, uint32_t* newFirst);
+  Code Write(uint32_t currentFirst, const char* buf, size_t n, bool binary, uint32_t* newFirst);
 
   // Returns the chain from firstBlock to the free chain (0 frees nothing). A chain that can't
   // be walked is left as it is (its blocks are lost, the free chain stays sound) and gives 57.
-  int Free(uint32_t firstBlock);
+  Code Free(uint32_t firstBlock);
 
   // Rewrites the header with no free blocks and cuts the file to the header.
-  int Empty();
+  Code Empty();
   // Reads the header again (another station or a rollback may have changed the free chain).
-  int Reload();
+  Code Reload();
 
   // Verifies the header, the free chain and every owner's chain: no loop, no block past the
   // end of the file, no block in two chains. Returns 0, or 57 with result->fault set; a read
   // failure returns its code.
-  int Check(const std::vector<MemoOwner>& owners, MemoCheckResult* result);
+  Code Check(const std::vector<MemoOwner>& owners, MemoCheckResult* result);
 
   // The first free block of the header as last read or written.
   uint32_t first_free() const { return firstFree_; }
@@ -111,17 +111,17 @@ class MemoFile {
   static uint64_t BlockOffset(uint32_t block) {
     return kMemoHeaderSize + static_cast<uint64_t>(block - 1) * kMemoBlockSize;
   }
-  int ReadHeader();
-  int WriteHeader(uint32_t firstFree);
-  int ReadLink(uint32_t block, uint32_t* link);
-  int WriteLink(uint32_t block, uint32_t link);
+  Code ReadHeader();
+  Code WriteHeader(uint32_t firstFree);
+  Code ReadLink(uint32_t block, uint32_t* link);
+  Code WriteLink(uint32_t block, uint32_t link);
   // Puts the chain first..last (last linking 0) at the head of the free chain.
-  int PushFree(uint32_t first, uint32_t last);
+  Code PushFree(uint32_t first, uint32_t last);
   // Walks the chain from first up to limit blocks (0: no limit), appending its blocks to out.
   // *next receives the link after the last block taken. A bad link gives 57 and sets fault_.
-  int WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,
+  Code WalkChain(uint32_t first, uint32_t blockCount, size_t limit, const char* what,
                 std::vector<uint32_t>* out, uint32_t* next);
-  int Fault(std::string text);
+  Code Fault(std::string text);
 
   DatStream stream_;
   uint32_t firstFree_ = 0;

@@ -201,15 +201,15 @@ int LockByteZero(TextControl& c, int waitMs) {
   }
 }
 
+// The file's size; 0 when it can't be learnt (the reads that follow then report).
 uint64_t FileSize(TextControl& c) {
   uint64_t size = 0;
-  c.file.Size(&size);
-  return size;
+  return c.file.Size(&size) == 0 ? size : 0;
 }
 
 // Writes len bytes of the record buffer as a line: at the end of the file (append) or at
 // offset pos.
-int WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos, size_t len) {
+Code WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos, size_t len) {
   if (c.readOnly) return kErrAccessDenied;
   if (!file.record && len > 0) return kErrInvalidParameters;
   len = std::min<size_t>(len, file.recordSize);
@@ -256,7 +256,8 @@ int WriteRecord(TextControl& c, FileDescriptor& file, bool append, uint64_t pos,
     line += c.terminator;
     err = DriverCodeFromSystem(c.file.WriteAt(pos, line.data(), line.size()));
   }
-  if (lock) c.file.Unlock(0, 1);
+  // An unlock that fails leaves the lock to the file's close, which drops it.
+  if (lock) (void)c.file.Unlock(0, 1);
   InvalidateWindow(c);
   if (err) return err;
   c.current = pos;
@@ -395,7 +396,7 @@ int MapOpenError(int err) {
   return DriverCodeFromSystem(err);
 }
 
-int Open(TextControl& c, FileDescriptor& file, unsigned mode) {
+Code Open(TextControl& c, FileDescriptor& file, unsigned mode) {
   if (Trim(file.name).empty()) return kErrInvalidFilename;
   c.file.Close();
   ResetState(c);
@@ -458,7 +459,7 @@ bool NeedsOpenFile(uint8_t op) {
 
 }  // namespace
 
-int TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   if (!TextDriverRegistration().Supports(op)) return kErrUnsupportedFunction;
   TextControl& c = Control(file);
   if (NeedsOpenFile(op) && !c.file.is_open()) return kErrFileNotOpen;
@@ -584,7 +585,8 @@ int TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
       return 0;
     }
     case kOpUnlock:
-      if (c.lockCount > 0 && --c.lockCount == 0) c.file.Unlock(0, 1);
+      // An unlock that fails leaves the lock to the file's close, which drops it.
+      if (c.lockCount > 0 && --c.lockCount == 0) (void)c.file.Unlock(0, 1);
       return 0;
 
     case kOpSend:

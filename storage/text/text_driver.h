@@ -17,7 +17,7 @@ namespace korawin::storage {
 
 // The driver's entry: performs op on file and returns an error code (80 for an operation that
 // the driver doesn't list).
-int TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args);
+Code TextDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args);
 
 // The driver's registration block ("ASCII", its 34 operations, STRING and GROUP).
 const DriverRegistration& TextDriverRegistration();

@@ -121,7 +121,7 @@ int View::FileIndex(const FileDescriptor& file) const {
   return -1;
 }
 
-int ClosedViewEntry(uint8_t op, View& view, DriverArgs& args) {
+Code ClosedViewEntry(uint8_t op, View& view, DriverArgs& args) {
   if (op == kOpOpen) {
     if (view.declaration_.primary == nullptr) return kErrInvalidParameters;
     for (FileDescriptor* f : view.files_)
@@ -134,7 +134,7 @@ int ClosedViewEntry(uint8_t op, View& view, DriverArgs& args) {
   return WorkingOperation(op) ? kErrFileNotOpen : kErrUnsupportedFunction;
 }
 
-int WorkingViewEntry(uint8_t op, View& view, DriverArgs& args) {
+Code WorkingViewEntry(uint8_t op, View& view, DriverArgs& args) {
   ViewState& state = *view.state_;
   switch (op) {
     case kOpOpen:
@@ -177,13 +177,13 @@ int WorkingViewEntry(uint8_t op, View& view, DriverArgs& args) {
   }
 }
 
-int CallView(uint8_t op, View& view, DriverArgs& args) {
+Code CallView(uint8_t op, View& view, DriverArgs& args) {
   int rc = view.entry()(op, view, args);
   SetError(rc);
   return rc;
 }
 
-int CallView(uint8_t op, View& view) {
+Code CallView(uint8_t op, View& view) {
   DriverArgs args;
   return CallView(op, view, args);
 }

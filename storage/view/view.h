@@ -51,7 +51,7 @@ struct ViewDeclaration {
 
 class View;
 class ViewState;
-using ViewEntryFn = int (*)(uint8_t op, View& view, DriverArgs& args);
+using ViewEntryFn = Code (*)(uint8_t op, View& view, DriverArgs& args);
 
 // A declared view and its operation entry: the closed entry until OPEN, the working entry
 // until CLOSE.
@@ -73,8 +73,8 @@ class View {
   int FileIndex(const FileDescriptor& file) const;
 
  private:
-  friend int ClosedViewEntry(uint8_t op, View& view, DriverArgs& args);
-  friend int WorkingViewEntry(uint8_t op, View& view, DriverArgs& args);
+  friend Code ClosedViewEntry(uint8_t op, View& view, DriverArgs& args);
+  friend Code WorkingViewEntry(uint8_t op, View& view, DriverArgs& args);
   friend class ViewState;
 
   ViewDeclaration declaration_;
@@ -87,17 +87,17 @@ class View {
 
 // The entry of a closed view: OPEN opens it (the files must already be open); operations of
 // the working entry give 37 "File Not Open", anything else 80.
-int ClosedViewEntry(uint8_t op, View& view, DriverArgs& args);
+Code ClosedViewEntry(uint8_t op, View& view, DriverArgs& args);
 // The entry of an open view. Answers OPEN (52), CLOSE, SET_PROPERTY, SETview (args.number
 // items), RESETviewfile (args.number: file of the view), NEXT, PREVIOUS, SKIP (args.number,
 // negative walks back), POSITIONfile, REGETfile and RESETfile (args.text), RECORDSfile (into
 // args.value), WATCH, PUT, DELETE, HOLDfile, HOLDfilesec, RELEASE, FLUSH and BUFFER (accepted;
 // the view keeps no read-ahead); any other operation gives 80.
-int WorkingViewEntry(uint8_t op, View& view, DriverArgs& args);
+Code WorkingViewEntry(uint8_t op, View& view, DriverArgs& args);
 
 // Calls the view's current entry and records the result as the thread's current error.
-int CallView(uint8_t op, View& view, DriverArgs& args);
-int CallView(uint8_t op, View& view);
+Code CallView(uint8_t op, View& view, DriverArgs& args);
+Code CallView(uint8_t op, View& view);
 
 // The declaration in the form the trace writes ("VIEW(SLOVO)", "PROJECT(" ...).
 std::string DescribeView(const View& view);

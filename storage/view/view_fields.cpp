@@ -4,110 +4,19 @@
 #include <cfloat>
 #include <cstring>
 
-#include "lang/charset.h"
+#include "platform/field_codec.h"
 #include "lang/types.h"
 
 namespace korawin::storage::view_detail {
 
 namespace {
 
-lang::Variable VariableOf(const FieldDescriptor& f, const char* record) {
-  return lang::Variable::Field(f.type, record + f.offset, f.size, f.decimalPlaces);
-}
-
-lang::Value ValueOf(const FieldDescriptor& f, const char* record) {
-  lang::Variable v = VariableOf(f, record);
-  return lang::ReadVariable(v, v.address);
-}
-
-int CompareTextValues(std::string_view a, std::string_view b, bool nocase) {
-  const size_t n = std::max(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = i < a.size() ? static_cast<unsigned char>(a[i]) : ' ';
-    unsigned char cb = i < b.size() ? static_cast<unsigned char>(b[i]) : ' ';
-    if (nocase) {
-      ca = lang::UpperChar(ca);
-      cb = lang::UpperChar(cb);
-    }
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return 0;
-}
-
-int CompareNumbers(const lang::Value& a, const lang::Value& b) {
-  if (a.type == lang::kInteger && b.type == lang::kInteger) return a.i < b.i ? -1 : a.i > b.i;
-  double x = lang::ValueToReal(a), y = lang::ValueToReal(b);
-  return x < y ? -1 : x > y;
-}
-
 template <typename T>
 void Store(char* at, T v) {
   std::memcpy(at, &v, sizeof v);  // little-endian host, as the record layout
 }
 
-void StoreNumber(const FieldDescriptor& f, char* at, const lang::Value& v) {
-  switch (f.type) {
-    case kTypeByte: Store(at, static_cast<uint8_t>(lang::ValueToInt(v))); return;
-    case kTypeShort: Store(at, static_cast<int16_t>(lang::ValueToInt(v))); return;
-    case kTypeUShort: Store(at, static_cast<uint16_t>(lang::ValueToInt(v))); return;
-    case kTypeLong: Store(at, static_cast<int32_t>(lang::ValueToInt(v))); return;
-    case kTypeULong: Store(at, static_cast<uint32_t>(lang::ValueToInt(v))); return;
-    case kTypeSReal: Store(at, static_cast<float>(lang::ValueToReal(v))); return;
-    case kTypeReal: Store(at, lang::ValueToReal(v)); return;
-    default: std::memset(at, 0, f.size); return;  // no conversion into packed or date forms
-  }
-}
-
 }  // namespace
-
-bool IsTextField(uint8_t type) {
-  return type == kTypeString || type == kTypeCString || type == kTypePString ||
-         type == kTypeGroup || type == kTypeMemo;
-}
-
-int CompareFields(const FieldDescriptor& a, const char* aRecord, const FieldDescriptor& b,
-                  const char* bRecord, bool nocase) {
-  lang::Value va = ValueOf(a, aRecord), vb = ValueOf(b, bRecord);
-  if (va.type == lang::kText && vb.type == lang::kText) return CompareTextValues(va.s, vb.s, nocase);
-  return CompareNumbers(va, vb);
-}
-
-void CopyField(const FieldDescriptor& from, const char* fromRecord, const FieldDescriptor& to,
-               char* toRecord) {
-  char* dst = toRecord + to.offset;
-  if (from.type == to.type && from.size == to.size) {
-    std::memmove(dst, fromRecord + from.offset, to.size);
-    return;
-  }
-  lang::Value v = ValueOf(from, fromRecord);
-  if (!IsTextField(to.type)) {
-    StoreNumber(to, dst, v);
-    return;
-  }
-  std::string scratch;
-  std::string_view text = lang::ValueToText(v, &scratch);
-  switch (to.type) {
-    case kTypeCString: {
-      size_t n = std::min<size_t>(text.size(), to.size ? to.size - 1 : 0);
-      std::memset(dst, 0, to.size);
-      std::memcpy(dst, text.data(), n);
-      return;
-    }
-    case kTypePString: {
-      size_t n = std::min<size_t>(text.size(), to.size ? to.size - 1 : 0);
-      std::memset(dst, ' ', to.size);
-      if (to.size) dst[0] = static_cast<char>(n);
-      std::memcpy(dst + 1, text.data(), n);
-      return;
-    }
-    default: {
-      size_t n = std::min<size_t>(text.size(), to.size);
-      std::memcpy(dst, text.data(), n);
-      std::memset(dst + n, ' ', to.size - n);
-      return;
-    }
-  }
-}
 
 void FillExtreme(const FieldDescriptor& f, char* record, bool high) {
   char* at = record + f.offset;
@@ -128,19 +37,7 @@ void FillExtreme(const FieldDescriptor& f, char* record, bool high) {
   }
 }
 
-void ClearRecord(FileDescriptor& file) {
-  if (file.record == nullptr) return;
-  std::memset(file.record, 0, file.recordSize);
-  for (const FieldDescriptor& f : file.fields) {
-    if ((f.type == kTypeString || f.type == kTypePString) && f.offset + f.size <= file.recordSize)
-      std::memset(file.record + f.offset, ' ', f.size);
-    if (f.type == kTypePString && f.size && f.offset < file.recordSize) file.record[f.offset] = 0;
-  }
-  for (MemoDescriptor& m : file.memos)
-    if (m.buffer) std::memset(m.buffer, ' ', m.size);
-}
-
-int ParseOrder(std::string_view text, std::vector<OrderItem>* items) {
+Code ParseOrder(std::string_view text, std::vector<OrderItem>* items) {
   items->clear();
   std::vector<OrderItem> out;
   size_t at = 0;
@@ -204,7 +101,7 @@ int KeyDeliveringOrder(const FileDescriptor& file, const std::vector<OrderItem>&
         break;
       }
       const FieldDescriptor& f = file.fields[number - 1];
-      const bool foldsCase = IsTextField(f.type) && (key.attributes & kKeyNoCase);
+      const bool foldsCase = platform::IsBytesType(f.type) && (key.attributes & kKeyNoCase);
       delivers = items[i].address == file.record + f.offset &&
                  items[i].descending == (c < 0) && items[i].upper == foldsCase;
     }
@@ -228,7 +125,10 @@ int CompareCaptured(const CapturedValue& a, const CapturedValue& b) {
     if (c.type == lang::kText) return lang::Value::Text(c.s);
     return c.type == lang::kInteger ? lang::Value::Int(c.i) : lang::Value::Real(c.r);
   };
-  return CompareNumbers(asValue(a), asValue(b));
+  lang::Value x = asValue(a), y = asValue(b);
+  if (x.type == lang::kInteger && y.type == lang::kInteger) return x.i < y.i ? -1 : x.i > y.i;
+  double rx = lang::ValueToReal(x), ry = lang::ValueToReal(y);
+  return rx < ry ? -1 : rx > ry;
 }
 
 }  // namespace korawin::storage::view_detail

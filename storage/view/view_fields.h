@@ -1,6 +1,5 @@
-// Helpers of the view engine over record buffer fields and order items: typed comparison and
-// copy of fields, the lowest and highest value of a key component, clearing a record, the
-// order list with its compiled items, the key that delivers an order, and captured values.
+// Helpers of the view engine over record buffer fields and order items: the lowest and
+// highest value of a key component, the order list with its compiled items, the key that delivers an order, and captured values.
 #pragma once
 
 #include <cstdint>
@@ -14,19 +13,8 @@
 
 namespace korawin::storage::view_detail {
 
-bool IsTextField(uint8_t type);
-
-// Three-way comparison of two fields' values: texts blank-padded (case folded when nocase),
-// numbers by value.
-int CompareFields(const FieldDescriptor& a, const char* aRecord, const FieldDescriptor& b,
-                  const char* bRecord, bool nocase);
-// Copies the value of one field into another, converting between text widths and number types.
-void CopyField(const FieldDescriptor& from, const char* fromRecord, const FieldDescriptor& to,
-               char* toRecord);
 // Puts into a field the value that sorts first (high false) or last (high true) in a key.
 void FillExtreme(const FieldDescriptor& field, char* record, bool high);
-// Blanks a file's record buffer: text fields spaces, everything else zero; memos blank.
-void ClearRecord(FileDescriptor& file);
 
 // One item of an order list.
 struct OrderItem {
@@ -38,7 +26,7 @@ struct OrderItem {
 
 // Parses and compiles an order text; 0, or the evaluator's error (800 when the text is not a
 // list of expressions, 801 for a name without BIND) with items left empty.
-int ParseOrder(std::string_view text, std::vector<OrderItem>* items);
+Code ParseOrder(std::string_view text, std::vector<OrderItem>* items);
 
 // The number (from 1) of the first key of file whose leading components are the items, in
 // order and direction (a text component of a NOCASE key matches only UPPER of its field, any

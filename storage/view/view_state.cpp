@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "lang/types.h"
+#include "storage/field_values.h"
 
 namespace korawin::storage {
 
@@ -69,7 +70,7 @@ ViewState::ViewState(View& view) : view_(view), primary_(*view.declaration().pri
 
 // ---- properties ----
 
-int ViewState::SetProperty(const DriverArgs& args) {
+Code ViewState::SetProperty(const DriverArgs& args) {
   switch (args.number) {
     case kViewPropertyOrder:
     case kViewPropertyFilter: {
@@ -103,7 +104,7 @@ int ViewState::SetProperty(const DriverArgs& args) {
 
 // ---- pipeline ----
 
-int ViewState::Build() {
+Code ViewState::Build() {
   if (!dirty_) return 0;
   for (JoinStage& stage : joins_) {
     if (stage.decl->key > 0 || stage.expression) continue;
@@ -127,7 +128,7 @@ int ViewState::Build() {
   return 0;
 }
 
-int ViewState::BuildSorted() {
+Code ViewState::BuildSorted() {
   std::vector<std::string> saved;
   SaveBuffers(&saved);
   const bool watch = watch_;
@@ -178,7 +179,7 @@ bool ViewState::Passes() { return !filter_ || filter_->EvaluateBool(); }
 
 // ---- positioning ----
 
-int ViewState::SetView(int64_t items) {
+Code ViewState::SetView(int64_t items) {
   size_t n = items < 0 ? 0 : std::min<size_t>(static_cast<size_t>(items), items_.size());
   setCount_ = n;
   setValues_.resize(n);
@@ -195,7 +196,7 @@ int ViewState::SetView(int64_t items) {
   return Build();
 }
 
-int ViewState::ResetViewFile(int64_t index) {
+Code ViewState::ResetViewFile(int64_t index) {
   if (index < 0 || index >= view_.FileCount()) return kErrInvalidParameters;
   int rc = Build();
   if (rc) return rc;
@@ -221,7 +222,7 @@ int ViewState::ResetViewFile(int64_t index) {
   return 0;
 }
 
-int ViewState::Reset(std::string_view position) {
+Code ViewState::Reset(std::string_view position) {
   int rc = Build();
   if (rc) return rc;
   char tag;
@@ -233,7 +234,7 @@ int ViewState::Reset(std::string_view position) {
   return 0;
 }
 
-int ViewState::Reget(std::string_view position) {
+Code ViewState::Reget(std::string_view position) {
   char tag;
   int key;
   std::vector<std::string_view> parts;
@@ -258,7 +259,7 @@ int ViewState::Reget(std::string_view position) {
 
 // The primary's part of a position in the form the current path needs: a key position of
 // key_ (wantKey) or a record position. A part of the other form is converted by reading it.
-int ViewState::PrimaryPositionAs(char tag, int key, std::string_view text, bool wantKey,
+Code ViewState::PrimaryPositionAs(char tag, int key, std::string_view text, bool wantKey,
                                  std::string* out) {
   if ((wantKey && tag == 'K' && key == key_) || (!wantKey && tag == 'F')) {
     out->assign(text.data(), text.size());
@@ -275,7 +276,7 @@ int ViewState::PrimaryPositionAs(char tag, int key, std::string_view text, bool 
   return rc;
 }
 
-int ViewState::ApplyStart(bool forward) {
+Code ViewState::ApplyStart(bool forward) {
   const Start start = start_;
   start_ = Start::kNone;
   havePrimary_ = false;
@@ -373,7 +374,7 @@ int ViewState::ApplyStart(bool forward) {
 
 // ---- reading ----
 
-int ViewState::Step(bool forward) {
+Code ViewState::Step(bool forward) {
   int rc = Build();
   if (rc) return rc;
   if (path_ == Path::kSorted) return StepSorted(forward);
@@ -403,9 +404,9 @@ bool ViewState::MemoUnused() const {
   return true;
 }
 
-int ViewState::PrimaryRead(uint8_t op) {
+Code ViewState::PrimaryRead(uint8_t op) {
   args_.key = path_ == Path::kKey ? key_ : 0;
-  if (skipMemo_) CallDriver(kOpNoMemo, primary_, args_);  // its code is always 0
+  if (skipMemo_) (void)CallDriver(kOpNoMemo, primary_, args_);  // its code is always 0
   int rc = CallDriver(op, primary_, args_);
   // Drivers watch the record they stand on, so the watch follows the read; of the records a
   // filter passes over, the last one read is the one watched.
@@ -413,7 +414,7 @@ int ViewState::PrimaryRead(uint8_t op) {
   return rc;
 }
 
-int ViewState::StepSequence(bool forward) {
+Code ViewState::StepSequence(bool forward) {
   const int64_t step = forward ? 1 : -1;
   for (;;) {
     if (havePrimary_ && !joins_.empty()) {
@@ -476,7 +477,7 @@ int64_t ViewState::FindRow(std::string_view position) const {
   return -1;
 }
 
-int ViewState::StepSorted(bool forward) {
+Code ViewState::StepSorted(bool forward) {
   const int64_t size = static_cast<int64_t>(sorted_.size());
   const size_t n = items_.size();
   int64_t target = cur_ + (forward ? 1 : -1);
@@ -568,7 +569,7 @@ int ViewState::StepSorted(bool forward) {
   return rc;
 }
 
-int ViewState::Skip(int64_t count) {
+Code ViewState::Skip(int64_t count) {
   const bool forward = count >= 0;
   for (int64_t i = 0, n = forward ? count : -count; i < n; ++i) {
     int rc = Step(forward);
@@ -577,7 +578,7 @@ int ViewState::Skip(int64_t count) {
   return 0;
 }
 
-int ViewState::CurrentPosition(bool fileForm, std::string* out) {
+Code ViewState::CurrentPosition(bool fileForm, std::string* out) {
   if (!havePrimary_) return kErrRecordNotAvailable;
   const bool keyForm = !fileForm && path_ == Path::kKey;
   args_.key = keyForm ? key_ : 0;
@@ -596,7 +597,7 @@ int ViewState::CurrentPosition(bool fileForm, std::string* out) {
   return 0;
 }
 
-int ViewState::Position(std::string* out) {
+Code ViewState::Position(std::string* out) {
   if (dirty_) return kErrRecordNotAvailable;
   if (path_ == Path::kSorted) {
     if (cur_ < 0 || cur_ >= static_cast<int64_t>(sorted_.size())) return kErrRecordNotAvailable;
@@ -606,7 +607,7 @@ int ViewState::Position(std::string* out) {
   return CurrentPosition(false, out);
 }
 
-int ViewState::Records(int64_t* out) {
+Code ViewState::Records(int64_t* out) {
   int rc = Build();
   if (rc) return rc;
   if (path_ == Path::kSorted) {
@@ -656,7 +657,7 @@ int ViewState::Records(int64_t* out) {
   return restore;
 }
 
-int ViewState::Flush() {
+Code ViewState::Flush() {
   if (dirty_) return 0;
   if (path_ == Path::kSorted) {
     if (start_ == Start::kNone) {
@@ -685,7 +686,7 @@ int ViewState::Flush() {
   return 0;
 }
 
-int ViewState::ApplyToPrimary(uint8_t op, DriverArgs& args) {
+Code ViewState::ApplyToPrimary(uint8_t op, DriverArgs& args) {
   // Where a deleted record stood, so that the walk (and a count in between) goes on from its
   // neighbours rather than from wherever the driver's sequence is left.
   std::string here;
@@ -713,7 +714,7 @@ int ViewState::ApplyToPrimary(uint8_t op, DriverArgs& args) {
 
 // ---- joins ----
 
-int ViewState::ExpandJoins() {
+Code ViewState::ExpandJoins() {
   combos_.clear();
   comboCount_ = 0;
   for (JoinStage& stage : joins_) stage.count = 0;
@@ -721,7 +722,7 @@ int ViewState::ExpandJoins() {
   return Expand(topJoins_);
 }
 
-int ViewState::Expand(std::vector<int> todo) {
+Code ViewState::Expand(std::vector<int> todo) {
   if (todo.empty()) {
     combos_.insert(combos_.end(), current_.begin(), current_.end());
     ++comboCount_;
@@ -760,7 +761,7 @@ int ViewState::Expand(std::vector<int> todo) {
   return Expand(std::move(rest));
 }
 
-int ViewState::FetchMatches(int join) {
+Code ViewState::FetchMatches(int join) {
   JoinStage& stage = joins_[static_cast<size_t>(join)];
   FileDescriptor& file = *stage.file;
   DriverArgs& a = args_;
@@ -780,7 +781,7 @@ int ViewState::FetchMatches(int join) {
     if (i < linked) {
       const FieldDescriptor& link =
           enclosing.fields[static_cast<size_t>(stage.decl->linkFields[i] - 1)];
-      view_detail::CopyField(link, enclosing.record, *f, file.record);
+      CopyField(link, enclosing.record, *f, file.record);
     } else {
       view_detail::FillExtreme(*f, file.record, key.components[i] < 0);
     }
@@ -792,7 +793,7 @@ int ViewState::FetchMatches(int join) {
     for (size_t i = 0; i < linked && same; ++i) {
       const FieldDescriptor& link =
           enclosing.fields[static_cast<size_t>(stage.decl->linkFields[i] - 1)];
-      same = view_detail::CompareFields(*ComponentField(file, key.components[i]), file.record,
+      same = CompareFields(*ComponentField(file, key.components[i]), file.record,
                                         link, enclosing.record, nocase) == 0;
     }
     if (!same) break;
@@ -832,7 +833,7 @@ void ViewState::LoadMatch(int join, int32_t match) {
   }
 }
 
-void ViewState::ClearJoin(int join) { view_detail::ClearRecord(*joins_[static_cast<size_t>(join)].file); }
+void ViewState::ClearJoin(int join) { ClearRecord(*joins_[static_cast<size_t>(join)].file); }
 
 void ViewState::LoadCombo(int64_t combo) {
   const size_t width = joins_.size();

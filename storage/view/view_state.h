@@ -22,19 +22,19 @@ class ViewState {
   ViewState(const ViewState&) = delete;
   ViewState& operator=(const ViewState&) = delete;
 
-  int SetProperty(const DriverArgs& args);
-  int SetView(int64_t items);
-  int ResetViewFile(int64_t index);
-  int Step(bool forward);
-  int Skip(int64_t count);
-  int Position(std::string* out);
-  int Reget(std::string_view position);
-  int Reset(std::string_view position);
-  int Records(int64_t* out);
+  Code SetProperty(const DriverArgs& args);
+  Code SetView(int64_t items);
+  Code ResetViewFile(int64_t index);
+  Code Step(bool forward);
+  Code Skip(int64_t count);
+  Code Position(std::string* out);
+  Code Reget(std::string_view position);
+  Code Reset(std::string_view position);
+  Code Records(int64_t* out);
   void Watch() { watch_ = true; }
-  int Flush();
+  Code Flush();
   // PUT, DELETE, HOLD and RELEASE on the primary file's current record.
-  int ApplyToPrimary(uint8_t op, DriverArgs& args);
+  Code ApplyToPrimary(uint8_t op, DriverArgs& args);
 
  private:
   enum class Path { kRecord, kKey, kSorted };
@@ -59,25 +59,25 @@ class ViewState {
     size_t count = 0;
   };
 
-  int Build();
-  int BuildSorted();
-  int ApplyStart(bool forward);
-  int StepSequence(bool forward);
-  int StepSorted(bool forward);
-  int PrimaryRead(uint8_t op);
+  Code Build();
+  Code BuildSorted();
+  Code ApplyStart(bool forward);
+  Code StepSequence(bool forward);
+  Code StepSorted(bool forward);
+  Code PrimaryRead(uint8_t op);
   bool Passes();
 
-  int ExpandJoins();
-  int Expand(std::vector<int> todo);
-  int FetchMatches(int join);
+  Code ExpandJoins();
+  Code Expand(std::vector<int> todo);
+  Code FetchMatches(int join);
   void Append(JoinStage& stage);
   void LoadMatch(int join, int32_t match);
   void ClearJoin(int join);
   void LoadCombo(int64_t combo);
   int64_t FindCombo(const std::vector<std::string_view>& joined) const;
 
-  int CurrentPosition(bool fileForm, std::string* out);
-  int PrimaryPositionAs(char tag, int key, std::string_view text, bool wantKey,
+  Code CurrentPosition(bool fileForm, std::string* out);
+  Code PrimaryPositionAs(char tag, int key, std::string_view text, bool wantKey,
                         std::string* out);
   int64_t FindRow(std::string_view position) const;
   int CompareRowTo(uint32_t row, const view_detail::CapturedValue* values, size_t n) const;

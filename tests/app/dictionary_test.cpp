@@ -61,7 +61,7 @@ class DictionaryRulesTest : public DictionaryTest {
     // As the forms do: through the relation manager, which opens the related files too.
     ASSERT_EQ(Relate(which).Open(), LevelBenign);
     ASSERT_EQ(Access(which).Insert(), LevelBenign);
-    Relate(which).Close();
+    EXPECT_EQ(LevelBenign, Relate(which).Close());
   }
 
   std::vector<std::string> Column(LexiconFile which, const char* field) {
@@ -76,7 +76,7 @@ class DictionaryRulesTest : public DictionaryTest {
 
   // Reads an entry by its key as the classification browsers do before an edit.
   void ReadEntry(LexiconFile which, const char* field, const std::string& value) {
-    Relate(which).Open();
+    EXPECT_EQ(LevelBenign, Relate(which).Open());
     Declared(which).SetField(field, value);
     ASSERT_EQ(Access(which).TryFetch(1), LevelBenign);
     Relate(which).SaveLinkingFields();
@@ -91,7 +91,7 @@ TEST_F(DictionaryRulesTest, RenamingAThemeRewritesEveryCardHoldingIt) {
   ReadEntry(LexiconFile::kTema, "T", "Motion");
   Declared(LexiconFile::kTema).SetField("T", "Movement");
   EXPECT_EQ(Relate(LexiconFile::kTema).Update(), LevelBenign);
-  Relate(LexiconFile::kTema).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kTema).Close());
   std::string moved = "Movement" + std::string(164 - 8, ' ');
   EXPECT_EQ(Column(LexiconFile::kSlovo, "TEMA"),
             (std::vector<std::string>{moved, moved, "Sleep" + std::string(159, ' ')}));
@@ -105,7 +105,7 @@ TEST_F(DictionaryRulesTest, RenamingAK6EntryPadsTheCardsLongerField) {
   ReadEntry(LexiconFile::kP7, "F", old);
   Declared(LexiconFile::kP7).SetField("F", std::string(150, 'b'));
   EXPECT_EQ(Relate(LexiconFile::kP7).Update(), LevelBenign);
-  Relate(LexiconFile::kP7).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kP7).Close());
   EXPECT_EQ(Column(LexiconFile::kSlovo, "V_7"),
             std::vector<std::string>{std::string(150, 'b') + std::string(60, ' ')});
 }
@@ -121,12 +121,12 @@ TEST_F(DictionaryRulesTest, UsedThemeCannotBeDeletedUnusedOneCan) {
   EXPECT_EQ(Relate(LexiconFile::kTema).Delete(false), LevelNotify);
   EXPECT_EQ(ui_.Boxes().front().box.caption, "Referential Integrity Delete Error");
   EXPECT_EQ(FakeStore::Instance().Records(Declared(LexiconFile::kTema).fd().name), before);
-  Relate(LexiconFile::kTema).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kTema).Close());
 
   ui_.Clear();
   ReadEntry(LexiconFile::kTema, "T", "Unused");
   EXPECT_EQ(Relate(LexiconFile::kTema).Delete(false), LevelBenign);
-  Relate(LexiconFile::kTema).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kTema).Close());
   EXPECT_EQ(FakeStore::Instance().Records(Declared(LexiconFile::kTema).fd().name).size(), 1u);
   EXPECT_TRUE(ui_.Boxes().empty());
 }
@@ -142,12 +142,12 @@ TEST_F(DictionaryRulesTest, WordsUsedByCardsOrPairsAreProtected) {
             "This record is referenced from the file slovo.dat. Linking field(s) have been "
             "restricted from change and have been reset to original values.");
   EXPECT_EQ(Declared(LexiconFile::kDct).Field("VERV").substr(0, 5), "idti ");
-  Relate(LexiconFile::kDct).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kDct).Close());
 }
 
 TEST_F(DictionaryRulesTest, AWordMustBeTheWordOfSomeCard) {
   Add(LexiconFile::kSlovo, {{"I_VERB", "idti 1"}, {"VERV", "idti"}});
-  Relate(LexiconFile::kDct).Open();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kDct).Open());
   Declared(LexiconFile::kDct).SetField("VERV", "begat");
   EXPECT_EQ(Access(LexiconFile::kDct).Insert(), LevelNotify);
   EXPECT_EQ(ui_.Last().box.caption, "Field contents error");
@@ -162,18 +162,18 @@ TEST_F(DictionaryRulesTest, AWordMustBeTheWordOfSomeCard) {
   Declared(LexiconFile::kDct).SetField("VERV", "idti");
   EXPECT_EQ(Access(LexiconFile::kDct).Insert(), LevelBenign);
   EXPECT_TRUE(ui_.Boxes().empty());
-  Relate(LexiconFile::kDct).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kDct).Close());
 }
 
 TEST_F(DictionaryRulesTest, TwoCardsCannotShareALexeme) {
   Add(LexiconFile::kSlovo, {{"I_VERB", "idti 1"}});
-  Access(LexiconFile::kSlovo).Open();
+  EXPECT_EQ(LevelBenign, Access(LexiconFile::kSlovo).Open());
   Declared(LexiconFile::kSlovo).Clear();
   Declared(LexiconFile::kSlovo).SetField("I_VERB", "IDTI 1");
   EXPECT_EQ(Access(LexiconFile::kSlovo).Insert(), LevelNotify);
   EXPECT_EQ(ui_.Last().box.text,
             "Adding this record creates a duplicate entry for the key: SLO:K_SLO");
-  Access(LexiconFile::kSlovo).Close();
+  EXPECT_EQ(LevelBenign, Access(LexiconFile::kSlovo).Close());
 }
 
 TEST_F(DictionaryRulesTest, SetUpFollowsTheFileTable) {
@@ -249,7 +249,7 @@ TEST_F(DictionaryDiskTest, MissingFilesAreCreatedOnFirstOpen) {
                            "p8b.dat", "p8e.dat", "dct.dat"})
     EXPECT_TRUE(fs::exists(dir_ / name)) << name;
   EXPECT_TRUE(ui_.Boxes().empty());
-  Relate(LexiconFile::kSlovo).Close();
+  EXPECT_EQ(LevelBenign, Relate(LexiconFile::kSlovo).Close());
   EXPECT_FALSE(fs::exists(dir_ / "ak2.dat"));  // in no relation with SLOVO
 }
 
@@ -260,7 +260,7 @@ TEST_F(DictionaryDiskTest, FileOfAnotherLayoutIsRefusedAndLeftAlone) {
                                      dir_.string());
     other.fd().name = (dir_ / "slovo.dat").string();
     ASSERT_EQ(storage::CallDriver(storage::kOpCreate, other.fd()), 0);
-    storage::CallDriver(storage::kOpClose, other.fd());
+    EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, other.fd()));
   }
   std::ifstream in(dir_ / "slovo.dat", std::ios::binary);
   std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -280,7 +280,7 @@ TEST_F(DictionaryDiskTest, FileOfAnotherLayoutIsRefusedAndLeftAlone) {
 TEST_F(DictionaryDiskTest, FileHeldAgainstWritingOpensReadOnlyAfterTheNotice) {
   InitDictionary(errors_);
   ASSERT_EQ(Access(LexiconFile::kAk2).Open(), LevelBenign);  // creates it
-  Access(LexiconFile::kAk2).Close();
+  EXPECT_EQ(LevelBenign, Access(LexiconFile::kAk2).Close());
 
   DeclaredFile holder = DeclareFile(LexiconFile::kAk2, &storage::dat::DatDriverEntry,
                                     dir_.string());
@@ -293,8 +293,8 @@ TEST_F(DictionaryDiskTest, FileHeldAgainstWritingOpensReadOnlyAfterTheNotice) {
   EXPECT_EQ(ui_.Last().box.caption, "Access Denied");
   EXPECT_NE(ui_.Last().box.text.find("so trying read-only."), std::string::npos);
   EXPECT_EQ(haltCalls, 0);
-  Access(LexiconFile::kAk2).Close();
-  storage::CallDriver(storage::kOpClose, holder.fd());
+  EXPECT_EQ(LevelBenign, Access(LexiconFile::kAk2).Close());
+  EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, holder.fd()));
 }
 
 }  // namespace

@@ -237,11 +237,11 @@ TEST(Exchange, DemoDatabaseIsBuiltRepairedAndSound) {
     if (static_cast<LexiconFile>(i) == LexiconFile::kDct) {
       DriverArgs set;
       set.key = 1;
-      CallDriver(storage::kOpSetKey, d.fd(), set);
+      EXPECT_EQ(0, CallDriver(storage::kOpSetKey, d.fd(), set));
       while (CallDriver(storage::kOpNext, d.fd()) == 0)
         counted += static_cast<unsigned char>(d.Field("NUM")[0]);
     }
-    CallDriver(storage::kOpClose, d.fd());
+    EXPECT_EQ(0, CallDriver(storage::kOpClose, d.fd()));
   }
   EXPECT_EQ(report.lexemes, counted);
   EXPECT_GT(report.words, 10);

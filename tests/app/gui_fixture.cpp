@@ -6,11 +6,20 @@
 #include "app/program.h"
 #include "app/startup.h"
 #include "platform/codepage.h"
+#include "storage/dat/collation.h"
 #include "ui/runtime/runtime.h"
 
 namespace korawin::app::testing {
 
 const std::string& DemoTemplate() {
+  // The program's keys fold and order Russian text as the shipped environment file says.
+  static const bool collation = [] {
+    storage::dat::SetEnvironmentPath(KORAWIN_SOURCE_DIR "/config/korawin1.ENV");
+    std::string problem;
+    EXPECT_TRUE(LoadCollation(&problem)) << problem;
+    return true;
+  }();
+  (void)collation;
   static test::TempDir templ("demo-template");
   static const std::string folder = [] {
     std::string f = templ.File("demo");

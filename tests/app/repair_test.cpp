@@ -37,7 +37,9 @@ class Database {
   // Collation first: key layouts take the tables active when the files are first used.
   explicit Database(bool cyrillicFolding = false) {
     storage::dat::Collation c;
-    if (cyrillicFolding) storage::dat::Collation::Parse("VELCASE=WINDOWS\nVELCOLSEQ=WINDOWS\n", &c);
+    if (cyrillicFolding) {
+    EXPECT_EQ(0, storage::dat::Collation::Parse("VELCASE=WINDOWS\nVELCOLSEQ=WINDOWS\n", &c));
+  }
     storage::dat::SetActiveCollation(c);
     files_ = std::make_unique<LexiconFiles>(LexiconFiles::InFolder(dir_));
     std::string error;
@@ -92,7 +94,7 @@ class Database {
       }
       rows.push_back(row);
     }
-    CallDriver(storage::kOpClose, d.fd());
+    EXPECT_EQ(0, CallDriver(storage::kOpClose, d.fd()));
     return rows;
   }
 
@@ -105,12 +107,12 @@ class Database {
     EXPECT_EQ(0, CallDriver(storage::kOpOpen, s.fd(), open));
     DriverArgs set;
     set.key = 1;
-    CallDriver(storage::kOpSetKey, s.fd(), set);
+    EXPECT_EQ(0, CallDriver(storage::kOpSetKey, s.fd(), set));
     while (CallDriver(storage::kOpNext, s.fd()) == 0)
       out.push_back(name == std::string("EXA_MEMO")
                         ? platform::Cp1251ToUtf8(Trim(std::string_view(s.memo.data(), s.memo.size())))
                         : platform::Cp1251ToUtf8(Trim(s.Field(name))));
-    CallDriver(storage::kOpClose, s.fd());
+    EXPECT_EQ(0, CallDriver(storage::kOpClose, s.fd()));
     return out;
   }
 
@@ -139,13 +141,13 @@ TEST(Repair, EmptySlovoEmptiesTheListsAndStillAsksAndAnswers) {
   ASSERT_EQ(0, CallDriver(storage::kOpOpen, tema.fd(), open));
   tema.SetField("T", "old");
   ASSERT_EQ(0, CallDriver(storage::kOpAdd, tema.fd()));
-  CallDriver(storage::kOpClose, tema.fd());
+  EXPECT_EQ(0, CallDriver(storage::kOpClose, tema.fd()));
   DeclaredFile& abc = db[LexiconFile::kAbc];
   ASSERT_EQ(0, CallDriver(storage::kOpOpen, abc.fd(), open));
   abc.SetField("LEXEMA", "x 1");
   abc.SetField("SLOVO", "x");
   ASSERT_EQ(0, CallDriver(storage::kOpAdd, abc.fd()));
-  CallDriver(storage::kOpClose, abc.fd());
+  EXPECT_EQ(0, CallDriver(storage::kOpClose, abc.fd()));
 
   ui::HeadlessMessageUi ui;
   PassReport report;

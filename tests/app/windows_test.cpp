@@ -166,7 +166,7 @@ TEST_F(AppWindows, FrameMenuBarAndToolbarAreTheTabulatedOnes) {
               buttons[i]);
   }
   const ControlDesc& text = frame->toolbar.back();
-  EXPECT_EQ(text.type, ControlType::TextBox);
+  EXPECT_EQ(text.type, ControlType::Entry);  // one line of text on the toolbar
   EXPECT_EQ(text.font, "MS SanSerif");
   EXPECT_TRUE(text.use.empty() && text.text.empty());
 }
@@ -232,11 +232,14 @@ TEST_F(AppWindows, EveryQuotedListFormatIsInItsModule) {
 std::vector<std::string> Shape(const WindowDesc& w, bool looks) {
   std::vector<std::string> out;
   for (const ControlDesc* c : w.Numbered()) {
-    std::string s = std::string(ui::ControlTypeName(c->type)) + " " + c->id + " " + c->use +
-                    " " + c->picture;
+    std::string s(ui::ControlTypeName(c->type));
+    for (const std::string& part : {c->id, c->use, c->picture}) s.append(" ").append(part);
     if (looks) {
-      s += " " + Utf8(c->text) + " " + Utf8(c->tip) + " " + Utf8(c->status) + " " +
-           std::to_string(c->flags) + " " + std::string(ui::StdActionName(c->std));
+      for (const std::string& part : {Utf8(c->text), Utf8(c->tip), Utf8(c->status),
+                                      std::to_string(c->flags),
+                                      std::string(ui::StdActionName(c->std))}) {
+        s.append(" ").append(part);
+      }
     }
     out.push_back(s);
   }

@@ -29,7 +29,7 @@ const std::vector<std::string>& Alphabet() {
 // ---- The form ---------------------------------------------------------------------------------
 
 Level CardForm::Init() {
-  WindowManager::Init();
+  if (Level l = WindowManager::Init()) return l;
   Errors = &f_.errors_;
   Primary = &f_.rm_;
   HistoryKey = kDitto;
@@ -63,10 +63,10 @@ Level CardForm::Kill() { return WindowManager::Kill(); }
 CardList::CardList(CardFixture& f) : f_(f) {}
 
 Level CardList::Init() {
-  WindowManager::Init();
+  if (Level l = WindowManager::Init()) return l;
   Errors = &f_.errors_;
   OpenWindow(L::kModule, L::kWindow);
-  f_.rm_.Open();
+  EXPECT_EQ(f_.rm_.Open(), LevelBenign);
   storage::ViewDeclaration decl;
   decl.primary = &f_.cards_.fd;
   decl.project = {kId, kName, kTheme};
@@ -92,7 +92,7 @@ Level CardList::Init() {
 
 Level CardList::Kill() {
   Level l = WindowManager::Kill();
-  f_.rm_.Close();
+  (void)f_.rm_.Close();  // always 0
   return l;
 }
 
@@ -153,7 +153,7 @@ void CardFixture::Fill(const std::vector<std::string>& names, const std::string&
     cards_.Set(kTheme, theme);
     ASSERT_EQ(fm_.Insert(), LevelBenign) << n;
   }
-  fm_.Close();
+  (void)fm_.Close();  // always 0
 }
 
 std::vector<std::string> CardFixture::Names() {
@@ -170,10 +170,10 @@ std::vector<std::string> CardFixture::Names() {
   storage::DriverArgs a;
   a.mode = storage::kOpenReadOnly | storage::kShareDenyNone;
   if (storage::CallDriver(storage::kOpOpen, copy, a) != 0) return out;
-  storage::CallDriver(storage::kOpSetFile, copy, a);
+  EXPECT_EQ(storage::CallDriver(storage::kOpSetFile, copy, a), 0);
   while (storage::CallDriver(storage::kOpNext, copy, a) == 0)
     out.push_back(cards_.FieldOf(std::string(buffer.data(), buffer.size()), kName));
-  storage::CallDriver(storage::kOpClose, copy, a);
+  EXPECT_EQ(storage::CallDriver(storage::kOpClose, copy, a), 0);
   std::sort(out.begin(), out.end());
   return out;
 }

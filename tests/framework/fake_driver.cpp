@@ -236,7 +236,7 @@ void FakeStore::SetNoTransactions(bool on) {
   noTransactions_ = on;
 }
 
-int FakeStore::Entry(uint8_t op, FileDescriptor& fd, DriverArgs& args) {
+storage::Code FakeStore::Entry(uint8_t op, FileDescriptor& fd, DriverArgs& args) {
   FakeStore& s = Instance();
   std::lock_guard<std::recursive_mutex> lock(s.mu_);
   FakeControl& c = Control(fd);

@@ -20,7 +20,7 @@ class FakeStore {
   void Reset();
 
   // The driver entry to put into FileDescriptor::driver.
-  static int Entry(uint8_t op, storage::FileDescriptor& file, storage::DriverArgs& args);
+  static storage::Code Entry(uint8_t op, storage::FileDescriptor& file, storage::DriverArgs& args);
 
   // Makes file name exist (empty) on the "disk".
   void MakeFile(const std::string& name);

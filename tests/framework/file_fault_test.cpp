@@ -99,7 +99,7 @@ class FileFaultTest : public ::testing::Test {
       SetCard(names[i], i % 2, std::string(static_cast<size_t>(30 + 50 * i), 'm'));
       ASSERT_EQ(fm_.Insert(), LevelBenign);
     }
-    fm_.Close();
+    EXPECT_EQ(LevelBenign, fm_.Close());
     ASSERT_TRUE(ui_.Boxes().empty());
     for (const char* ext : {".DAT", ".K01", ".K02", ".MEM"})
       original_[ext] = storage::dat::testing::ReadAll(Path(ext));
@@ -171,7 +171,7 @@ class FileFaultTest : public ::testing::Test {
     };
     state += "cards:";
     storage::DriverArgs a;
-    storage::CallDriver(storage::kOpSetFile, copy, a);
+    EXPECT_EQ(0, storage::CallDriver(storage::kOpSetFile, copy, a));
     auto addCards = [&] {
       while (storage::CallDriver(storage::kOpNext, copy, a) == 0) {
         state += ' ';
@@ -184,10 +184,10 @@ class FileFaultTest : public ::testing::Test {
       state += std::to_string(key);
       state += ':';
       a.key = key;
-      storage::CallDriver(storage::kOpSetKey, copy, a);
+      EXPECT_EQ(0, storage::CallDriver(storage::kOpSetKey, copy, a));
       addCards();
     }
-    storage::CallDriver(storage::kOpClose, copy, a);
+    EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, copy, a));
     return state;
   }
 
@@ -290,7 +290,7 @@ class FileFaultTest : public ::testing::Test {
         arm(faults, k);
         level = statement.run();
         fired = faults.FilteredCount(op) - calls >= k;
-        fm_.Close();
+        EXPECT_EQ(LevelBenign, fm_.Close());
       }
       if (!fired) {
         EXPECT_EQ(int{level}, LevelBenign);
@@ -335,7 +335,7 @@ class FileFaultTest : public ::testing::Test {
         // The next open finds the keys that the failure left behind and rebuilds them.
         ui_.Clear();
         EXPECT_EQ(fm_.Open(), LevelBenign);
-        fm_.Close();
+        EXPECT_EQ(LevelBenign, fm_.Close());
         for (const std::string& box : Shown())
           EXPECT_EQ(box, "Invalid Key|" + cards_.fd.name + " key file is invalid. Key must be "
                          "rebuilt.");
@@ -474,7 +474,7 @@ TEST_F(FileFaultTest, FailedReadsAreReportedAsRetrievalErrors) {
   while (fm_.TryNext() == LevelBenign) rest.push_back(cards_.Get(1));
   EXPECT_TRUE(fm_.Info().AtEOF);
   EXPECT_FALSE(rest.empty());
-  fm_.Close();
+  EXPECT_EQ(LevelBenign, fm_.Close());
   EXPECT_TRUE(gHalts.empty());
   EXPECT_EQ(Disk(), before_);
 }
@@ -502,7 +502,7 @@ TEST_F(FileFaultTest, FailedOpensGiveTheOpenMessages) {
                                               "Denied (5)."});
   cards_.Set(1, "echo");
   EXPECT_EQ(fm_.Fetch(1), LevelBenign);  // reading still works
-  fm_.Close();
+  EXPECT_EQ(LevelBenign, fm_.Close());
   EXPECT_TRUE(gHalts.empty());
 
   struct Refusal {
@@ -521,7 +521,7 @@ TEST_F(FileFaultTest, FailedOpensGiveTheOpenMessages) {
                                                 ") could not be opened.  Error: " + r.error +
                                                 ".  Press OK to end this application"});
     EXPECT_EQ(gHalts, std::vector<std::string>{"program: File Access Error"});
-    fm_.Close();
+    EXPECT_EQ(LevelBenign, fm_.Close());
   }
   EXPECT_EQ(Disk(), before_);
 }
@@ -551,7 +551,7 @@ TEST_F(FileFaultTest, HeaderLockFailuresOfASharedFile) {
   EXPECT_EQ(gHalts, std::vector<std::string>{"driver: DOS FILE LOCKING ERROR"});
   EXPECT_EQ(Shown(), std::vector<std::string>(2, insertError));
   EXPECT_EQ(ui_.codes, std::vector<int>(2, storage::kErrAccessDenied));
-  fm_.Close();
+  EXPECT_EQ(LevelBenign, fm_.Close());
   EXPECT_EQ(Disk(), before_);
 
   ASSERT_EQ(fm_.Open(), LevelBenign);
@@ -563,7 +563,7 @@ TEST_F(FileFaultTest, HeaderLockFailuresOfASharedFile) {
   rm_.SaveLinkingFields();
   SetCard("charles", 4, "changed");
   EXPECT_EQ(rm_.Update(), LevelBenign);
-  fm_.Close();
+  EXPECT_EQ(LevelBenign, fm_.Close());
   faults.Reset();
   EXPECT_EQ(Shown(), std::vector<std::string>());
   const std::string after = Disk();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "framework/relation_manager.h"
@@ -92,7 +93,7 @@ class RelationDatTest : public ::testing::Test {
       notes_.Set(2, text);
       ASSERT_EQ(noteFm_.Insert(), LevelBenign);
     }
-    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) fm->Close();
+    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) EXPECT_EQ(LevelBenign, fm->Close());
     EXPECT_TRUE(ui_.Boxes().empty());
   }
 
@@ -118,10 +119,10 @@ class RelationDatTest : public ::testing::Test {
       storage::DriverArgs a;
       EXPECT_EQ(storage::CallDriver(storage::kOpSetFile, copy, a), 0);
       while (storage::CallDriver(storage::kOpNext, copy, a) == 0) {
-        storage::CallDriver(storage::kOpPointerFile, copy, a);
+        EXPECT_EQ(0, storage::CallDriver(storage::kOpPointerFile, copy, a));
         s[t->fd.label][a.value] = std::string(buffer.data(), buffer.size());
       }
-      storage::CallDriver(storage::kOpClose, copy, a);
+      EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, copy, a));
     }
     return s;
   }
@@ -164,7 +165,7 @@ TEST_F(RelationDatTest, RestrictDeleteIsRefusedAndLeavesBothRecords) {
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[1].box.caption, "Referential Integrity Delete Error");
   EXPECT_EQ(boxes[2].box.caption, "Record Delete Error");
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 
@@ -175,7 +176,7 @@ TEST_F(RelationDatTest, CascadeUpdateRewritesEveryCardOfTheThemeBlankPadded) {
   themes_.Set(1, "Movement");
   EXPECT_EQ(themeRm_.Update(), LevelBenign);
   EXPECT_TRUE(ui_.Boxes().empty());
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Movement", "c2=Movement", "c3=Rest"}));
   Snapshot after = Disk();
   EXPECT_EQ(after["cards"][1].substr(10, 30), "Movement" + std::string(22, ' '));
@@ -186,7 +187,7 @@ TEST_F(RelationDatTest, CascadeUpdateRewritesEveryCardOfTheThemeBlankPadded) {
   int found = 0;
   while (cardFm_.TryNext() == LevelBenign && cards_.Get(2) == "Movement") ++found;
   EXPECT_EQ(found, 2);
-  cardFm_.Close();
+  EXPECT_EQ(LevelBenign, cardFm_.Close());
 }
 
 TEST_F(RelationDatTest, WriteFailureInsideACascadeLeavesEverythingAsBefore) {
@@ -206,7 +207,7 @@ TEST_F(RelationDatTest, WriteFailureInsideACascadeLeavesEverythingAsBefore) {
   ASSERT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(ui_.Last().box.caption, "Record was not updated");
   EXPECT_EQ(themes_.Get(1), "Motion");
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 
@@ -215,7 +216,7 @@ TEST_F(RelationDatTest, CascadeDeleteRemovesCardsAndNotesInOneTransaction) {
   Fill();
   ReadTheme("Motion");
   EXPECT_EQ(themeRm_.Delete(false), LevelBenign);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
   Snapshot after = Disk();
   EXPECT_EQ(after["themes"].size(), 1u);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c3=Rest"}));
@@ -266,9 +267,77 @@ TEST_F(RelationDatTest, RecordChangedByAnotherStationIsShownAndWatchedAfresh) {
   cards_.Set(2, "Rest");
   EXPECT_EQ(cardRm_.Update(FromForm), LevelBenign);
   EXPECT_EQ(ui_.Boxes().size(), 1u) << ui_.Last().box.text;
-  cardRm_.Close();
-  storage::CallDriver(storage::kOpClose, other, a);
+  EXPECT_EQ(LevelBenign, cardRm_.Close());
+  EXPECT_EQ(0, storage::CallDriver(storage::kOpClose, other, a));
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Rest"}));
+}
+
+// A form frames its own transaction around the card and a note it keeps in step: the card's
+// update joins it. Refused with 89, everything is rolled back (the note as well) before the
+// message shows, and the other station's version is watched afresh; the next attempt commits
+// both together.
+TEST_F(RelationDatTest, FramedTransactionTakesTheUpdateInAndRollsBackAsOne) {
+  Relate(RiCascade, RiRestrict);
+  Fill();
+  Snapshot before = Disk();
+  ASSERT_EQ(cardRm_.Open(), LevelBenign);
+  cards_.Set(1, "c3");
+  ASSERT_EQ(cardFm_.TryFetch(1), LevelBenign);
+  ASSERT_EQ(cardFm_.Watch(), LevelBenign);
+  cardRm_.SaveLinkingFields();
+  // The other station rewrites c3 (record 3) meanwhile.
+  storage::FileDescriptor other;
+  other.driver = cards_.fd.driver;
+  other.name = cards_.fd.name;
+  other.label = cards_.fd.label;
+  other.recordSize = cards_.fd.recordSize;
+  other.fields = cards_.fd.fields;
+  other.keys = cards_.fd.keys;
+  std::vector<char> buffer(other.recordSize);
+  other.record = buffer.data();
+  storage::DriverArgs a;
+  a.mode = storage::kOpenReadWrite | storage::kShareDenyNone;
+  ASSERT_EQ(storage::CallDriver(storage::kOpOpen, other, a), 0);
+  a.number = 3;
+  ASSERT_EQ(storage::CallDriver(storage::kOpGetFilePtr, other, a), 0);
+  std::memcpy(buffer.data() + 10, "Motion", 6);
+  ASSERT_EQ(storage::CallDriver(storage::kOpPut, other, a), 0);
+  before = Disk();
+
+  auto attempt = [&](const char* theme) {
+    TransactionFrame frame;
+    EXPECT_EQ(frame.Begin({&cardFm_, &noteFm_}), LevelBenign);
+    EXPECT_TRUE(frame.Active());
+    notes_.Set(1, "c3");
+    notes_.Set(2, theme);
+    EXPECT_EQ(storage::CallDriver(storage::kOpAdd, notes_.fd), 0);
+    cards_.Set(2, theme);
+    if (Level l = cardRm_.Update(FromForm)) return l;
+    return frame.Commit();
+  };
+  // The message shows once the files are back as they were.
+  struct Spy : ui::HeadlessMessageUi {
+    std::function<void()> onShow;
+    unsigned ShowMessage(const ui::MessageBoxRequest& box) override {
+      onShow();
+      return HeadlessMessageUi::ShowMessage(box);
+    }
+  } spy;
+  spy.onShow = [&] { EXPECT_EQ(Disk(), before); };
+  errors_.SetUi(&spy);
+  EXPECT_EQ(attempt("Sleep"), LevelNotify);
+  errors_.SetUi(&ui_);
+  ASSERT_EQ(spy.Boxes().size(), 1u);
+  EXPECT_EQ(spy.Last().box.caption, "Record Was Not Updated");
+  EXPECT_EQ(cards_.Get(2), "Motion");
+  EXPECT_EQ(Disk(), before);
+  EXPECT_EQ(attempt("Sleep"), LevelBenign);
+  EXPECT_TRUE(ui_.Boxes().empty());
+  (void)cardRm_.Close();  // 0
+  EXPECT_EQ(storage::CallDriver(storage::kOpClose, other, a), 0);
+  EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION", "c3=Sleep"}));
+  EXPECT_EQ(Disk()["notes"].size(), 4u);
+  EXPECT_FALSE(storage::dat::testing::Exists(dir_.File("cards.LOG")));
 }
 
 TEST_F(RelationDatTest, DamagedKeyFileIsRebuiltByTheOpen) {
@@ -287,7 +356,7 @@ TEST_F(RelationDatTest, DamagedKeyFileIsRebuiltByTheOpen) {
   std::vector<std::string> ids;
   while (cardFm_.TryNext() == LevelBenign && cards_.Get(2) != "Rest") ids.push_back(cards_.Get(1));
   EXPECT_EQ(ids, (std::vector<std::string>{"c1", "c2"}));
-  cardFm_.Close();
+  EXPECT_EQ(LevelBenign, cardFm_.Close());
   EXPECT_EQ(Disk(), before);
 }
 

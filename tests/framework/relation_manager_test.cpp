@@ -78,7 +78,7 @@ class RelationTest : public ::testing::Test {
       notes_.Set(2, text);
       ASSERT_EQ(noteFm_.Insert(), LevelBenign);
     }
-    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) fm->Close();
+    for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_}) EXPECT_EQ(LevelBenign, fm->Close());
   }
 
   Snapshot Disk() {
@@ -89,7 +89,7 @@ class RelationTest : public ::testing::Test {
 
   // Reads the theme into the buffer as an edit would, remembering its linking values.
   void ReadTheme(const std::string& t) {
-    themeRm_.Open();
+    EXPECT_EQ(LevelBenign, themeRm_.Open());
     themes_.Set(1, t);
     ASSERT_EQ(themeFm_.TryFetch(1), LevelBenign);
     themeRm_.SaveLinkingFields();
@@ -148,7 +148,7 @@ TEST_F(RelationTest, RestrictDeleteIsRefusedAndLeavesBothRecords) {
   EXPECT_EQ(themeRm_.Delete(false), LevelBenign);
   EXPECT_TRUE(ui_.Boxes().empty());
   EXPECT_EQ(FakeStore::Instance().Records("themes").size(), 1u);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, DeclinedConfirmationDeletesNothing) {
@@ -160,7 +160,7 @@ TEST_F(RelationTest, DeclinedConfirmationDeletesNothing) {
   EXPECT_EQ(themeRm_.Delete(true), LevelNotify);
   EXPECT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(Disk(), before);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, CascadeUpdateRewritesEveryLinkedCardBlankPadded) {
@@ -178,13 +178,13 @@ TEST_F(RelationTest, CascadeUpdateRewritesEveryLinkedCardBlankPadded) {
   themes_.Set(1, "Moving");
   EXPECT_EQ(themeRm_.Update(), LevelBenign);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Moving", "c2=Moving", "c3=Rest"}));
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, CascadeReachesGrandchildrenThroughTheChildsOwnRules) {
   Relate(RiCascade, RiRestrict, RiCascade, RiCascade);
   Fill();
-  cardRm_.Open();
+  EXPECT_EQ(LevelBenign, cardRm_.Open());
   cards_.Set(1, "c1");
   ASSERT_EQ(cardFm_.TryFetch(1), LevelBenign);
   cardRm_.SaveLinkingFields();
@@ -194,7 +194,7 @@ TEST_F(RelationTest, CascadeReachesGrandchildrenThroughTheChildsOwnRules) {
   for (auto& [rec, bytes] : FakeStore::Instance().Records("notes"))
     cardsOfNotes.push_back(notes_.FieldOf(bytes, 1));
   EXPECT_EQ(cardsOfNotes, (std::vector<std::string>{"c9", "c9", "c3"}));
-  cardRm_.Close();
+  EXPECT_EQ(LevelBenign, cardRm_.Close());
 }
 
 TEST_F(RelationTest, RestrictUpdateIsRefusedAndTheOldValueComesBack) {
@@ -208,7 +208,7 @@ TEST_F(RelationTest, RestrictUpdateIsRefusedAndTheOldValueComesBack) {
   EXPECT_EQ(ui_.Last().box.caption, "Referential Integrity Update Error");
   EXPECT_EQ(themes_.Get(1), "Rest");
   EXPECT_EQ(Disk(), before);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, RestrictUpdateWithoutTransactionsStillChangesNothing) {
@@ -220,7 +220,7 @@ TEST_F(RelationTest, RestrictUpdateWithoutTransactionsStillChangesNothing) {
   EXPECT_EQ(themeRm_.Update(), LevelNotify);
   EXPECT_EQ(Disk(), before);
   EXPECT_EQ(FakeStore::Instance().Calls(storage::kOpLogout), 0);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, CascadeDeleteRemovesChildrenAndGrandchildren) {
@@ -232,7 +232,7 @@ TEST_F(RelationTest, CascadeDeleteRemovesChildrenAndGrandchildren) {
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c3=Rest"}));
   EXPECT_EQ(NoteTexts(), (std::vector<std::string>{"n3"}));
   EXPECT_EQ(FakeStore::Instance().Records("themes").size(), 1u);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, ClearRulesBlankTheLinkingFields) {
@@ -246,8 +246,8 @@ TEST_F(RelationTest, ClearRulesBlankTheLinkingFields) {
   EXPECT_EQ(themeRm_.Delete(false), LevelBenign);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=", "c2=", "c3="}));
   EXPECT_EQ(NoteTexts().size(), 3u);  // clearing a card's theme touches none of its notes
-  themeRm_.Close();
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, FailureInsideACascadeUpdateLeavesEverythingAsBefore) {
@@ -265,7 +265,7 @@ TEST_F(RelationTest, FailureInsideACascadeUpdateLeavesEverythingAsBefore) {
   EXPECT_EQ(Disk(), before);
   EXPECT_EQ(themes_.Get(1), "Motion");
   EXPECT_GE(FakeStore::Instance().Calls(storage::kOpRollback), 1);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, FailureInsideACascadeDeleteLeavesEverythingAsBefore) {
@@ -283,7 +283,7 @@ TEST_F(RelationTest, FailureInsideACascadeDeleteLeavesEverythingAsBefore) {
   EXPECT_EQ(boxes[0].box.caption, "Record was not deleted");
   EXPECT_EQ(boxes[1].box.caption, "Record Delete Error");
   EXPECT_EQ(Disk(), before);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, RetryingAFailedDeleteCanSucceed) {
@@ -296,7 +296,7 @@ TEST_F(RelationTest, RetryingAFailedDeleteCanSucceed) {
   EXPECT_EQ(themeRm_.Delete(false), LevelBenign);
   EXPECT_EQ(CardThemes(), (std::vector<std::string>{"c1=Motion", "c2=MOTION"}));
   EXPECT_EQ(NoteTexts(), (std::vector<std::string>{"n1", "n2"}));
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, DriverWithoutTransactionsTurnsThemOffForGood) {
@@ -313,7 +313,7 @@ TEST_F(RelationTest, DriverWithoutTransactionsTurnsThemOffForGood) {
   EXPECT_EQ(themeRm_.Update(), LevelBenign);
   EXPECT_EQ(FakeStore::Instance().Calls(storage::kOpLogout), logouts);
   EXPECT_TRUE(ui_.Boxes().empty());
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, RefusedLogoutCancelsTheOperation) {
@@ -327,7 +327,7 @@ TEST_F(RelationTest, RefusedLogoutCancelsTheOperation) {
   EXPECT_EQ(ui_.Last().box.caption, "Transaction cancelled");
   EXPECT_EQ(Disk(), before);
   EXPECT_TRUE(themeRm_.UseLogout);
-  themeRm_.Close();
+  EXPECT_EQ(LevelBenign, themeRm_.Close());
 }
 
 TEST_F(RelationTest, WalksVisitEveryFileOnceDespiteTheCycle) {
@@ -358,10 +358,10 @@ TEST_F(RelationTest, WalksFromTwoThreadsStayWhole) {
   std::atomic<int> broken{0};
   auto work = [&](RelationManager& start) {
     for (int i = 0; i < 300; ++i) {
-      start.Open();
+      EXPECT_EQ(LevelBenign, start.Open());
       for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_})
         if (fm->Info().Opened != 1) ++broken;
-      start.Close();
+      EXPECT_EQ(LevelBenign, start.Close());
       for (FileManager* fm : {&themeFm_, &cardFm_, &noteFm_})
         if (fm->Info().Opened != 0) ++broken;
     }

@@ -51,7 +51,7 @@ class UpdateFormTest : public CardFixture {
     std::memcpy(buffer.data() + 4, newName.data(), newName.size());
     std::memcpy(buffer.data() + 24, theme.data(), theme.size());
     EXPECT_EQ(storage::CallDriver(storage::kOpPut, other, a), 0);
-    storage::CallDriver(storage::kOpClose, other, a);
+    EXPECT_EQ(storage::CallDriver(storage::kOpClose, other, a), 0);
   }
 };
 

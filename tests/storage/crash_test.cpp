@@ -183,6 +183,16 @@ TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWrites) {
   EXPECT_EQ(report.tried, report.recovered) << report.Failures();
 }
 
+// A power cut also loses the names created, renamed or removed in a folder not yet flushed:
+// the journal's own name and the markers must be on disk before a change relies on them.
+TEST_F(CrashTest, TransactionsSurviveLosingUnflushedWritesAndNames) {
+  CrashOptions options;
+  options.dropUnsynced = true;
+  options.loseEntries = true;
+  CrashReport report = Run(Transactions, options);
+  EXPECT_EQ(report.tried, report.recovered) << report.Failures();
+}
+
 // Off for a defect of ADD and DELETE outside a transaction: a crash between the record write
 // and the header write of an ADD that reuses a deleted record leaves the header's first
 // deleted pointing at a live record (OPEN 36 for good); of a DELETE, a deleted record that

@@ -2,6 +2,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "storage/dat/dat_check.h"
 #include "tests/storage/dat_test_util.h"
 
 namespace korawin::storage::dat {

@@ -49,7 +49,7 @@ class KeyDupRunTest : public ::testing::Test {
     size_t n = 0;
     while (kf.Next() == 0) {
       ASSERT_NE(it, model_.end());
-      kf.Current(&v, &r);
+      EXPECT_EQ(0, kf.Current(&v, &r));
       ASSERT_EQ(v, V(it->first)) << "entry " << n;
       ASSERT_EQ(r, it->second) << "entry " << n;
       ++it;
@@ -75,7 +75,7 @@ class KeyDupRunTest : public ::testing::Test {
     ASSERT_EQ(kf.Next(), 0);
     std::string v;
     uint32_t got = 0;
-    kf.Current(&v, &got);
+    EXPECT_EQ(0, kf.Current(&v, &got));
     EXPECT_EQ(v, V(it->first));
     EXPECT_EQ(got, it->second) << "seek " << c << "/" << r;
   }

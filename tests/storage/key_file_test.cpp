@@ -48,7 +48,7 @@ class KeyFileTest : public ::testing::Test {
     std::string v;
     uint32_t r;
     while (kf.Next() == 0) {
-      kf.Current(&v, &r);
+      EXPECT_EQ(0, kf.Current(&v, &r));
       while (!v.empty() && v.back() == ' ') v.pop_back();
       out.push_back(v + "/" + std::to_string(r));
     }
@@ -150,14 +150,14 @@ TEST_F(KeyFileTest, DuplicatesComeBackInRecordOrder) {
   ASSERT_EQ(kf.Search(U(V("A")), 0, &res), 0);
   EXPECT_EQ(res, SearchResult::kFound);
   uint32_t r = 0;
-  kf.Current(nullptr, &r);
+  EXPECT_EQ(0, kf.Current(nullptr, &r));
   EXPECT_EQ(r, 2u);
   ASSERT_EQ(kf.Search(U(V("A")), 9, &res), 0);
   EXPECT_EQ(res, SearchResult::kFound);
   ASSERT_EQ(kf.Search(U(V("A")), 6, &res), 0);
   EXPECT_EQ(res, SearchResult::kBefore);
   ASSERT_EQ(kf.Next(), 0);
-  kf.Current(nullptr, &r);
+  EXPECT_EQ(0, kf.Current(nullptr, &r));
   EXPECT_EQ(r, 9u);
 }
 
@@ -194,14 +194,14 @@ TEST_F(KeyFileTest, SearchResultsAndWalkEnds) {
   EXPECT_FALSE(kf.has_current());
   ASSERT_EQ(kf.Next(), 0);
   std::string v;
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("f"));
   ASSERT_EQ(kf.Search(U(V("z")), 0, &res), 0);
   EXPECT_EQ(res, SearchResult::kPastEnd);
   EXPECT_EQ(kf.Next(), kErrRecordNotAvailable);
   ASSERT_EQ(kf.Search(U(V("z")), 0, &res), 0);
   ASSERT_EQ(kf.Previous(), 0);
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("h"));
   // Seek stands before the entry found, so NEXT reads it.
   ASSERT_EQ(kf.Seek(U(V("b")), 0, &res), 0);
@@ -209,16 +209,16 @@ TEST_F(KeyFileTest, SearchResultsAndWalkEnds) {
   EXPECT_EQ(kf.Previous(), kErrRecordNotAvailable);
   ASSERT_EQ(kf.Seek(U(V("b")), 0, &res), 0);
   ASSERT_EQ(kf.Next(), 0);
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("b"));
   EXPECT_EQ(kf.Previous(), kErrRecordNotAvailable);
   kf.SetToEnd();
   EXPECT_EQ(kf.Next(), kErrRecordNotAvailable);
   ASSERT_EQ(kf.SeekNth(3), 0);
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("f"));
   ASSERT_EQ(kf.SeekNth(1), 0);
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("b"));
   EXPECT_EQ(kf.SeekNth(5), kErrRecordNotAvailable);
   EXPECT_EQ(kf.SeekNth(0), kErrRecordNotAvailable);
@@ -235,11 +235,11 @@ TEST_F(KeyFileTest, PositionSurvivesChangesAroundIt) {
   ASSERT_EQ(kf.Remove(U(V("120")), 21), 0);  // the entry under the position goes away
   ASSERT_EQ(kf.Next(), 0);
   std::string v;
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("121"));
   ASSERT_EQ(kf.Remove(U(V("119")), 20), 0);
   ASSERT_EQ(kf.Previous(), 0);  // 119 and 120 are gone
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("118"));
   EXPECT_EQ(kf.Remove(U(V("119")), 20), kErrRecordNotFound);
   std::string fault;
@@ -281,7 +281,7 @@ TEST_F(KeyFileTest, SplitsThenDeletesReusePages) {
   EXPECT_EQ(Walk(kf).size(), 200u);
   ASSERT_EQ(kf.SeekNth(150), 0);
   std::string v;
-  kf.Current(&v, nullptr);
+  EXPECT_EQ(0, kf.Current(&v, nullptr));
   EXPECT_EQ(v, V("1149"));
 }
 

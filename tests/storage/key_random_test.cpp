@@ -153,12 +153,12 @@ class RandomKeysTest : public ::testing::Test {
       uint32_t r;
       k.file.SetToStart();
       while (k.file.Next() == 0) {
-        k.file.Current(&v, &r);
+        EXPECT_EQ(0, k.file.Current(&v, &r));
         fwd.push_back({v, r});
       }
       k.file.SetToEnd();
       while (k.file.Previous() == 0) {
-        k.file.Current(&v, &r);
+        EXPECT_EQ(0, k.file.Current(&v, &r));
         back.insert(back.begin(), {v, r});
       }
       std::vector<std::pair<std::string, uint32_t>> want(k.model.begin(), k.model.end());
@@ -180,14 +180,14 @@ class RandomKeysTest : public ::testing::Test {
         } else {
           EXPECT_EQ(res, SearchResult::kBefore);
           ASSERT_EQ(k.file.Next(), 0);
-          k.file.Current(&v, &r);
+          EXPECT_EQ(0, k.file.Current(&v, &r));
           EXPECT_EQ(std::make_pair(v, r), *lb);
         }
       }
       if (!want.empty()) {
         size_t n = rng_() % want.size();
         ASSERT_EQ(k.file.SeekNth(n + 1), 0);
-        k.file.Current(&v, &r);
+        EXPECT_EQ(0, k.file.Current(&v, &r));
         EXPECT_EQ(std::make_pair(v, r), want[n]);
       }
     }

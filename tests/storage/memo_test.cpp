@@ -50,11 +50,11 @@ std::string Image(uint32_t firstFree, const std::vector<std::pair<uint32_t, std:
 // Counts the writes that reach the memo file.
 class WriteCounter : public WriteObserver {
  public:
-  int BeforeWrite(DatStream&, uint64_t, size_t) override {
+  Code BeforeWrite(DatStream&, uint64_t, size_t) override {
     ++writes;
     return writes == failAt ? kErrUnableToLog : 0;
   }
-  int BeforeTruncate(DatStream&, uint64_t) override { return 0; }
+  Code BeforeTruncate(DatStream&, uint64_t) override { return 0; }
   int writes = 0;
   int failAt = 0;
 };

@@ -204,7 +204,7 @@ int MemoryTable::CheckUnique(const char* rec, uint32_t self) const {
   return 0;
 }
 
-int MemoryTable::Entry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
+Code MemoryTable::Entry(uint8_t op, FileDescriptor& file, DriverArgs& args) {
   return static_cast<Link*>(file.control.get())->table->Dispatch(op, args);
 }
 

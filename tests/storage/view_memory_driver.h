@@ -46,7 +46,7 @@ class MemoryTable {
 
   std::map<uint8_t, int> calls;  // operation -> number of calls
 
-  static int Entry(uint8_t op, FileDescriptor& file, DriverArgs& args);
+  static Code Entry(uint8_t op, FileDescriptor& file, DriverArgs& args);
 
  private:
   struct Entry_ {

@@ -88,6 +88,7 @@ CrashHarness::ChildResult CrashHarness::RunChild(const Workload& workload, int c
     faults.SetRecordPoints(crashAt == 0);
     faults.CrashAt(crashAt, options.torn);
     faults.SetDropUnsynced(options.dropUnsynced);
+    faults.SetLoseEntries(options.loseEntries);
     if (options.stopAtCrash) {
       // The machine stops here: nothing after the crash runs, not even destructors.
       faults.SetOnCrash([] { ::_exit(0); });

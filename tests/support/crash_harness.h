@@ -40,6 +40,7 @@ class CrashContext {
 struct CrashOptions {
   bool torn = false;          // the crashing write lands half
   bool dropUnsynced = false;  // the crash also loses writes not yet flushed
+  bool loseEntries = false;   // and names created, renamed or removed in unflushed folders
   int stride = 1;             // try every stride-th point only
   bool stopAtCrash = true;    // the child ends at the crash instead of running on blind
   // When set, only the points whose description it accepts are tried.

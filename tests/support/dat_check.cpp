@@ -58,7 +58,8 @@ std::string CheckDatFile(storage::FileDescriptor& file, std::string* damage) {
   // The walk through the driver.
   std::map<uint32_t, std::string> walked;
   DriverArgs args;
-  CallDriver(kOpSetFile, file, args);
+  err = CallDriver(kOpSetFile, file, args);
+  if (err) return bad("SET gives " + std::to_string(err));
   for (;;) {
     DriverArgs next;
     err = CallDriver(kOpNext, file, next);
@@ -68,14 +69,17 @@ std::string CheckDatFile(storage::FileDescriptor& file, std::string* damage) {
       break;
     }
     DriverArgs pointer;
-    CallDriver(kOpPointerFile, file, pointer);
+    err = CallDriver(kOpPointerFile, file, pointer);
+    if (err) return bad("POINTER gives " + std::to_string(err));
     walked[static_cast<uint32_t>(pointer.value)] =
         Printable(reinterpret_cast<unsigned char*>(file.record), file.recordSize);
   }
   DriverArgs records;
-  CallDriver(kOpRecordsFile, file, records);
+  err = CallDriver(kOpRecordsFile, file, records);
+  if (err) return bad("RECORDS gives " + std::to_string(err));
   std::string path = dat::DatFile::Of(file).path();
-  CallDriver(kOpClose, file, args);
+  err = CallDriver(kOpClose, file, args);
+  if (err) return bad("CLOSE gives " + std::to_string(err));
   file.control.reset();
 
   // The bytes on disk.

@@ -17,6 +17,34 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The bytes of a file, read around the file system under test.
+std::string Slurp(platform::FileSystem& fs, const std::string& path) {
+  std::string bytes;
+  int fd = fs.Open(path, O_RDONLY, 0);
+  if (fd < 0) return bytes;
+  char buf[4096];
+  for (uint64_t pos = 0;;) {
+    long long got = fs.PRead(fd, buf, sizeof buf, pos);
+    if (got <= 0) break;
+    bytes.append(buf, static_cast<size_t>(got));
+    pos += static_cast<uint64_t>(got);
+  }
+  fs.Close(fd);
+  return bytes;
+}
+
+void Spill(platform::FileSystem& fs, const std::string& path, const std::string& bytes) {
+  int fd = fs.Open(path, O_RDWR | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) return;
+  if (!bytes.empty()) fs.PWrite(fd, bytes.data(), bytes.size(), 0);
+  fs.Close(fd);
+}
+
 }  // namespace
 
 FaultFileSystem::FaultFileSystem(platform::FileSystem& base) : base_(base) {}
@@ -32,6 +60,8 @@ void FaultFileSystem::Reset() {
   torn_ = false;
   crashed_ = false;
   dropUnsynced_ = false;
+  loseEntries_ = false;
+  entries_.clear();
   onCrash_ = nullptr;
   unsynced_.clear();
   createdAfterCrash_.clear();
@@ -85,6 +115,34 @@ void FaultFileSystem::SetDropUnsynced(bool on) {
   std::lock_guard<std::mutex> lock(mu_);
   dropUnsynced_ = on;
   if (!on) unsynced_.clear();
+}
+
+void FaultFileSystem::SetLoseEntries(bool on) {
+  std::lock_guard<std::mutex> lock(mu_);
+  loseEntries_ = on;
+  if (!on) entries_.clear();
+}
+
+void FaultFileSystem::RememberEntryLocked(EntryChange change) {
+  if (loseEntries_) entries_.push_back(std::move(change));
+}
+
+void FaultFileSystem::LoseEntriesLocked() {
+  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+    switch (it->kind) {
+      case EntryChange::kCreate:
+        base_.Unlink(it->path);
+        break;
+      case EntryChange::kRename:
+        base_.Rename(it->to, it->path);
+        if (it->replaced) Spill(base_, it->to, it->bytes);
+        break;
+      case EntryChange::kRemove:
+        Spill(base_, it->path, it->bytes);
+        break;
+    }
+  }
+  entries_.clear();
 }
 
 bool FaultFileSystem::crashed() const {
@@ -158,17 +216,20 @@ void FaultFileSystem::RememberUndoLocked(int fd, uint64_t pos, size_t n) {
 
 void FaultFileSystem::CrashLocked() {
   crashed_ = true;
-  if (!dropUnsynced_) return;
-  for (auto& [path, undos] : unsynced_) {
-    int fd = base_.Open(path, O_RDWR, 0);
-    if (fd < 0) continue;
-    for (auto it = undos.rbegin(); it != undos.rend(); ++it) {
-      if (!it->old.empty()) base_.PWrite(fd, it->old.data(), it->old.size(), it->pos);
-      base_.Truncate(fd, it->oldSize);
+  if (dropUnsynced_) {
+    for (auto& [path, undos] : unsynced_) {
+      int fd = base_.Open(path, O_RDWR, 0);
+      if (fd < 0) continue;
+      for (auto it = undos.rbegin(); it != undos.rend(); ++it) {
+        if (!it->old.empty()) base_.PWrite(fd, it->old.data(), it->old.size(), it->pos);
+        base_.Truncate(fd, it->oldSize);
+      }
+      base_.Close(fd);
     }
-    base_.Close(fd);
+    unsynced_.clear();
   }
-  unsynced_.clear();
+  // Names last: the bytes above were undone under the names they had at the crash.
+  if (loseEntries_) LoseEntriesLocked();
 }
 
 int FaultFileSystem::Open(const std::string& path, int flags, int perms) {
@@ -182,6 +243,7 @@ int FaultFileSystem::Open(const std::string& path, int flags, int perms) {
   if (fd >= 0) {
     paths_[fd] = path;
     if (crashed_ && !existed) createdAfterCrash_.insert(path);
+    if (!crashed_ && !existed) RememberEntryLocked({EntryChange::kCreate, path, {}, false, {}});
   }
   return fd;
 }
@@ -330,8 +392,13 @@ int FaultFileSystem::Unlink(const std::string& path) {
     } else if (p) {
       return -p->err;
     } else {
-      unsynced_.erase(path);
-      return base_.Unlink(path);
+      std::string bytes = loseEntries_ ? Slurp(base_, path) : std::string();
+      int r = base_.Unlink(path);
+      if (r == 0) {
+        unsynced_.erase(path);
+        RememberEntryLocked({EntryChange::kRemove, path, {}, true, std::move(bytes)});
+      }
+      return r;
     }
   }
   if (onCrash) onCrash();
@@ -351,8 +418,11 @@ int FaultFileSystem::Rename(const std::string& from, const std::string& to) {
     } else if (p) {
       return -p->err;
     } else {
+      bool replaced = loseEntries_ && PathExists(to);
+      std::string bytes = replaced ? Slurp(base_, to) : std::string();
       int r = base_.Rename(from, to);
       if (r == 0) {
+        RememberEntryLocked({EntryChange::kRename, from, to, replaced, std::move(bytes)});
         auto it = unsynced_.find(from);
         if (it != unsynced_.end()) {
           unsynced_[to] = std::move(it->second);
@@ -366,6 +436,45 @@ int FaultFileSystem::Rename(const std::string& from, const std::string& to) {
   }
   if (onCrash) onCrash();
   return 0;
+}
+
+int FaultFileSystem::SyncDirectory(const std::string& folder) {
+  std::function<void()> onCrash;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const Plan* p = Tick(FaultOp::kSyncDirectory, folder);
+    bool crashNow = false;
+    if (PointLocked(&crashNow, "SyncDirectory " + folder)) return 0;
+    if (crashNow) {
+      CrashLocked();
+      onCrash = onCrash_;
+    } else if (p) {
+      return -p->err;
+    } else {
+      int r = base_.SyncDirectory(folder);
+      if (r == 0) {
+        // The folder's names are on disk now, whatever else waits.
+        std::vector<EntryChange> kept;
+        for (EntryChange& e : entries_) {
+          bool here = FolderOf(e.path) == folder ||
+                      (e.kind == EntryChange::kRename && FolderOf(e.to) == folder);
+          if (!here) kept.push_back(std::move(e));
+        }
+        entries_.swap(kept);
+      }
+      return r;
+    }
+  }
+  if (onCrash) onCrash();
+  return 0;
+}
+
+int FaultFileSystem::ListDirectory(const std::string& folder, std::vector<std::string>* names) {
+  return base_.ListDirectory(folder, names);
+}
+
+int FaultFileSystem::Status(const std::string& path, bool* isFolder) {
+  return base_.Status(path, isFolder);
 }
 
 }  // namespace korawin::test

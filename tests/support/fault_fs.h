@@ -2,12 +2,14 @@
 // fails, shortens or drops what the engine asks of it.
 //
 // Write points are the operations that change what is on disk: PWrite, Truncate, Sync,
-// Unlink and Rename. They are numbered from 1 in the order they happen since the object was
-// made (or Reset). A crash at point k lets points 1..k-1 happen; point k and every later
-// write, truncate, sync, unlink and rename are dropped and reported as success, as if the
+// Unlink, Rename and SyncDirectory. They are numbered from 1 in the order they happen since the
+// object was made (or Reset). A crash at point k lets points 1..k-1 happen; point k and every
+// later write, truncate, sync, unlink and rename are dropped and reported as success, as if the
 // machine had stopped there. A torn crash applies a prefix of the k-th write first. With
 // drop-unsynced on, the crash also undoes every write and truncate that was not followed by a
-// Sync of its file, the way a power cut loses what sat in the cache.
+// Sync of its file, the way a power cut loses what sat in the cache. With lose-entries on, it
+// also undoes every create, rename and removal of a name that no SyncDirectory of its folder
+// followed: the file created is gone, the renamed one has its old name, the removed one is back.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +26,10 @@
 namespace korawin::test {
 
 // The operations that can be counted and failed.
-enum class FaultOp { kOpen, kRead, kWrite, kTruncate, kSync, kSize, kLock, kUnlink, kRename };
-inline constexpr int kFaultOpCount = 9;
+enum class FaultOp {
+  kOpen, kRead, kWrite, kTruncate, kSync, kSize, kLock, kUnlink, kRename, kSyncDirectory
+};
+inline constexpr int kFaultOpCount = 10;
 
 class FaultFileSystem final : public platform::FileSystem {
  public:
@@ -59,6 +63,7 @@ class FaultFileSystem final : public platform::FileSystem {
   // than one byte, applies its first half before the crash.
   void CrashAt(int k, bool torn = false);
   void SetDropUnsynced(bool on);
+  void SetLoseEntries(bool on);
   bool crashed() const;
   // Called once, at the moment of the crash (a harness may end the process there).
   void SetOnCrash(std::function<void()> onCrash);
@@ -79,6 +84,9 @@ class FaultFileSystem final : public platform::FileSystem {
   int Lock(int fd, int cmd, short type, uint64_t start, uint64_t len, bool* conflict) override;
   int Unlink(const std::string& path) override;
   int Rename(const std::string& from, const std::string& to) override;
+  int SyncDirectory(const std::string& folder) override;
+  int ListDirectory(const std::string& folder, std::vector<std::string>* names) override;
+  int Status(const std::string& path, bool* isFolder) override;
 
  private:
   struct Plan {
@@ -103,6 +111,16 @@ class FaultFileSystem final : public platform::FileSystem {
   bool PointLocked(bool* isCrashPoint, const std::string& what);
   void CrashLocked();
   void RememberUndoLocked(int fd, uint64_t pos, size_t n);
+  // A name changed in a folder that was not flushed since; what undoes it.
+  struct EntryChange {
+    enum Kind { kCreate, kRename, kRemove } kind;
+    std::string path;      // the name created or removed; the old name of a rename
+    std::string to;        // the new name of a rename
+    bool replaced = false;  // a rename over a file, or a removal: the file's bytes follow
+    std::string bytes;
+  };
+  void RememberEntryLocked(EntryChange change);
+  void LoseEntriesLocked();
 
   platform::FileSystem& base_;
   mutable std::mutex mu_;
@@ -115,6 +133,8 @@ class FaultFileSystem final : public platform::FileSystem {
   bool torn_ = false;
   bool crashed_ = false;
   bool dropUnsynced_ = false;
+  bool loseEntries_ = false;
+  std::vector<EntryChange> entries_;
   std::function<void()> onCrash_;
   std::map<int, std::string> paths_;
   std::map<std::string, std::vector<Undo>> unsynced_;

@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -331,6 +332,53 @@ TEST_F(QtBackendTest, CardExpandsInAModalDialog) {
   QTest::keyClick(dialog, Qt::Key_Escape);
   ASSERT_TRUE(WaitUntil([] { return !FindWindow("SampleExpand"); }) && Settle());
   EXPECT_EQ(examples->toPlainText(), "Что ты делаешь?\nОн делает уроки.\nМы делаем.");
+  Runtime::PostToThread(thread, EventKind::CloseDown);
+  EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
+}
+
+// Typing stops at the width of the variable behind a control, in Windows-1251 bytes: an entry
+// whose picture is wider than its variable, and a text box, whose only limit is its variable.
+TEST_F(QtBackendTest, TypingStopsAtTheVariablesWidth) {
+  namespace C = ids::SampleCard;
+  static char word[8];
+  static char memo[12];
+  std::memset(word, ' ', sizeof word);
+  std::memset(memo, ' ', sizeof memo);
+  int thread = Runtime::StartProcedure([] {
+    auto w = Window::Open(C::kModule, C::kWindow);
+    w->Use(C::I_VERB, lang::Variable::String(word, sizeof word));
+    w->Use(C::EXA_MEMO, lang::Variable::Field(lang::kTypeMemo, memo, sizeof memo));
+    w->Display();
+    while (w->Accept().kind != EventKind::None) {
+      if (w->EventNow() == EventKind::CloseDown) w->Close();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([] { return FindWindow("SampleCard"); }) && Settle());
+  QWidget* card = FindWindow("SampleCard");
+  auto* entry = card->findChild<QLineEdit*>("I_VERB");
+  EXPECT_EQ(entry->maxLength(), 8);  // the picture says 64
+  entry->setFocus();
+  TypeText(entry, "делать 12345");
+  EXPECT_EQ(entry->text(), "делать 1");
+
+  auto* box = card->findChild<QPlainTextEdit*>("EXA_MEMO");
+  box->setFocus();
+  TypeText(box, "Мы");
+  QTest::keyClick(box, Qt::Key_Return);
+  TypeText(box, "делаем уроки");  // 3 + 12 bytes: the last three do not get in
+  EXPECT_EQ(box->toPlainText(), "Мы\nделаем ур");
+  auto* bar = card->window()->findChild<QStatusBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->currentMessage().contains("не больше 12 знаков"))
+      << bar->currentMessage().toStdString();
+  // Nor does a character Windows-1251 lacks, whatever the room.
+  QTest::keyClick(box, Qt::Key_Backspace);
+  TypeText(box, "ā");
+  EXPECT_EQ(box->toPlainText(), "Мы\nделаем у");
+  EXPECT_TRUE(bar->currentMessage().contains("Windows-1251"));
+  entry->setFocus();
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(std::string(memo, sizeof memo), Ansi("Мы\nделаем у "));
   Runtime::PostToThread(thread, EventKind::CloseDown);
   EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
 }

@@ -6,7 +6,9 @@
 #include "app/folder_check.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 #include "platform/paths.h"
+#include "storage/dat/dat_check.h"
 #include "storage/dat/dat_file.h"
 #include "storage/dat/dat_header.h"
 #include "storage/driver.h"
@@ -21,9 +23,8 @@ using namespace storage::dat;
 
 // Text of the file (Windows-1251, padded with blanks or NULs) as UTF-8 without the padding.
 std::string Text(const std::string& raw) {
-  std::string t = raw.substr(0, raw.find('\0'));
-  t.erase(t.find_last_not_of(' ') + 1);
-  return platform::Cp1251ToUtf8(t);
+  return platform::Cp1251ToUtf8(
+      platform::TrimTrailing(std::string_view(raw).substr(0, raw.find('\0'))));
 }
 
 std::string DateText(uint32_t day) {

@@ -8,6 +8,7 @@
 #include "lang/bind.h"
 #include "lang/types.h"
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 #include "storage/driver.h"
 #include "storage/view/view.h"
 #include "tools/korawin1_db/commands.h"
@@ -27,10 +28,6 @@ struct SelectArgs {
   bool reverse = false;
   int64_t limit = -1;
 };
-
-bool IsText(uint8_t type) {
-  return type == kTypeString || type == kTypeCString || type == kTypePString;
-}
 
 // Text given on the command line (UTF-8) in the data's code page.
 bool ToData(const std::string& utf8, const char* what, std::string* out) {
@@ -91,7 +88,7 @@ std::string OrderText(const FileDescriptor& fd, int key) {
     const FieldDescriptor& f = fd.fields[static_cast<size_t>(c < 0 ? -c : c) - 1];
     if (!order.empty()) order += ",";
     if (c < 0) order += "-";
-    if (IsText(f.type) && (kd.attributes & kKeyNoCase))
+    if (platform::IsTextType(f.type) && (kd.attributes & kKeyNoCase))
       order += "UPPER(" + f.label + ")";
     else
       order += f.label;
@@ -105,7 +102,7 @@ bool SetFrom(FileDescriptor& fd, int key, const std::string& utf8) {
   int32_t c = kd.components[0];
   const FieldDescriptor& f = fd.fields[static_cast<size_t>(c < 0 ? -c : c) - 1];
   char* p = fd.record + f.offset;
-  if (IsText(f.type)) {
+  if (platform::IsTextType(f.type)) {
     std::string v;
     if (!ToData(utf8, "--from", &v)) return false;
     size_t n = std::min<size_t>(v.size(), f.size);
@@ -242,8 +239,9 @@ int RunSelect(const std::vector<std::string>& args) {
     std::fprintf(stderr, "korawin1-db select: %s: %s: %s\n", f.path.c_str(), step, words.c_str());
     status = 1;
   }
-  CallView(kOpClose, view);
-  CallDriver(kOpClose, fd);
+  // Read-only: closing writes nothing that could fail.
+  (void)CallView(kOpClose, view);
+  (void)CallDriver(kOpClose, fd);
   return status;
 }
 

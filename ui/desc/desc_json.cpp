@@ -1,13 +1,10 @@
 #include "ui/desc/desc_json.h"
 
-#include <deque>
-#include <map>
-#include <mutex>
-#include <nlohmann/json.hpp>
 #include <set>
 
 #include "lang/picture.h"
 #include "platform/codepage.h"
+#include "ui/desc/desc_reader.h"
 #include "ui/halt.h"
 
 namespace korawin::ui {
@@ -61,34 +58,22 @@ constexpr FlagNames kFlagNames[] = {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+using desc::IsIdentifier;
+using desc::SameNoCase;
+using desc::WithoutMark;
 
-std::string_view WithoutMark(std::string_view id) {
-  if (!id.empty() && id[0] == '?') id.remove_prefix(1);
-  return id;
-}
-
-// Reads one description; a fault throws Fault, caught at the top.
-struct Fault {
-  std::string why;
-};
-
-class Reader {
+// Reads one description; a fault throws desc::Fault, caught at the top.
+class WindowReader : public desc::Reader {
  public:
   WindowDesc Window(const Json& j) {
     WindowDesc w;
-    where_ = "window";
+    SetWhere("window");
     Expect(j.is_object(), "a window must be an object");
     Keys(j, {"module", "window", "cname", "kind", "modal", "resizable", "caption", "icon", "font",
              "help", "helptext", "size", "status", "menu", "toolbar", "controls"});
     w.module = Text(j, "module");
     w.name = Text(j, "window");
-    where_ = w.module + " / " + w.name;
+    SetWhere(w.module + " / " + w.name);
     Expect(!w.module.empty() && !w.name.empty(), "a window needs \"module\" and \"window\"");
     w.cname = Text(j, "cname");
     if (!w.cname.empty()) Expect(IsIdentifier(w.cname), "\"cname\" must be a C++ name");
@@ -130,51 +115,6 @@ class Reader {
  private:
   enum class Context { Body, MenuBar, Menu, Toolbar, Sheet, Option };
 
-  [[noreturn]] void Throw(const std::string& why) { throw Fault{where_ + ": " + why}; }
-  void Expect(bool ok, const std::string& why) {
-    if (!ok) Throw(why);
-  }
-
-  static bool IsIdentifier(std::string_view s) {
-    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-    for (char c : s)
-      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
-        return false;
-    return true;
-  }
-
-  void Keys(const Json& j, std::initializer_list<const char*> allowed) {
-    for (auto it = j.begin(); it != j.end(); ++it) {
-      bool known = false;
-      for (const char* a : allowed) known = known || it.key() == a;
-      Expect(known, "unknown key \"" + it.key() + "\"");
-    }
-  }
-
-  std::string Text(const Json& j, const char* key) {
-    if (!j.contains(key)) return {};
-    Expect(j[key].is_string(), std::string("\"") + key + "\" must be a text");
-    std::string utf8 = j[key].get<std::string>();
-    size_t bad = 0;
-    auto text = platform::Utf8ToCp1251(utf8, &bad);
-    Expect(text.has_value(), std::string("\"") + key + "\" holds a character Windows-1251 lacks"
-                                 " (at byte " + std::to_string(bad) + ")");
-    return *text;
-  }
-
-  bool Bool(const Json& j, const char* key, bool dflt) {
-    if (!j.contains(key)) return dflt;
-    Expect(j[key].is_boolean(), std::string("\"") + key + "\" must be true or false");
-    return j[key].get<bool>();
-  }
-
-  int Int(const Json& j, const char* key) {
-    if (!j.contains(key)) return 0;
-    Expect(j[key].is_number_integer() && j[key].get<int>() >= 0,
-           std::string("\"") + key + "\" must be a whole number");
-    return j[key].get<int>();
-  }
-
   std::vector<ControlDesc> Controls(const Json& list, Context ctx) {
     Expect(list.is_array(), "controls must be a list");
     std::vector<ControlDesc> out;
@@ -191,9 +131,9 @@ class Reader {
     std::string type = Text(j, "type");
     Expect(ControlTypeFromName(type, &c.type), "unknown control type \"" + type + "\"");
     c.id = Text(j, "id");
-    std::string saved = where_;
+    std::string saved = Where();
     std::string label = c.id.empty() ? type + " \"" + Text(j, "text") + "\"" : c.id;
-    where_ = saved + " / " + platform::Cp1251ToUtf8(label);
+    SetWhere(saved + " / " + label);
     CheckPlace(c.type, ctx);
     if (!c.id.empty()) {
       Expect(c.id[0] == '?' && c.id.size() > 1, "an id starts with \"?\"");
@@ -226,10 +166,10 @@ class Reader {
     }
     std::string std = Text(j, "std");
     Expect(StdActionFromName(std, &c.std), "unknown standard action \"" + std + "\"");
-    c.width = Int(j, "width");
-    c.height = Int(j, "height");
-    c.lines = Int(j, "lines");
-    c.stretch = Int(j, "stretch");
+    c.width = Whole(j, "width", 0, 0, 100000);
+    c.height = Whole(j, "height", 0, 0, 100000);
+    c.lines = Whole(j, "lines", 0, 0, 100000);
+    c.stretch = Whole(j, "stretch", 0, 0, 100000);
     if (j.contains("range")) {
       const Json& r = j["range"];
       Expect(r.is_array() && r.size() == 2 && r[0].is_number() && r[1].is_number() &&
@@ -277,7 +217,7 @@ class Reader {
     if (c.type == ControlType::Form) {
       Expect(c.children.size() % 2 == 0, "a form holds pairs of a label and a field");
     }
-    where_ = saved;
+    SetWhere(saved);
     return c;
   }
 
@@ -311,7 +251,6 @@ class Reader {
     }
   }
 
-  std::string where_;
   int feq_ = 0;
   std::set<std::string> ids_;
 };
@@ -324,13 +263,8 @@ void IndexControls(const ControlDesc& c, std::vector<const ControlDesc*>* out) {
   for (const ControlDesc& k : c.children) IndexControls(k, out);
 }
 
-struct Table {
-  std::mutex mu;
-  std::deque<WindowDesc> windows;  // stable addresses
-};
-
-Table& Registered() {
-  static Table t;
+desc::Table<WindowDesc>& Registered() {
+  static desc::Table<WindowDesc> t;
   return t;
 }
 
@@ -399,24 +333,8 @@ std::vector<const ControlDesc*> WindowDesc::Numbered() const {
 }
 
 bool ParseWindowDescs(std::string_view json, std::vector<WindowDesc>* out, std::string* why) {
-  out->clear();
-  Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
-  if (doc.is_discarded()) {
-    if (why) *why = "not valid JSON";
-    return false;
-  }
-  try {
-    Reader r;
-    if (doc.is_array()) {
-      for (const Json& w : doc) out->push_back(r.Window(w));
-    } else {
-      out->push_back(r.Window(doc));
-    }
-  } catch (const Fault& f) {
-    if (why) *why = f.why;
-    return false;
-  }
-  return true;
+  WindowReader reader;
+  return desc::ParseList(json, [&](const nlohmann::json& j) { return reader.Window(j); }, out, why);
 }
 
 void RegisterWindowDescs(std::string_view json) {
@@ -426,32 +344,13 @@ void RegisterWindowDescs(std::string_view json) {
     Halt(3, "A window description is faulty: " + platform::Utf8ToCp1251Lossy(why));
     return;
   }
-  Table& t = Registered();
-  std::lock_guard<std::mutex> lock(t.mu);
-  for (WindowDesc& w : windows) {
-    bool known = false;
-    for (const WindowDesc& old : t.windows)
-      known = known || (SameNoCase(old.module, w.module) && SameNoCase(old.name, w.name));
-    if (known) continue;  // registered before: descriptions handed out stay as they are
-    t.windows.push_back(std::move(w));
-    t.windows.back().BuildIndex();
-  }
+  Registered().Add(std::move(windows), [](WindowDesc& w) { w.BuildIndex(); });
 }
 
 const WindowDesc* FindWindowDesc(std::string_view module, std::string_view name) {
-  Table& t = Registered();
-  std::lock_guard<std::mutex> lock(t.mu);
-  for (const WindowDesc& w : t.windows)
-    if (SameNoCase(w.module, module) && SameNoCase(w.name, name)) return &w;
-  return nullptr;
+  return Registered().Find(module, name);
 }
 
-std::vector<const WindowDesc*> AllWindowDescs() {
-  Table& t = Registered();
-  std::lock_guard<std::mutex> lock(t.mu);
-  std::vector<const WindowDesc*> out;
-  for (const WindowDesc& w : t.windows) out.push_back(&w);
-  return out;
-}
+std::vector<const WindowDesc*> AllWindowDescs() { return Registered().All(); }
 
 }  // namespace korawin::ui

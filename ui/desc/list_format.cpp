@@ -132,16 +132,17 @@ class Parser {
         case '@': {
           size_t end = s_.find('@', p_);
           if (end == std::string_view::npos) return Fail("picture without its closing @");
-          std::string pic = "@" + std::string(s_.substr(p_, end - p_));
+          std::string pic = "@";
+          pic.append(s_.substr(p_, end - p_));
           std::string why;
-          if (!lang::CheckPicture(pic, &why)) return Fail("picture " + pic + ": " + why);
+          if (!lang::CheckPicture(pic, &why)) return Fail(std::string("picture ").append(pic).append(": ").append(why));
           *picture = std::move(pic);
           p_ = end + 1;
           break;
         }
         default:
           --p_;
-          return Fail(std::string("unknown mark '") + c + "'");
+          return Fail(std::string("unknown mark '").append(1, c).append("'"));
       }
     }
   }

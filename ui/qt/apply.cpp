@@ -17,8 +17,10 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
+#include "lang/picture.h"
 #include "platform/paths.h"
 #include "ui/qt/control_view.h"
+#include "ui/qt/entry_guard.h"
 #include "ui/qt/list_control.h"
 #include "ui/qt/text.h"
 #include "ui/runtime/gui_input.h"
@@ -139,13 +141,24 @@ void ApplyControl(ControlView& v, const ControlState& s) {
       break;
     case ControlType::Entry:
       if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        if (TextChanged(v, s) && e->text() != text) e->setText(text);
+        // One Windows-1251 byte per character: typing stops at the picture's width or the
+        // variable's, whichever is less.
+        int chars = lang::PictureWidth(v.desc->picture);
+        if (s.maxBytes > 0 && (chars <= 0 || s.maxBytes < chars)) chars = s.maxBytes;
+        if (chars > 0 && e->maxLength() != chars) e->setMaxLength(chars);
+        if (TextChanged(v, s) && e->text() != text) {
+          e->setText(text);
+          // A text longer than the entry shows its beginning, as it is read.
+          if (!e->hasFocus()) e->setCursorPosition(0);
+        }
         e->setReadOnly(s.flags & kFlagReadOnly);
         e->setEchoMode((s.flags & kFlagPassword) ? QLineEdit::Password : QLineEdit::Normal);
       }
       break;
     case ControlType::TextBox:
       if (auto* e = qobject_cast<QPlainTextEdit*>(w)) {
+        e->setProperty(kMaxBytesProperty, s.maxBytes);
+        e->setProperty(kCrLfProperty, s.text.find("\r\n") != std::string::npos);
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         if (TextChanged(v, s) && e->toPlainText() != text) e->setPlainText(text);
         e->setReadOnly(s.flags & kFlagReadOnly);

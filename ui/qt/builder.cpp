@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -88,8 +90,13 @@ class TabPage : public QScrollArea {
     viewport()->setAutoFillBackground(false);
     page->setAutoFillBackground(false);
   }
-  // The height a page shows before it scrolls.
-  static int Cap(const QFontMetrics& fm) { return 28 * fm.height(); }
+  // The height a page shows before it scrolls: what the screen leaves beside the window's
+  // caption, tabs, buttons and margins (some ten lines), and never less than 28 lines.
+  static int Cap(const QFontMetrics& fm) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().height() * 9 / 10 - 10 * fm.height() : 0;
+    return std::max(28 * fm.height(), room);
+  }
 
   QSize sizeHint() const override {
     QSize s = widget()->sizeHint();
@@ -401,9 +408,15 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       auto* e = new QPlainTextEdit;
       e->setTabChangesFocus(true);
       auto refused = hooks_.refused;
-      GuardTextBox(e, [refused, e](const QString& ch) {
-        if (refused) refused(e, ch);
-      });
+      auto tooLong = hooks_.tooLong;
+      GuardTextBox(
+          e,
+          [refused, e](const QString& ch) {
+            if (refused) refused(e, ch);
+          },
+          [tooLong, e](int limit) {
+            if (tooLong) tooLong(e, limit);
+          });
       int lines = c.lines > 0 ? c.lines : (c.height > 0 ? std::max(2, c.height / 8) : 3);
       e->setMinimumHeight(lines * e->fontMetrics().lineSpacing() + 2 * e->frameWidth() + 8);
       e->setMinimumWidth(c.width > 0 ? units_.X(c.width) : units_.Chars(30));

@@ -27,6 +27,8 @@ struct BuildHooks {
   std::function<void(StdAction)> standard;
   // An entry refused a character; the window tells the user.
   std::function<void(QWidget* where, const QString& ch)> refused;
+  // A text box refused text beyond the limit of its variable; the window tells the user.
+  std::function<void(QWidget* where, int limit)> tooLong;
   // Filters the events of every control's widget (focus, keys, mouse).
   QObject* filter = nullptr;
 };

@@ -27,12 +27,21 @@ QValidator::State EntryValidator::validate(QString& input, int& pos) const {
   return Acceptable;
 }
 
-void GuardTextBox(QPlainTextEdit* box, RefusedFn refused) {
+int AnsiBytes(const QString& text, bool crlf) {
+  int n = 0;
+  for (QChar c : text) n += (crlf && c == u'\n') ? 2 : 1;
+  return n;
+}
+
+void GuardTextBox(QPlainTextEdit* box, RefusedFn refused, TooLongFn tooLong) {
   auto good = std::make_shared<QString>(box->toPlainText());
-  QObject::connect(box, &QPlainTextEdit::textChanged, box, [box, good, refused] {
+  QObject::connect(box, &QPlainTextEdit::textChanged, box, [box, good, refused, tooLong] {
     QString now = box->toPlainText();
     QString bad = FirstForeignChar(now);
-    if (bad.isEmpty()) {
+    const int limit = box->property(kMaxBytesProperty).toInt();
+    const bool over =
+        bad.isEmpty() && limit > 0 && AnsiBytes(now, box->property(kCrLfProperty).toBool()) > limit;
+    if (bad.isEmpty() && !over) {
       *good = now;
       return;
     }
@@ -44,7 +53,11 @@ void GuardTextBox(QPlainTextEdit* box, RefusedFn refused) {
     QTextCursor c = box->textCursor();
     c.setPosition(qBound(0, pos, static_cast<int>(good->size())));
     box->setTextCursor(c);
-    if (refused) refused(bad);
+    if (over) {
+      if (tooLong) tooLong(limit);
+    } else if (refused) {
+      refused(bad);
+    }
   });
 }
 

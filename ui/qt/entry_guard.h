@@ -23,8 +23,19 @@ class EntryValidator : public QValidator {
   RefusedFn refused_;
 };
 
+using TooLongFn = std::function<void(int limit)>;
+
+// The property of a text box that holds the most bytes its variable takes (0: no limit), and
+// the one that tells that its text keeps its line ends as CR LF (two bytes each).
+inline constexpr char kMaxBytesProperty[] = "korawinMaxBytes";
+inline constexpr char kCrLfProperty[] = "korawinCrLf";
+
+// The bytes text takes in Windows-1251, a line end counting two when crlf.
+int AnsiBytes(const QString& text, bool crlf);
+
 // For text boxes, which take no validator: an edit that brings in a character Windows-1251
-// lacks is undone and reported.
-void GuardTextBox(QPlainTextEdit* box, RefusedFn refused);
+// lacks, or that makes the text longer than the box's kMaxBytesProperty, is undone and
+// reported.
+void GuardTextBox(QPlainTextEdit* box, RefusedFn refused, TooLongFn tooLong);
 
 }  // namespace korawin::ui::qt

@@ -9,6 +9,7 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+#include "lang/picture.h"
 #include "ui/qt/keys.h"
 #include "ui/qt/text.h"
 #include "ui/runtime/gui_input.h"
@@ -295,7 +296,12 @@ ListControl::ListControl(int window, const ControlDesc& desc, const DialogUnits&
   int total = 0;
   for (size_t k = 0; k < desc.columns.columns.size(); ++k) {
     const ListColumn& c = desc.columns.columns[k];
-    int w = std::max(units.X(c.width), units.Chars(2));
+    // A column shows at least the whole of a date or a number and ten characters of a text,
+    // whatever the width its format gives in dialog units.
+    int least = lang::PictureWidth(c.picture);
+    if (c.picture.size() > 1 && (c.picture[1] == 's' || c.picture[1] == 'S'))
+      least = std::min(least, 10);
+    int w = std::max({units.X(c.width), units.Chars(2), units.Chars(least + 1)});
     view_->setColumnWidth(static_cast<int>(k), w);
     header->setSectionResizeMode(static_cast<int>(k),
                                  c.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);

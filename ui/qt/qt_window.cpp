@@ -97,6 +97,7 @@ BuildHooks QtWindow::Hooks() {
   BuildHooks hooks;
   hooks.standard = [this](StdAction a) { backend_.Standard(number_, a); };
   hooks.refused = [this](QWidget* where, const QString& ch) { Refused(where, ch); };
+  hooks.tooLong = [this](QWidget* where, int limit) { Tell(where, TooLongMessage(limit)); };
   hooks.filter = this;
   return hooks;
 }
@@ -342,8 +343,9 @@ void QtWindow::ShowZones(const std::vector<std::string>& texts) {
   if (zones_) zones_->Show(texts);
 }
 
-void QtWindow::Refused(QWidget* where, const QString& ch) {
-  QString message = RefusedCharMessage(ch);
+void QtWindow::Refused(QWidget* where, const QString& ch) { Tell(where, RefusedCharMessage(ch)); }
+
+void QtWindow::Tell(QWidget* where, const QString& message) {
   QToolTip::showText(where->mapToGlobal(QPoint(0, where->height())), message, where, QRect(), 5000);
   ShowStatus(message, 5000);
   QApplication::beep();

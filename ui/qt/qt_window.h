@@ -70,6 +70,8 @@ class QtWindow : public QObject {
   bool ControlEvent(QWidget* widget, QEvent* event);
   void PressDefault();
   void Refused(QWidget* where, const QString& ch);
+  // Says why an edit was refused, beside the control and in the status bar, with a beep.
+  void Tell(QWidget* where, const QString& message);
   void ReportGeometry();
   Geometry CurrentGeometry() const;
   void ApplyGeometry(const Geometry& g);

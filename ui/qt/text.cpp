@@ -29,6 +29,10 @@ QString RefusedCharMessage(const QString& ch) {
   return QStringLiteral("Символ «%1» нельзя ввести: его нет в кодировке Windows-1251").arg(ch);
 }
 
+QString TooLongMessage(int limit) {
+  return QStringLiteral("Текст не помещается: в этом поле не больше %1 знаков").arg(limit);
+}
+
 QString StripMnemonic(const QString& text) {
   QString out;
   out.reserve(text.size());

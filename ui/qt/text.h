@@ -17,6 +17,8 @@ bool ToAnsi(const QString& text, std::string* out);
 QString FirstForeignChar(const QString& text);
 // What the user is told when an entry refuses such a character.
 QString RefusedCharMessage(const QString& ch);
+// What the user is told when a text box refuses text beyond limit bytes.
+QString TooLongMessage(int limit);
 // A caption without its "&" marks ("&&" stays one "&").
 QString StripMnemonic(const QString& text);
 

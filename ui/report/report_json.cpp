@@ -1,12 +1,10 @@
 #include "ui/report/report_json.h"
 
-#include <deque>
-#include <mutex>
-#include <nlohmann/json.hpp>
 #include <set>
 
 #include "lang/picture.h"
 #include "platform/codepage.h"
+#include "ui/desc/desc_reader.h"
 #include "ui/halt.h"
 
 namespace korawin::ui::report {
@@ -17,33 +15,21 @@ using Json = nlohmann::json;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+using desc::IsIdentifier;
+using desc::SameNoCase;
+using desc::WithoutMark;
 
-std::string_view WithoutMark(std::string_view id) {
-  if (!id.empty() && id[0] == '?') id.remove_prefix(1);
-  return id;
-}
-
-struct Fault {
-  std::string why;
-};
-
-class Reader {
+class ReportReader : public desc::Reader {
  public:
   ReportDesc Report(const Json& j) {
     ReportDesc r;
-    where_ = "report";
+    SetWhere("report");
     Expect(j.is_object(), "a report must be an object");
     Keys(j, {"module", "report", "cname", "paper", "orientation", "margins", "font", "header",
              "details", "footer"});
     r.module = Text(j, "module");
     r.name = Text(j, "report");
-    where_ = r.module + " / " + r.name;
+    SetWhere(r.module + " / " + r.name);
     Expect(!r.module.empty() && !r.name.empty(), "a report needs \"module\" and \"report\"");
     r.cname = Text(j, "cname");
     if (!r.cname.empty()) Expect(IsIdentifier(r.cname), "\"cname\" must be a C++ name");
@@ -64,7 +50,8 @@ class Reader {
     r.landscape = orientation == "landscape";
     if (r.landscape) std::swap(r.paperWidth, r.paperHeight);
     if (j.contains("margins")) {
-      std::vector<int> m = Numbers(j["margins"], 4, "\"margins\" must be [left, top, right, bottom]");
+      std::vector<int> m =
+          Numbers(j["margins"], 4, 100000, "\"margins\" must be [left, top, right, bottom]");
       r.marginLeft = m[0];
       r.marginTop = m[1];
       r.marginRight = m[2];
@@ -97,7 +84,7 @@ class Reader {
       BandDesc b = Band(d, "detail", true);
       std::string key;
       for (char c : WithoutMark(b.id)) key.push_back(Upper(c));
-      where_ = r.module + " / " + r.name;
+      SetWhere(r.module + " / " + r.name);
       Expect(ids.insert(key).second, "detail " + b.id + " twice");
       Expect(b.height <= r.BodyHeight() - fixed,
              "detail " + b.id + " is taller than the room a page leaves for it");
@@ -108,58 +95,6 @@ class Reader {
   }
 
  private:
-  [[noreturn]] void Throw(const std::string& why) {
-    throw Fault{platform::Cp1251ToUtf8(where_) + ": " + why};
-  }
-  void Expect(bool ok, const std::string& why) {
-    if (!ok) Throw(why);
-  }
-
-  static bool IsIdentifier(std::string_view s) {
-    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-    for (char c : s)
-      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
-        return false;
-    return true;
-  }
-
-  void Keys(const Json& j, std::initializer_list<const char*> allowed) {
-    for (auto it = j.begin(); it != j.end(); ++it) {
-      bool known = false;
-      for (const char* a : allowed) known = known || it.key() == a;
-      Expect(known, "unknown key \"" + it.key() + "\"");
-    }
-  }
-
-  std::string Text(const Json& j, const char* key) {
-    if (!j.contains(key)) return {};
-    Expect(j[key].is_string(), std::string("\"") + key + "\" must be a text");
-    size_t bad = 0;
-    auto text = platform::Utf8ToCp1251(j[key].get<std::string>(), &bad);
-    Expect(text.has_value(), std::string("\"") + key + "\" holds a character Windows-1251 lacks"
-                                 " (at byte " + std::to_string(bad) + ")");
-    return *text;
-  }
-
-  std::vector<int> Numbers(const Json& a, size_t n, const std::string& why) {
-    Expect(a.is_array() && a.size() == n, why);
-    std::vector<int> out;
-    for (const Json& v : a) {
-      Expect(v.is_number_integer() && v.get<int64_t>() >= 0 && v.get<int64_t>() <= 100000, why);
-      out.push_back(v.get<int>());
-    }
-    return out;
-  }
-
-  int Whole(const Json& j, const char* key, int dflt, int low, int high) {
-    if (!j.contains(key)) return dflt;
-    const Json& v = j[key];
-    Expect(v.is_number_integer() && v.get<int64_t>() >= low && v.get<int64_t>() <= high,
-           std::string("\"") + key + "\" must be a whole number from " + std::to_string(low) +
-               " to " + std::to_string(high));
-    return v.get<int>();
-  }
-
   FontSpec Font(const Json& j, const FontSpec& base) {
     Expect(j.is_object(), "a font is {\"name\", \"size\", \"style\"}");
     Keys(j, {"name", "size", "style"});
@@ -191,7 +126,7 @@ class Reader {
   }
 
   BandDesc Band(const Json& j, const std::string& kind, bool detail) {
-    std::string saved = where_;
+    std::string saved = Where();
     Expect(j.is_object(), "a " + kind + " band must be an object");
     BandDesc b;
     if (detail) {
@@ -199,7 +134,7 @@ class Reader {
       b.id = Text(j, "id");
       Expect(b.id.size() > 1 && b.id[0] == '?', "a detail band needs an id starting with \"?\"");
       Expect(IsIdentifier(WithoutMark(b.id)), "a detail band's id is a C++ name after its \"?\"");
-      where_ = saved + " / " + b.id;
+      SetWhere(saved + " / " + b.id);
       std::string page = Text(j, "page");
       Expect(page.empty() || page == "before" || page == "after",
              "\"page\" is before or after");
@@ -207,7 +142,7 @@ class Reader {
       b.pageAfter = page == "after";
     } else {
       Keys(j, {"height", "controls"});
-      where_ = saved + " / " + kind;
+      SetWhere(saved + " / " + kind);
     }
     Expect(j.contains("height"), "a band needs its \"height\"");
     b.height = Whole(j, "height", 0, 1, 100000);
@@ -215,13 +150,13 @@ class Reader {
       Expect(j["controls"].is_array(), "\"controls\" must be a list");
       int n = 0;
       for (const Json& c : j["controls"]) {
-        std::string band = where_;
-        where_ += " / control " + std::to_string(++n);
+        std::string band = Where();
+        SetWhere(band + " / control " + std::to_string(++n));
         b.controls.push_back(Control(c, b.height, detail));
-        where_ = band;
+        SetWhere(band);
       }
     }
-    where_ = saved;
+    SetWhere(saved);
     return b;
   }
 
@@ -236,10 +171,10 @@ class Reader {
     else if (type == "line") c.type = ReportControlType::Line;
     else if (type == "box") c.type = ReportControlType::Box;
     else Expect(false, "unknown control type \"" + type + "\"");
-    where_ += " (" + type + ")";
+    SetWhere(Where() + " (" + type + ")");
 
     Expect(j.contains("at"), "a control needs \"at\": [x, y, width, height]");
-    std::vector<int> at = Numbers(j["at"], 4, "\"at\" must be [x, y, width, height]");
+    std::vector<int> at = Numbers(j["at"], 4, 100000, "\"at\" must be [x, y, width, height]");
     c.x = at[0];
     c.y = at[1];
     c.width = at[2];
@@ -303,18 +238,12 @@ class Reader {
     return c;
   }
 
-  std::string where_;
   std::vector<FontSpec>* fonts_ = nullptr;
   int body_ = 0;
 };
 
-struct Table {
-  std::mutex mu;
-  std::deque<ReportDesc> reports;  // stable addresses
-};
-
-Table& Registered() {
-  static Table t;
+desc::Table<ReportDesc>& Registered() {
+  static desc::Table<ReportDesc> t;
   return t;
 }
 
@@ -333,24 +262,8 @@ int ReportDesc::DetailNumber(std::string_view id) const {
 }
 
 bool ParseReportDescs(std::string_view json, std::vector<ReportDesc>* out, std::string* why) {
-  out->clear();
-  Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
-  if (doc.is_discarded()) {
-    if (why) *why = "not valid JSON";
-    return false;
-  }
-  try {
-    Reader r;
-    if (doc.is_array()) {
-      for (const Json& one : doc) out->push_back(r.Report(one));
-    } else {
-      out->push_back(r.Report(doc));
-    }
-  } catch (const Fault& f) {
-    if (why) *why = f.why;
-    return false;
-  }
-  return true;
+  ReportReader reader;
+  return desc::ParseList(json, [&](const nlohmann::json& j) { return reader.Report(j); }, out, why);
 }
 
 void RegisterReportDescs(std::string_view json) {
@@ -360,22 +273,11 @@ void RegisterReportDescs(std::string_view json) {
     Halt(3, "A report description is faulty: " + platform::Utf8ToCp1251Lossy(why));
     return;
   }
-  Table& t = Registered();
-  std::lock_guard<std::mutex> lock(t.mu);
-  for (ReportDesc& r : reports) {
-    bool known = false;
-    for (const ReportDesc& old : t.reports)
-      known = known || (SameNoCase(old.module, r.module) && SameNoCase(old.name, r.name));
-    if (!known) t.reports.push_back(std::move(r));
-  }
+  Registered().Add(std::move(reports), [](ReportDesc&) {});
 }
 
 const ReportDesc* FindReportDesc(std::string_view module, std::string_view name) {
-  Table& t = Registered();
-  std::lock_guard<std::mutex> lock(t.mu);
-  for (const ReportDesc& r : t.reports)
-    if (SameNoCase(r.module, module) && SameNoCase(r.name, name)) return &r;
-  return nullptr;
+  return Registered().Find(module, name);
 }
 
 }  // namespace korawin::ui::report

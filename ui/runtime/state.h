@@ -49,6 +49,8 @@ struct ControlState {
   std::vector<ListRow> rows;    // a list's rows
   int thumb = -1;               // a list's scroll thumb 0 to 100; -1 shows no scroll bar
   std::vector<int> alertKeys;   // keys that a list or entry reports as EventKind::AlertKey
+  int maxBytes = 0;             // an entry or text box bound to a text: the most bytes the
+                                // variable holds, where typing stops (0: only the picture's)
   bool operator==(const ControlState&) const = default;
 };
 

@@ -268,7 +268,20 @@ void Window::SetAlertKeys(int feq, std::vector<int> keys) {
 // Variables.
 
 void Window::Use(int feq, const lang::Variable& var) {
-  if (Has(feq)) uses_[static_cast<size_t>(feq - 1)] = var;
+  if (!Has(feq)) return;
+  uses_[static_cast<size_t>(feq - 1)] = var;
+  const ControlType type = Describe(feq)->type;
+  if (type != ControlType::Entry && type != ControlType::TextBox) return;
+  int bytes = 0;
+  switch (var.type) {
+    case lang::kTypeString: case lang::kTypeMemo: bytes = static_cast<int>(var.size); break;
+    case lang::kTypeCString: case lang::kTypePString: bytes = static_cast<int>(var.size) - 1; break;
+    default: break;
+  }
+  if (State(feq).maxBytes != bytes) {
+    State(feq).maxBytes = bytes;
+    Touch(feq);
+  }
 }
 
 void Window::Display(int feq) {

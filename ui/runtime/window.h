@@ -77,7 +77,8 @@ class Window {
   void SetAlertKeys(int feq, std::vector<int> keys);
 
   // --- Variables.
-  // Binds the control to var (which must outlive the window).
+  // Binds the control to var (which must outlive the window). An entry or text box bound to a
+  // text stops taking characters at the variable's size.
   void Use(int feq, const lang::Variable& var);
   // Shows the bound variables through their pictures (feq 0: every control).
   void Display(int feq = 0);
