@@ -113,9 +113,9 @@ class TwoPaneBrowser : public AppWindow {
   explicit TwoPaneBrowser(const TwoPaneSpec& s) : s_(s) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
-    Relate(F::kSlovo).Open();
+    if (Level l = UseFiles({F::kSlovo})) return l;
     OpenAppWindow(s_.module, T::kWindow);
     ProgramGlobals& g = Glo();
     UiWindow()->Use(T::Fragment, lang::Variable::String(g.fr1, sizeof g.fr1));
@@ -160,12 +160,6 @@ class TwoPaneBrowser : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kSlovo).Close();
-    return l;
-  }
-
   Level TakeAccepted() override {
     ui::Window* w = UiWindow();
     const int control = w->Field();
@@ -187,7 +181,7 @@ class TwoPaneBrowser : public AppWindow {
     if (number == 1) return CallModule(s_.entryForm, request);
     uint8_t response = CallModule(modules::kCardForm053, request);
     // The card reads other entries into the shared buffers; the pane follows its own entry.
-    if (entries_.HasRows()) entries_.UpdateBuffer();
+    if (entries_.HasRows()) (void)entries_.UpdateBuffer();  // a gone entry: the next reload shows it
     SyncLinks();
     return response;
   }
@@ -249,10 +243,9 @@ class ParticipantList : public AppWindow {
   explicit ParticipantList(const ParticipantSpec& s) : s_(s) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
-    Relate(s_.file).Open();
-    Relate(F::kSlovo).Open();
+    if (Level l = UseFiles({s_.file, F::kSlovo})) return l;
     OpenAppWindow(s_.module, P::kWindow);
     ProgramGlobals& g = Glo();
     UiWindow()->Use(P::Fragment, lang::Variable::String(g.fr1, sizeof g.fr1));
@@ -282,13 +275,6 @@ class ParticipantList : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kSlovo).Close();
-    Relate(s_.file).Close();
-    return l;
-  }
-
   Level TakeAccepted() override {
     ui::Window* w = UiWindow();
     const int control = w->Field();
@@ -297,7 +283,7 @@ class ParticipantList : public AppWindow {
       StartModule(s_.twin);
     } else if (control == P::Lexemes && list_.HasRows()) {
       // The lexeme window takes the entry from the buffer as it starts.
-      list_.UpdateBuffer();
+      (void)list_.UpdateBuffer();  // a gone entry leaves the buffer as the row showed it
       StartModule(s_.lexemes);
     }
     return AppWindow::TakeAccepted();
@@ -330,13 +316,13 @@ class ParticipantLexemes : public AppWindow {
       : module_(module), file_(file), name_(name), filter_(filter) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
     // The entry as the participant list left it in the buffer when it started this window; a
     // copy of its own, so that the list moving on does not change what this window shows.
     entry_ = FieldText(file_, "A");
     lang::BIND(name_, lang::Variable::String(entry_.data(), static_cast<uint32_t>(entry_.size())));
-    Relate(F::kSlovo).Open();
+    if (Level l = UseFiles({F::kSlovo})) return l;
     OpenAppWindow(module_, PL::kWindow);
     ui::Window* w = UiWindow();
     w->Use(PL::Entry, lang::Variable::String(entry_.data(), static_cast<uint32_t>(entry_.size())));
@@ -357,12 +343,6 @@ class ParticipantLexemes : public AppWindow {
     list_.AskProcedure = 2;
     Keep(list_);
     return LevelBenign;
-  }
-
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kSlovo).Close();
-    return l;
   }
 
   uint8_t RunProcedure(int number, uint8_t request) override {
@@ -418,10 +398,10 @@ class EntryForm : public AppWindow {
   explicit EntryForm(const EntryFormSpec& s) : s_(s) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
+    if (Level l = UseFiles({s_.file})) return l;
     Primary = &Relate(s_.file);
-    Relate(s_.file).Open();
     // The record the form works on, whatever other windows read into the file meanwhile.
     filePosition_ = Access(s_.file).FilePosition();
     // A delete is carried out (or refused) before any window shows.
@@ -439,27 +419,27 @@ class EntryForm : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(s_.file).Close();
-    return l;
-  }
-
   Level TakeCompleted() override {
     if (Request == framework::ChangeRecord) {
       framework::FileManager& fm = Access(s_.file);
       // The write goes to the file's current record: make it this form's record again,
       // keeping what the user typed.
       uint16_t typed = fm.SaveBuffer();
-      fm.TryRegetFile(filePosition_);
+      const Level found = fm.TryRegetFile(filePosition_);
       fm.RestoreBuffer(typed, true);
+      if (found != LevelBenign) {
+        // Another station deleted the entry meanwhile: nothing may be written in its place.
+        (void)fm.ThrowError(framework::RecordNotUpdated);
+        SelectFirstField();
+        return framework::LevelNotify;
+      }
       // A text another entry already has is refused by the unique key before anything is
       // written, in the vocabulary or in the cards.
       storage::DriverArgs a;
       a.key = 1;
-      storage::CallDriver(storage::kOpDuplicateKey, *fm.File, a);
-      if (a.value != 0) {
-        fm.ThrowMessage(framework::DuplicateKeyError, fm.Keys.empty() ? "" : fm.Keys[0].Description);
+      if (storage::CallDriver(storage::kOpDuplicateKey, *fm.File, a) == 0 && a.value != 0) {
+        (void)fm.ThrowMessage(framework::DuplicateKeyError,
+                              fm.Keys.empty() ? "" : fm.Keys[0].Description);
         SelectFirstField();
         return framework::LevelNotify;
       }
@@ -508,10 +488,10 @@ class PickList : public AppWindow {
   explicit PickList(const PickSpec& s) : s_(s) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
     Response = framework::RequestCancelled;
-    Relate(s_.file).Open();
+    if (Level l = UseFiles({s_.file})) return l;
     OpenAppWindow(s_.module, K::kWindow);
     view_ = MakeView(s_.file, {s_.field});
     list_.Init(s_.file, K::List, *view_, *this);
@@ -525,12 +505,6 @@ class PickList : public AppWindow {
     list_.SelectControl = K::Select;
     Keep(list_);
     return LevelBenign;
-  }
-
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(s_.file).Close();
-    return l;
   }
 
  private:

@@ -4,7 +4,7 @@
 
 #include "app/dictionary.h"
 #include "framework/browse.h"
-#include "framework/file_manager.h"
+#include "storage/field_values.h"
 #include "lang/bind.h"
 #include "lang/charset.h"
 #include "lang/picture.h"
@@ -253,7 +253,7 @@ void ViewCount::Run() {
       }
     }
   }
-  if (open) storage::CallDriver(storage::kOpClose, file.fd());
+  if (open) (void)storage::CallDriver(storage::kOpClose, file.fd());  // read only: nothing to lose
   lang::POPSCOPE();
 }
 
@@ -330,7 +330,7 @@ int64_t ViewCount::Count(const CountJob& job, DeclaredFile& file, bool* cancelle
       bool inside = true;
       for (size_t i = 0; inside && i < job.rangeFields.size(); ++i) {
         const storage::FieldDescriptor& f = fd.fields[static_cast<size_t>(job.rangeFields[i])];
-        inside = framework::fields::SameText(framework::fields::FieldText(f, fd.record),
+        inside = storage::SameText(storage::FieldText(f, fd.record),
                                              job.rangeValues[i], nocase[i]);
       }
       if (!inside) {
@@ -342,7 +342,7 @@ int64_t ViewCount::Count(const CountJob& job, DeclaredFile& file, bool* cancelle
     }
     ++count;
   }
-  storage::CallView(storage::kOpClose, view);
+  (void)storage::CallView(storage::kOpClose, view);  // the count is known by now
   if (*cancelled) return -1;
   return rc == storage::kErrRecordNotAvailable ? count : -1;
 }

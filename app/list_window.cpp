@@ -109,6 +109,18 @@ void ListBrowse::LocateBuffer() {
 
 // ---- The window -------------------------------------------------------------------------------
 
+Level AppWindow::UseFiles(std::initializer_list<LexiconFile> files) {
+  for (LexiconFile f : files) {
+    if (Level l = Relate(f).Open()) {
+      for (auto it = used_.rbegin(); it != used_.rend(); ++it) (void)Relate(*it).Close();  // 0
+      used_.clear();
+      return l;
+    }
+    used_.push_back(f);
+  }
+  return LevelBenign;
+}
+
 bool AppWindow::OpenAppWindow(std::string_view module, std::string_view name) {
   if (!OpenWindow(module, name)) return false;
   section_ = std::string(module);
@@ -119,17 +131,22 @@ bool AppWindow::OpenAppWindow(std::string_view module, std::string_view name) {
 }
 
 Level AppWindow::Kill() {
+  // A place that cannot be written is only not remembered.
   if (ui::Window* w = UiWindow(); w && !section_.empty() && !Dead)
-    framework::UpdateWindow(ProgramIni(), section_, *w);
-  return WindowManager::Kill();
+    (void)framework::UpdateWindow(ProgramIni(), section_, *w);
+  Level l = WindowManager::Kill();
+  for (auto it = used_.rbegin(); it != used_.rend(); ++it) (void)Relate(*it).Close();  // 0
+  used_.clear();
+  return l;
 }
 
 Level AppWindow::TakeEvent() {
   ui::Window* w = UiWindow();
   if (!w) return framework::LevelFatal;
   const ui::Event ev = w->CurrentEvent();
+  // A row whose record is gone keeps the buffer as it is; the next reload drops the row.
   for (ListBrowse* b : kept_)
-    if (b->Loaded && b->HasRows()) b->UpdateBuffer();
+    if (b->Loaded && b->HasRows()) (void)b->UpdateBuffer();
   SyncLinks();
   if (ev.kind == ui::EventKind::User) {
     // A count arrived.
@@ -161,7 +178,8 @@ void ToggleMark() {
   framework::FileManager& fm = Access(LexiconFile::kSlovo);
   if (fm.TryFetch(KeyNumber(LexiconFile::kSlovo, "K_SLO")) != LevelBenign) return;
   slovo.SetField("METKA", slovo.Field("METKA") == " " ? "*" : " ");
-  storage::CallDriver(storage::kOpPut, slovo.fd());
+  // The plain write of the design: its error, if any, stays the runtime's current error.
+  (void)storage::CallDriver(storage::kOpPut, slovo.fd());
 }
 
 bool ClearAllMarks() {
@@ -173,17 +191,17 @@ bool ClearAllMarks() {
   storage::DriverArgs open;
   open.mode = storage::kOpenReadWrite | storage::kShareDenyNone;
   if (storage::CallDriver(storage::kOpOpen, fd, open) != 0) return false;
-  storage::CallDriver(storage::kOpSetFile, fd);
-  int rc;
-  for (int64_t n = 1; (rc = storage::CallDriver(storage::kOpNext, fd)) == 0; ++n) {
+  int rc = storage::CallDriver(storage::kOpSetFile, fd);
+  for (int64_t n = 1; rc == 0 && (rc = storage::CallDriver(storage::kOpNext, fd)) == 0; ++n) {
     if (slovo.Field("METKA") == "*") {
       slovo.SetField("METKA", " ");
-      storage::CallDriver(storage::kOpPut, fd);
+      // Plain writes, as the design has them: a record another station holds keeps its mark.
+      (void)storage::CallDriver(storage::kOpPut, fd);
     }
     if (n % 2000 == 0) ui::RuntimeLock::Yield();
   }
-  storage::CallDriver(storage::kOpClose, fd);
-  return rc == storage::kErrRecordNotAvailable;
+  const bool ok = rc == storage::kErrRecordNotAvailable && storage::CallDriver(storage::kOpClose, fd) == 0;
+  return ok;
 }
 
 }  // namespace korawin::app

@@ -4,6 +4,7 @@
 // the small operations on lexeme cards that several lists offer (marks, the lexeme's head).
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,9 +60,12 @@ class ListBrowse : public framework::BrowseClass {
 // A window of the lists and their forms.
 class AppWindow : public framework::WindowManager {
  public:
+  // Opens the files through their relation managers for the window's life; on a failure
+  // (reported) those opened are closed again and the level returned.
+  framework::Level UseFiles(std::initializer_list<LexiconFile> files);
   // Opens the module's window at its remembered place (the INI section is the module).
   bool OpenAppWindow(std::string_view module, std::string_view name);
-  // Remembers the window's place, then releases everything.
+  // Remembers the window's place, releases everything, then closes the files.
   framework::Level Kill() override;
   // Before the event the browses' records are made current again (another window may have
   // read other records into the shared buffers meanwhile); after it, the links between panes
@@ -80,6 +84,7 @@ class AppWindow : public framework::WindowManager {
  private:
   std::string section_;
   std::vector<ListBrowse*> kept_;
+  std::vector<LexiconFile> used_;
 };
 
 // Toggles the mark of the card in SLOVO's buffer: reads it again by K_SLO, "*" becomes blank

@@ -41,9 +41,9 @@ namespace W = ids::WordList;
 class WordList : public AppWindow {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
-    Relate(F::kDct).Open();
+    if (Level l = UseFiles({F::kDct})) return l;
     OpenAppWindow(W::kModule, W::kWindow);
     lang::BIND("loc:FirstChar", lang::Variable::String(firstChar_, sizeof firstChar_));
 
@@ -74,12 +74,6 @@ class WordList : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kDct).Close();
-    return l;
-  }
-
   Level TakeAccepted() override {
     if (UiWindow()->Field() == W::Change) SetCardAction("Chn");
     return AppWindow::TakeAccepted();
@@ -88,7 +82,7 @@ class WordList : public AppWindow {
   uint8_t RunProcedure(int number, uint8_t request) override {
     uint8_t response = CallModule(modules::kCardForm053, request);
     // The card reads other records into the shared buffers; the pane follows its own word.
-    if (words_.HasRows()) words_.UpdateBuffer();
+    if (words_.HasRows()) (void)words_.UpdateBuffer();  // a gone word: the next reload shows it
     SyncLinks();
     return response;
   }
@@ -143,9 +137,9 @@ class LexemeList : public AppWindow {
   LexemeList(const LexemeListControls& c, bool filtered) : c_(c), filtered_(filtered) {}
 
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
-    Relate(F::kSlovo).Open();
+    if (Level l = UseFiles({F::kSlovo})) return l;
     OpenAppWindow(c_.module, c_.window);
     ui::Window* w = UiWindow();
     ProgramGlobals& g = Glo();
@@ -199,12 +193,6 @@ class LexemeList : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kSlovo).Close();
-    return l;
-  }
-
   Level TakeNewSelection() override {
     ui::Window* w = UiWindow();
     if (w->Field() == c_.sheet) list_.ChangeSort(OrderOfTab(w->Value(c_.sheet)));
@@ -238,7 +226,7 @@ class LexemeList : public AppWindow {
     } else if (control == c_.clearMarks) {
       ClearMarks();
     } else if (control == c_.printMarked) {
-      list_.UpdateBuffer();
+      (void)list_.UpdateBuffer();  // the report reads its own view; this is the design's current
       StartModule(filtered_ ? modules::kMarkedFragmentCardsReport : modules::kMarkedCardsReport);
       Refresh();
     } else if (control == c_.printList && control) {
@@ -268,7 +256,7 @@ class LexemeList : public AppWindow {
   // The list after records changed under it: read afresh, on the same record.
   void Refresh() {
     list_.Flush();
-    list_.ResetQueue(framework::ResetReload);
+    (void)list_.ResetQueue(framework::ResetReload);  // read failures are reported on the way
   }
 
   void ClearMarks() {
@@ -285,7 +273,7 @@ class LexemeList : public AppWindow {
   }
 
   void EnterBySample() {
-    if (list_.HasRows()) list_.UpdateBuffer();
+    if (list_.HasRows()) (void)list_.UpdateBuffer();  // the sample: the card as the row showed it
     framework::GlobalRequest = 0;
     uint8_t response = CallModule(modules::kCardForm038, 0);
     if (response == framework::RequestCompleted) list_.LocateBuffer();
@@ -308,9 +296,9 @@ namespace X = ids::LexemeAuxList;
 class LexemeAuxList : public AppWindow {
  public:
   Level Init() override {
-    WindowManager::Init();
+    if (Level l = WindowManager::Init()) return l;
     Errors = &ProgramErrors();
-    Relate(F::kDct).Open();
+    if (Level l = UseFiles({F::kDct})) return l;
     OpenAppWindow(X::kModule, X::kWindow);
     static const char* const kColumns[] = {"METKA", "I_VERB", "F_M", "V_6", "I_VERB",
                                            "VI",    "IV",     "TEMA", "V_7", "V_9"};
@@ -331,12 +319,6 @@ class LexemeAuxList : public AppWindow {
     return LevelBenign;
   }
 
-  Level Kill() override {
-    Level l = AppWindow::Kill();
-    Relate(F::kDct).Close();
-    return l;
-  }
-
   Level TakeNewSelection() override {
     ui::Window* w = UiWindow();
     if (w->Field() == X::Sheet) list_.ChangeSort(OrderOfTab(w->Value(X::Sheet)));
@@ -348,7 +330,7 @@ class LexemeAuxList : public AppWindow {
     if ((control == X::ToggleMark || control == X::Mark) && list_.HasRows()) {
       ToggleMark();
       list_.Flush();
-      list_.ResetQueue(framework::ResetReload);
+      (void)list_.ResetQueue(framework::ResetReload);  // read failures are reported on the way
     }
     return AppWindow::TakeAccepted();
   }

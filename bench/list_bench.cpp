@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
         Check(static_cast<size_t>(records.value) == t.expected, "the engine's count");
       }
     }
-    storage::CallView(storage::kOpClose, view);
-    fm.Close();
+    Check(storage::CallView(storage::kOpClose, view) == 0, "view CLOSE");
+    Check(fm.Close() == framework::LevelBenign, "SLOVO closed");
   }
 
   // The list itself.
