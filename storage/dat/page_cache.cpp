@@ -17,6 +17,7 @@ PageCache::Page* PageCache::Put(uint32_t n) {
   p->dirty = false;
   if (n >= slots_.size()) slots_.resize(n + n / 4 + 16, nullptr);
   slots_[n] = p;
+  numbers_.push_back(n);
   ++held_;
   return p;
 }
@@ -57,22 +58,33 @@ Code PageCache::Flush(const Writer& write) {
 
 void PageCache::Clear() {
   dirty_.clear();
-  for (Page* p : slots_)
-    if (p) spare_.push_back(p);
-  slots_.clear();
+  // Only the slots in use are emptied and the table keeps its size: a shared file clears its
+  // cache at every call, and must not pay for the whole table each time.
+  for (uint32_t n : numbers_) {
+    spare_.push_back(slots_[n]);
+    slots_[n] = nullptr;
+  }
+  numbers_.clear();
   held_ = 0;
   ++generation_;
 }
 
 void PageCache::EvictHalf(uint32_t keep) {
+  // Every other page in page order, as a walk over the whole table would drop them.
+  std::sort(numbers_.begin(), numbers_.end());
   bool drop = false;
-  for (size_t n = 0; n < slots_.size(); ++n) {
-    if (slots_[n] && n != keep && (drop = !drop)) {
+  std::vector<uint32_t> kept;
+  kept.reserve(numbers_.size() / 2 + 1);
+  for (uint32_t n : numbers_) {
+    if (n != keep && (drop = !drop)) {
       spare_.push_back(slots_[n]);
       slots_[n] = nullptr;
       --held_;
+    } else {
+      kept.push_back(n);
     }
   }
+  numbers_.swap(kept);
   ++generation_;
 }
 

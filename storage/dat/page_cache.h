@@ -50,6 +50,7 @@ class PageCache {
 
  private:
   std::vector<Page*> slots_;  // by page number; the pages live in blocks_
+  std::vector<uint32_t> numbers_;  // the page numbers whose slots hold a page
   size_t held_ = 0;
   std::vector<std::unique_ptr<Page[]>> blocks_;
   std::vector<Page*> spare_;  // block pages no page number holds
