@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   korawin::ui::qtprint::QtPageRenderer renderer;
   korawin::ui::report::SetPageRenderer(&renderer);
   int loop = korawin::ui::qt::RunQtProgram(1, argv, [&] {
-    if (::chdir(folder.c_str()) != 0) return;
+    std::string problem;
+    if (!korawin::app::LoadCollation(&problem) || ::chdir(folder.c_str()) != 0) return;
     korawin::app::StartUp(folder);
     korawin::ui::Runtime::StartProcedure([modules] {
       {
