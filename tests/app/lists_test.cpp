@@ -155,6 +155,51 @@ TEST_F(ListsTest, MarksTabsAndLocatorsOfTheLexemeList) {
   EXPECT_TRUE(MessageTexts().empty());
 }
 
+TEST_F(ListsTest, CardButtonsTellTheCardWhatToDoAndTheCardRunsOnTheListsThread) {
+  int w = Open(modules::kLexemeList, "Список  Лексем");
+  ASSERT_NE(w, 0);
+  ASSERT_TRUE(driver_.ChooseRow(w, LL::List, 4));
+  const std::string card = Current(w, LL::List, 1);
+  ASSERT_NE(card.find(" ("), std::string::npos) << card;
+  ASSERT_TRUE(driver_.Press(w, LL::Change));
+  int form = driver_.WaitFor(ids::CardForm041::kModule);
+  ASSERT_NE(form, 0);
+  EXPECT_EQ(driver_.ThreadOf(form), driver_.ThreadOf(w));
+  EXPECT_EQ(Clip(Glo().cardAction), "chn");
+  EXPECT_EQ(platform::Cp1251ToUtf8(Clip(Glo().lexemeHead)), card.substr(0, card.find(" (")));
+  ASSERT_TRUE(driver_.Press(form, ids::CardForm041::Cancel));
+  EXPECT_FALSE(driver_.IsOpen(form));
+  EXPECT_EQ(Current(w, LL::List, 1), card);
+
+  // Entry by sample: the sample's card, on the list's own thread.
+  ASSERT_TRUE(driver_.Press(w, LL::Sample));
+  form = driver_.WaitFor(ids::CardForm038::kModule);
+  ASSERT_NE(form, 0);
+  EXPECT_EQ(driver_.ThreadOf(form), driver_.ThreadOf(w));
+  EXPECT_EQ(Trim(driver_.Text(form, ids::CardForm038::SLO_I_VERB)), card);
+  ASSERT_TRUE(driver_.Press(form, ids::CardForm038::Cancel));
+  EXPECT_EQ(Current(w, LL::List, 1), card);
+
+  // The browsers: "Chn", and the K4 browser "chn" with the head.
+  int t = Open(modules::kThemeBrowser, "Список ТЕМ");
+  ASSERT_TRUE(driver_.Press(t, TB::ChangeLexeme));
+  form = driver_.WaitFor(ids::CardForm053::kModule);
+  ASSERT_NE(form, 0);
+  EXPECT_EQ(Clip(Glo().cardAction), "Chn");
+  ASSERT_TRUE(driver_.Press(form, ids::CardForm053::Cancel));
+  int k4 = Open(modules::kK4Browser, "Список ТОЛКОВАНИЙ К4");
+  ASSERT_NE(k4, 0);
+  const std::string lexeme = Current(k4, ids::K4Browser::LexemeList);
+  ASSERT_TRUE(driver_.Press(k4, ids::K4Browser::ChangeLexeme));
+  form = driver_.WaitFor(ids::CardForm053::kModule);
+  ASSERT_NE(form, 0);
+  EXPECT_EQ(Clip(Glo().cardAction), "chn");
+  EXPECT_EQ(platform::Cp1251ToUtf8(Clip(Glo().lexemeHead)),
+            Trim(lexeme.substr(0, lexeme.find('('))));
+  ASSERT_TRUE(driver_.Press(form, ids::CardForm053::Cancel));
+  EXPECT_TRUE(MessageTexts().empty());
+}
+
 TEST_F(ListsTest, FragmentFilterTakesEveryCharacterLiterally) {
   Rows cards = Disk(LexiconFile::kSlovo, {"I_VERB"});
   int w = Open(modules::kLexemeList, "Список  Лексем");
