@@ -296,55 +296,80 @@ int64_t ViewCount::Count(const CountJob& job, DeclaredFile& file, bool* cancelle
     a.text = text;
     return storage::CallView(storage::kOpSetProperty, view, a) == 0;
   };
-  int64_t count = 0;
-  bool ok = set(storage::kViewPropertyFilter, job.filter);
+  if (!set(storage::kViewPropertyFilter, job.filter)) {
+    (void)storage::CallView(storage::kOpClose, view);  // nothing was read
+    return -1;
+  }
   const bool ranged = !job.rangeFields.empty() && job.key > 0;
   std::vector<bool> nocase;
-  if (ok && ranged) {
-    // Along the key from the range's first record, until a record leaves the range.
+  if (ranged) {
     const storage::KeyDescriptor& k = fd.keys[static_cast<size_t>(job.key) - 1];
-    ok = set(storage::kViewPropertyOrder, KeyOrder(fd, job.key));
-    for (size_t i = 0; ok && i < job.rangeFields.size(); ++i) {
-      const storage::FieldDescriptor& f = fd.fields[static_cast<size_t>(job.rangeFields[i])];
-      lang::StoreVariable(lang::Variable::Field(f.type, fd.record + f.offset, f.size, f.decimalPlaces),
-                          lang::Value::Text(job.rangeValues[i]));
+    for (int field : job.rangeFields) {
+      const storage::FieldDescriptor& f = fd.fields[static_cast<size_t>(field)];
       nocase.push_back((k.attributes & storage::kKeyNoCase) && IsText(f.type));
     }
-    storage::DriverArgs a;
-    a.number = static_cast<int64_t>(job.rangeFields.size());
-    ok = ok && storage::CallView(storage::kOpSetView, view, a) == 0;
-  } else if (ok) {
-    // Record order: a count does not care for the order, and the file reads straight through.
-    storage::DriverArgs a;
-    ok = storage::CallView(storage::kOpSetView, view, a) == 0;
   }
-  int rc = ok ? 0 : -1;
-  for (int64_t reads = 0; ok; ++reads) {
-    if (reads % kCancelStride == 0 && Cancelled(generation)) {
-      *cancelled = true;
-      break;
+  auto inRange = [&] {
+    for (size_t i = 0; i < job.rangeFields.size(); ++i) {
+      const storage::FieldDescriptor& f = fd.fields[static_cast<size_t>(job.rangeFields[i])];
+      if (!storage::SameText(storage::FieldText(f, fd.record), job.rangeValues[i], nocase[i]))
+        return false;
     }
-    rc = storage::CallView(storage::kOpNext, view);
-    if (rc) break;
-    if (ranged) {
-      bool inside = true;
-      for (size_t i = 0; inside && i < job.rangeFields.size(); ++i) {
+    return true;
+  };
+
+  // One walk: along the key from the range's first record until a record leaves the range
+  // (given up after limit records), or through the file in record order, passing over the
+  // records the range or an OPT key leaves out. The count, or -1.
+  auto walk = [&](bool alongKey, int64_t limit, bool* gaveUp) -> int64_t {
+    bool ok = set(storage::kViewPropertyOrder, alongKey ? KeyOrder(fd, job.key) : std::string());
+    storage::DriverArgs start;
+    if (alongKey) {
+      for (size_t i = 0; i < job.rangeFields.size(); ++i) {
         const storage::FieldDescriptor& f = fd.fields[static_cast<size_t>(job.rangeFields[i])];
-        inside = storage::SameText(storage::FieldText(f, fd.record),
-                                             job.rangeValues[i], nocase[i]);
+        (void)lang::StoreVariable(
+            lang::Variable::Field(f.type, fd.record + f.offset, f.size, f.decimalPlaces),
+            lang::Value::Text(job.rangeValues[i]));  // a text always stores
       }
-      if (!inside) {
-        rc = storage::kErrRecordNotAvailable;
-        break;
-      }
-    } else if (LeftOutOfKey(fd, job.key)) {
-      continue;
+      start.number = static_cast<int64_t>(job.rangeFields.size());
     }
-    ++count;
+    ok = ok && storage::CallView(storage::kOpSetView, view, start) == 0;
+    int64_t count = 0;
+    for (int64_t reads = 0; ok; ++reads) {
+      if (reads % kCancelStride == 0 && Cancelled(generation)) {
+        *cancelled = true;
+        return -1;
+      }
+      if (alongKey && reads > limit) {
+        *gaveUp = true;
+        return -1;
+      }
+      int rc = storage::CallView(storage::kOpNext, view);
+      if (rc == storage::kErrRecordNotAvailable) return count;
+      if (rc) return -1;
+      if (alongKey) {
+        if (!inRange()) return count;
+      } else if ((ranged && !inRange()) || LeftOutOfKey(fd, job.key)) {
+        continue;
+      }
+      ++count;
+    }
+    return -1;
+  };
+
+  int64_t count = -1;
+  bool gaveUp = false;
+  if (ranged) {
+    // A few entries' records are quickest found along the key; past a share of the file a
+    // straight read of the whole file is quicker (a keyed read costs some forty plain ones).
+    storage::DriverArgs records;
+    const int64_t total =
+        storage::CallDriver(storage::kOpRecordsFile, fd, records) == 0 ? records.value : 0;
+    count = walk(true, std::max<int64_t>(2000, total / 40), &gaveUp);
   }
+  if (!ranged || gaveUp) count = walk(false, 0, &gaveUp);
   (void)storage::CallView(storage::kOpClose, view);  // the count is known by now
-  if (*cancelled) return -1;
-  return rc == storage::kErrRecordNotAvailable ? count : -1;
+  return *cancelled ? -1 : count;
 }
 
 bool WaitForCounts(std::chrono::milliseconds timeout) {

@@ -2,7 +2,9 @@
 // how long a reload of the list keeps the user waiting (a tab chosen: the page is read again
 // and its count started), how long until the count shows, and how long a page down takes
 // while a count is still under way; each beside the view engine's own count (RECORDS) of the
-// same view, measured in the same run. One card in a hundred is marked.
+// same view, measured in the same run. One card in a hundred is marked. Then the theme
+// browser: the highlight moved down the themes, until each theme's lexemes show and until
+// their count does.
 //
 //   list_bench [cards] [folder]    (defaults: 100000 and a fresh folder under /tmp)
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -102,6 +105,19 @@ int main(int argc, char** argv) {
     Check(storage::CallDriver(storage::kOpOpen, slovo.fd(), open) == 0, "OPEN");
     Check(bench::BulkAdd(slovo, cards) == 0, "ADD");
     Check(storage::CallDriver(storage::kOpClose, slovo.fd()) == 0, "CLOSE");
+    // The themes the cards use, for the theme browser.
+    app::DeclaredFile tema =
+        app::DeclareFile(app::LexiconFile::kTema, &storage::dat::DatDriverEntry, folder);
+    Check(storage::CallDriver(storage::kOpCreate, tema.fd()) == 0, "CREATE TEMA");
+    Check(storage::CallDriver(storage::kOpOpen, tema.fd(), open) == 0, "OPEN TEMA");
+    const auto& theme = slovo.fd().fields[static_cast<size_t>(slovo.FieldIndex("TEMA"))];
+    std::set<std::string> themes;
+    for (const auto& c : cards) themes.insert(c.record.substr(theme.offset, theme.size));
+    for (const std::string& t : themes) {
+      tema.SetField("T", t);
+      Check(storage::CallDriver(storage::kOpAdd, tema.fd()) == 0, "ADD TEMA");
+    }
+    Check(storage::CallDriver(storage::kOpClose, tema.fd()) == 0, "CLOSE TEMA");
   }
 
   ui::HeadlessBackend backend;
@@ -187,6 +203,27 @@ int main(int argc, char** argv) {
   }
   std::printf("reload: from the tab chosen until the list shows its new page (its count "
               "started); count: until the count shows\n");
+
+  // The theme browser: the highlight moved down the themes, the lexeme pane following.
+  {
+    namespace T = ids::ThemeBrowser;
+    Check(app::StartModule(app::modules::kThemeBrowser) != 0, "start the theme browser");
+    const int b = driver.WaitFor("Список ТЕМ");
+    Check(b != 0, "the theme browser opens");
+    Check(app::WaitForCounts(std::chrono::seconds(120)) && driver.Settle(), "first counts");
+    std::vector<double> move, counted;
+    const size_t themes = driver.Rows(b, T::EntryList).size();
+    for (size_t k = 1; k < themes; ++k) {
+      Clock::time_point start = Clock::now();
+      Check(driver.Scroll(b, T::EntryList, ui::EventKind::ScrollDown), "next theme");
+      move.push_back(Ms(start));
+      Check(app::WaitForCounts(std::chrono::seconds(120)) && driver.Settle(), "lexeme count");
+      counted.push_back(Ms(start));
+    }
+    std::printf("theme browser, %zu themes: next theme %.2f ms (its lexemes shown), its count "
+                "%.2f ms; medians\n",
+                themes, Median(move), Median(counted));
+  }
 
   ui::Runtime::CloseOtherProcedures(std::chrono::seconds(60));
   driver.Settle();
