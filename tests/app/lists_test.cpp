@@ -43,12 +43,12 @@ class ListsTest : public GuiFixture {
     open.mode = storage::kOpenReadOnly | storage::kShareDenyNone;
     Rows out;
     if (storage::CallDriver(storage::kOpOpen, d.fd(), open) != 0) return out;
-    storage::CallDriver(storage::kOpSetFile, d.fd());
+    EXPECT_EQ(storage::CallDriver(storage::kOpSetFile, d.fd()), 0);
     while (storage::CallDriver(storage::kOpNext, d.fd()) == 0) {
       auto& row = out.emplace_back();
       for (const std::string& f : fields) row[f] = Trim(platform::Cp1251ToUtf8(d.Field(f)));
     }
-    storage::CallDriver(storage::kOpClose, d.fd());
+    EXPECT_EQ(storage::CallDriver(storage::kOpClose, d.fd()), 0);
     return out;
   }
   std::vector<std::string> DiskColumn(LexiconFile file, const std::string& field) {
@@ -136,8 +136,11 @@ TEST_F(ListsTest, MarksTabsAndLocatorsOfTheLexemeList) {
   EXPECT_EQ(driver_.Value(w, LL::List), 3);
   EXPECT_EQ(Current(w, LL::List, 1), card);
   EXPECT_EQ(Current(w, LL::List, 0), wasMarked ? "" : "*");
-  for (auto& c : Disk(LexiconFile::kSlovo, {"I_VERB", "METKA"}))
-    if (c["I_VERB"] == card) EXPECT_EQ(c["METKA"], wasMarked ? "" : "*");
+  for (auto& c : Disk(LexiconFile::kSlovo, {"I_VERB", "METKA"})) {
+    if (c["I_VERB"] == card) {
+      EXPECT_EQ(c["METKA"], wasMarked ? "" : "*");
+    }
+  }
   EXPECT_EQ(Count(w, LL::Count), std::to_string(cards.size()));
 
   // Clearing every mark keeps the highlighted card; the marked tab is then empty and says so.
@@ -261,7 +264,7 @@ TEST_F(ListsTest, WordListOfAnEmptyDictionarySaysToRepairAndOpensTwiceFromTheFra
   open.mode = storage::kOpenReadWrite | storage::kShareDenyAll;
   ASSERT_EQ(storage::CallDriver(storage::kOpOpen, dct.fd(), open), 0);
   ASSERT_EQ(storage::CallDriver(storage::kOpEmpty, dct.fd()), 0);
-  storage::CallDriver(storage::kOpClose, dct.fd());
+  ASSERT_EQ(storage::CallDriver(storage::kOpClose, dct.fd()), 0);
 
   ui::Runtime::StartProcedure([] { RunMainFrame(); });
   int frame = driver_.WaitFor("Основное окно");
