@@ -127,6 +127,23 @@ TEST_F(ListsTest, MarksTabsAndLocatorsOfTheLexemeList) {
   EXPECT_EQ(Current(w, LL::List, 1).rfind("сл", 0), 0u) << Current(w, LL::List, 1);
   EXPECT_EQ(Trim(driver_.Text(w, LL::Locator)), "сл");
 
+  // The comment box follows the highlighted card.
+  std::map<std::string, std::string> comments;
+  for (auto& c : Disk(LexiconFile::kSlovo, {"I_VERB", "VIII"})) comments[c["I_VERB"]] = c["VIII"];
+  ASSERT_TRUE(driver_.Scroll(w, LL::List, ui::EventKind::ScrollTop));
+  for (int pages = 0; pages < 10; ++pages) {
+    std::vector<std::string> page = Column(w, LL::List, 1);
+    auto it = std::find_if(page.begin(), page.end(), [&](auto& v) { return !comments[v].empty(); });
+    if (it == page.end()) {
+      ASSERT_TRUE(driver_.Scroll(w, LL::List, ui::EventKind::PageDown));
+      continue;
+    }
+    ASSERT_TRUE(driver_.ChooseRow(w, LL::List, static_cast<int>(it - page.begin()) + 1));
+    EXPECT_EQ(Trim(driver_.Text(w, LL::SLO_VIII)), comments[*it]);
+    break;
+  }
+  EXPECT_NE(Trim(driver_.Text(w, LL::SLO_VIII)), "");
+
   // A mark toggled on the highlighted card: the row stays highlighted and shows the mark.
   ASSERT_TRUE(driver_.ChooseRow(w, LL::List, 3));
   const std::string card = Current(w, LL::List, 1);
