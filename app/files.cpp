@@ -192,7 +192,7 @@ void DeclaredFile::SetField(std::string_view name, std::string_view value) {
   const FieldDescriptor& f = file->fields[static_cast<size_t>(i)];
   char* p = record.data() + f.offset;
   size_t n = std::min<size_t>(value.size(), f.size);
-  std::memcpy(p, value.data(), n);
+  if (n) std::memcpy(p, value.data(), n);  // an empty text may have no data at all
   std::memset(p + n, ' ', f.size - n);
 }
 

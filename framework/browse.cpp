@@ -46,7 +46,8 @@ void BrowseClass::Init(int listControl, storage::View& view, RelationManager& pr
   Fields.clear();
   CurrentChoice = 0;
   Loaded = LoadPending = false;
-  loadedState_.clear();
+  loadedView_.clear();
+  loadedResets_.clear();
   prepared_ = false;
   thumb_ = -1;
   pictures_.clear();
@@ -522,8 +523,12 @@ void BrowseClass::TakeNavigation(int vcr) {
 
 // ---- Reloads ----------------------------------------------------------------------------------
 
-std::string BrowseClass::LoadState() {
-  std::string state = std::to_string(CurrentOrderNumber()) + '\x1E' + FilterText() + '\x1E';
+std::string BrowseClass::ViewState() {
+  return std::to_string(CurrentOrderNumber()) + '\x1E' + FilterText();
+}
+
+std::string BrowseClass::ResetState() {
+  std::string state;
   if (!Order.empty())
     for (const lang::Variable& v : CurrentSort().Resets) AppendBytes(v, &state);
   return state;
@@ -535,7 +540,7 @@ bool BrowseClass::NeedRefresh() {
   if (w && !ActiveInvisible && !w->Visible(ListControl)) return false;
   if (!Loaded || LoadPending) return true;
   if (PageRows() != LastItems) return true;
-  return LoadState() != loadedState_;
+  return ViewState() != loadedView_ || ResetState() != loadedResets_;
 }
 
 bool BrowseClass::SetSort(int n) {
@@ -551,13 +556,14 @@ void BrowseClass::ResetSort(bool force) {
     LoadPending = true;
     return;
   }
-  std::string state = LoadState();
-  const bool fresh = !Loaded || state != loadedState_;
+  std::string state = ViewState();
+  const bool fresh = !Loaded || state != loadedView_;
   if (fresh) {
     if (!Opened) {
       if (Open() != LevelBenign) {
         // Reported; the list stays empty rather than asking again at every event.
-        loadedState_ = state;
+        loadedView_ = state;
+        loadedResets_ = ResetState();
         Loaded = true;
         LoadPending = false;
         ListQueue.clear();
@@ -569,18 +575,24 @@ void BrowseClass::ResetSort(bool force) {
       (void)ApplyFilter();
     }
     // The view may have refused the filter; what it runs with now is what was loaded.
-    loadedState_ = state;
+    loadedView_ = state;
     ResetThumbLimits();
     if (!Loaded && StartAtCurrent) {
       Locate();
-      return;
+    } else {
+      ListQueue.clear();
+      CurrentChoice = 1;
+      (void)ResetQueue(ResetReload);  // its failures are reported where they happen
     }
-    ListQueue.clear();
-    CurrentChoice = 1;
-    (void)ResetQueue(ResetReload);  // its failures are reported where they happen
+    loadedResets_ = ResetState();
     return;
   }
-  if (force || LoadPending || PageRows() != LastItems) (void)ResetQueue(ResetReload);
+  // A reset field that changed reloads the page around the highlighted row: the view is the
+  // same, so the list stays where it is.
+  if (force || LoadPending || PageRows() != LastItems || ResetState() != loadedResets_) {
+    (void)ResetQueue(ResetReload);  // its failures are reported where they happen
+    loadedResets_ = ResetState();
+  }
 }
 
 // ---- Events -----------------------------------------------------------------------------------

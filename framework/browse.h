@@ -87,8 +87,9 @@ class BrowseClass : public ViewManager {
   // Rows the page holds at most: what the list control shows.
   int PageRows() const;
 
-  // Reloads the page (ResetReload) or fills it from the view's position (ResetKeep).
-  Level ResetQueue(uint8_t mode);
+  // Reloads the page (ResetReload) or fills it from the view's position (ResetKeep). Every
+  // reload of the browse comes through here, so a list can add what it shows beside the page.
+  virtual Level ResetQueue(uint8_t mode);
   // Reads ItemsToFill records on (FillForward) or back (FillBackward) into the page.
   void Fetch(uint8_t direction);
   // Makes the highlighted row's record current; 5 when the page is empty or it is gone.
@@ -180,14 +181,17 @@ class BrowseClass : public ViewManager {
   void ResetFromAnswer(uint8_t request, uint8_t response);
   void TakeNavigation(int vcr);
   void ShowPopup();
-  // What the reload decision compares: the order, the filter text and the reset fields.
-  std::string LoadState();
+  // What the reload decision compares: the view (order and filter text), which starts the
+  // list afresh when it changes, and the reset fields, which reload it where it stands.
+  std::string ViewState();
+  std::string ResetState();
 
  private:
   int pageRows_ = 10;
   int thumb_ = -1;
   bool fillRanOut_ = false;
-  std::string loadedState_;
+  std::string loadedView_;
+  std::string loadedResets_;
   bool prepared_ = false;
   std::vector<std::string> pictures_;  // per column
   PopupClass ownPopup_;

@@ -307,8 +307,10 @@ ListControl::ListControl(int window, const ControlDesc& desc, const DialogUnits&
                                  c.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
     total += w;
   }
-  // Wide formats scroll sideways rather than make the window wider than a screen.
-  int width = std::min(total, units.Chars(100)) + bar_->sizeHint().width() + 2 * frameWidth();
+  // Wide formats scroll sideways rather than make the window wider than a screen; a width
+  // the description gives holds, so that a wide list shares its window with others.
+  int width = (desc.width > 0 ? units.X(desc.width) : std::min(total, units.Chars(100))) +
+              bar_->sizeHint().width() + 2 * frameWidth();
   // The rows the description asks for, else as many as its height holds.
   int chrome = (header->isHidden() ? 0 : header->sizeHint().height()) + 2 * frameWidth();
   int lines = desc.lines > 0    ? desc.lines
