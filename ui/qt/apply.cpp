@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -135,7 +136,11 @@ void ApplyControl(ControlView& v, const ControlState& s) {
       if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
       break;
     case ControlType::Image:
-      if (auto* l = qobject_cast<QLabel*>(w)) ApplyImage(l, s);
+      if (auto* area = qobject_cast<QScrollArea*>(w)) {
+        if (auto* l = qobject_cast<QLabel*>(area->widget())) ApplyImage(l, s);
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        ApplyImage(l, s);
+      }
       break;
     case ControlType::Entry:
       if (auto* e = qobject_cast<QLineEdit*>(w)) {

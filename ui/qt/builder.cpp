@@ -474,12 +474,17 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       return p;
     }
     case ControlType::Image: {
+      // The picture at its own size, scrolled when it is larger than the control.
+      auto* area = new QScrollArea;
+      area->setAlignment(Qt::AlignCenter);
+      area->setWidgetResizable(true);
       auto* l = new QLabel;
       l->setAlignment(Qt::AlignCenter);
-      if (c.width > 0 && c.height > 0) l->setMinimumSize(units_.X(c.width), units_.Y(c.height));
-      Register(c, l);
-      if (!c.tip.empty()) l->setAccessibleName(FromAnsi(c.tip));
-      return l;
+      area->setWidget(l);
+      if (c.width > 0 && c.height > 0) area->setMinimumSize(units_.X(c.width), units_.Y(c.height));
+      Register(c, area);
+      if (!c.tip.empty()) area->setAccessibleName(FromAnsi(c.tip));
+      return area;
     }
     case ControlType::Display: {
       auto* l = new QLabel;
