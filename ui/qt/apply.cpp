@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -198,7 +199,20 @@ void ApplyControl(ControlView& v, const ControlState& s) {
       }
       break;
     case ControlType::List:
-      if (auto* l = dynamic_cast<ListControl*>(w)) l->Apply(s);
+      if (auto* l = dynamic_cast<ListControl*>(w)) {
+        l->Apply(s);
+      } else if (auto* box = qobject_cast<QComboBox*>(w)) {
+        QSignalBlocker block(box);
+        QStringList items;
+        for (const ListRow& r : s.rows) items << (r.cells.empty() ? QString() : FromAnsi(r.cells[0]));
+        QStringList shown;
+        for (int k = 0; k < box->count(); ++k) shown << box->itemText(k);
+        if (shown != items) {
+          box->clear();
+          box->addItems(items);
+        }
+        box->setCurrentIndex(s.value >= 1 && s.value <= items.size() ? s.value - 1 : -1);
+      }
       break;
     case ControlType::Sheet:
       if (auto* t = qobject_cast<QTabWidget*>(w)) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -453,6 +454,17 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       return s;
     }
     case ControlType::List: {
+      if (c.flags & kFlagDrop) {
+        // A drop-down list: one row shown, the others on demand.
+        auto* box = new QComboBox;
+        const int window = window_, feq = c.feq;
+        QObject::connect(box, &QComboBox::activated, box,
+                         [window, feq](int index) { gui::ChooseRow(window, feq, index + 1); });
+        if (c.width > 0) box->setMinimumWidth(units_.X(c.width));
+        Register(c, box);
+        NameField(box, c);
+        return box;
+      }
       auto* l = new ListControl(window_, c, units_, nullptr);
       Register(c, l, l->View());
       NameField(l->View(), c);
