@@ -151,8 +151,8 @@ class ReportProcedure : public framework::ReportManager {
 
 const std::vector<ReportEntry>& ReportTable() {
   static const std::vector<ReportEntry> table = {
-      {"card", modules::kCardReport, "the card named by --lexeme (korawin1$koraw040)"},
-      {"card2", modules::kCardReport2, "the card's second layout (korawin1$koraw054)"},
+      {"card", modules::kCardReport, "the card of LEXEME (korawin1$koraw040)"},
+      {"card2", modules::kCardReport2, "the card of LEXEME, second layout (korawin1$koraw054)"},
       {"words", modules::kWordsLexemesReport, "the full list of words and lexemes (ABC prepared)"},
       {"tax", modules::kTaxReport, "the T-categories"},
       {"themes", modules::kThemeReport, "the themes"},
