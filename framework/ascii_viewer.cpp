@@ -496,6 +496,9 @@ bool AsciiViewer::Init(ui::Window& window, int32_t listBox, std::string* fileNam
   popup_.SetItemEnable("Print", Printer != nullptr);
   TopLine = 1;
   selected_ = 0;
+  // The list learns how many rows it shows once it is on the screen, and again whenever its
+  // size changes; the page follows on the next tick.
+  if (window.Timer() == 0) window.SetTimer(25);
   Display();
   return true;
 }
@@ -626,6 +629,9 @@ bool AsciiViewer::TakeEvent() {
     case ui::EventKind::Sized: case ui::EventKind::Maximized: case ui::EventKind::Restored:
     case ui::EventKind::GainFocus:
       Display();
+      return true;
+    case ui::EventKind::Timer:
+      if (window_->VisibleRows(ListBox) != ListBoxItems) Display();
       return true;
     default:
       break;

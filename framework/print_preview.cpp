@@ -95,6 +95,8 @@ Level PrintPreview::Init() {
   for (size_t k = 0; k < ZoomQueue.size(); ++k)
     if (ZoomQueue[k].Percentile == startZoom_) ZoomIndex = static_cast<uint8_t>(k);
   if (startZoom_ > 0 && ZoomQueue[ZoomIndex].Percentile != startZoom_) {
+    UserPercentile = static_cast<uint16_t>(startZoom_);
+    if (ZoomQueue.size() > StandardZooms().size()) ZoomQueue.pop_back();
     ZoomQueue.push_back({startZoom_, Number(startZoom_) + "% Zoom",
                          "Zoom: " + Number(startZoom_) + "%"});
     ZoomIndex = static_cast<uint8_t>(ZoomQueue.size() - 1);
@@ -187,6 +189,16 @@ void PrintPreview::SetZoom(size_t index) {
   Redraw();
 }
 
+void PrintPreview::SetUserZoom(uint16_t percent) {
+  UserPercentile = percent;
+  ZoomEntry entry{static_cast<int16_t>(percent), Number(percent) + "% Zoom",
+                  "Zoom: " + Number(percent) + "%"};
+  // One row of the user's own, after the table's.
+  if (ZoomQueue.size() > StandardZooms().size()) ZoomQueue.back() = entry;
+  else ZoomQueue.push_back(entry);
+  SetZoom(ZoomQueue.size() - 1);
+}
+
 void PrintPreview::ChoosePage(int32_t page) {
   int32_t pages = PageCount();
   if (pages < 1) return;
@@ -272,6 +284,7 @@ void PrintPreview::Redraw() {
     page.items.push_back(std::move(frame));
   }
   double dpi = ImageDpi(f.width, f.height, screen.format.width, screen.format.height);
+  lastDpi_ = dpi;
   shown_.PageNo = FirstPage;
   shown_.ZoomState = ZoomQueue[ZoomIndex].Percentile;
   shown_.ImageFEQ = W::Pages;
@@ -345,10 +358,14 @@ Level PrintPreview::TakeAccepted() {
       AskThumbnails();
       return LevelBenign;
     case W::PRTPREV_TBARZOOM: {
-      // Zoom in: the next row of the table that shows the page larger, round to the first.
-      size_t next = ZoomIndex + 1;
-      if (next >= ZoomQueue.size()) next = 0;
-      SetZoom(next);
+      if (AllowUserZoom) {
+        // Zoom in by a quarter of the page's size on the screen, as a zoom of the user's own.
+        int now = static_cast<int>(lastDpi_ * 100 / kScreenDpi + 0.5);
+        int next = std::min(400, (now / 25 + 1) * 25);
+        SetUserZoom(static_cast<uint16_t>(next <= now ? 25 : next));
+      } else {
+        SetZoom(ZoomIndex + 1u < ZoomQueue.size() ? ZoomIndex + 1u : 0u);
+      }
       return LevelBenign;
     }
     default:

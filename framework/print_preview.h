@@ -112,6 +112,8 @@ class PrintPreview : public WindowManager {
   // Draws the pages of the screen and shows them.
   void Redraw();
   void SetZoom(size_t index);
+  // A zoom of the user's own (a percentage): its row follows the table's.
+  void SetUserZoom(uint16_t percent);
   void ShowStatus();
   void SavePdf();
 
@@ -121,6 +123,7 @@ class PrintPreview : public WindowManager {
   double ImageDpi(int pageWidth, int pageHeight, double gridWidth, double gridHeight) const;
   std::string NewImageName();
   int16_t startZoom_ = 0;
+  double lastDpi_ = 96;
   PopupClass ownPopup_;
   PreviewImage shown_;
   std::string folder_;  // the image files

@@ -199,6 +199,7 @@ Level ReportManager::TakeTimer() {
       // Other windows stay usable while a long report runs.
       if (Now() - yielded >= kYieldEvery) {
         NotePosition();
+        w->Flush();  // the thermometer moves while the slice goes on
         ui::RuntimeLock::Yield();
         Resync();
         yielded = Now();
