@@ -218,6 +218,8 @@ bool PrepareWordsLexemes() {
   DeclaredFile& abc = Declared(LexiconFile::kAbc);
   DeclaredFile& slovo = Declared(LexiconFile::kSlovo);
   int err = storage::CallDriver(storage::kOpEmpty, abc.fd());
+  // One batch: the writes reach the disk at the FLUSH that ends it, not one by one.
+  if (err == 0) storage::CallDriver(storage::kOpStream, abc.fd());
   if (err == 0) {
     slovo.SetField("I_VERB", "");
     storage::DriverArgs set;

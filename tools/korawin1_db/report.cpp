@@ -101,6 +101,8 @@ int RunReport(const std::vector<std::string>& args) {
     if (thread) ui::Runtime::WaitThread(thread, std::chrono::hours(24));
     boxes = backend.Boxes();
     app::TearDown();
+    // The report's thread gives back Qt's data of its thread before the application goes.
+    ui::Runtime::WaitProceduresGone(std::chrono::seconds(2));
   }
   ui::report::SetPageRenderer(nullptr);
 
