@@ -47,7 +47,11 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     app_ = new QGuiApplication(argc, argv);
   }
-  void TearDown() override { delete app_; }
+  void TearDown() override {
+    // A procedure thread that drew pages gives back Qt's data of its thread as it exits.
+    ui::Runtime::WaitProceduresGone(std::chrono::seconds(5));
+    delete app_;
+  }
 
  private:
   QGuiApplication* app_ = nullptr;
@@ -363,6 +367,13 @@ TEST_F(PrintTest, PreviewShowsThePagesAndPrintsOnlyWhenAsked) {
     ASSERT_TRUE(driver_.Press(preview, W::Zoom100));
     EXPECT_EQ(driver_.Status(preview, 0), "Zoom: 100%");
     EXPECT_EQ(driver_.Value(preview, W::PRTPREV_ZOOMLIST), 5);
+    // The zoom button zooms in by a quarter, a zoom of the user's own after the table's rows.
+    ASSERT_TRUE(driver_.Press(preview, W::PRTPREV_TBARZOOM));
+    EXPECT_EQ(driver_.Status(preview, 0), "Zoom: 125%");
+    std::vector<std::string> zooms = Column(preview, W::PRTPREV_ZOOMLIST);
+    ASSERT_EQ(zooms.size(), 8u);
+    EXPECT_EQ(zooms[7], "125% Zoom");
+    EXPECT_EQ(driver_.Value(preview, W::PRTPREV_ZOOMLIST), 8);
     int before = renderer_.printJobs;
     ASSERT_TRUE(driver_.Press(preview, print ? W::PRTPREV_TBARPRINT : W::PRTPREV_TBAREXIT));
     ASSERT_TRUE(driver_.WaitThreadEnd(thread));
@@ -437,12 +448,14 @@ TEST_F(PrintTest, AOnePageReportDisablesThePageControlsAndKeepsOnePageOnScreen) 
   int thread = StartModule(modules::kTaxReport);
   int preview = driver_.WaitFor("Report Preview");
   ASSERT_NE(preview, 0);
+  ASSERT_TRUE(driver_.Settle());
   EXPECT_EQ(driver_.Status(preview, 1), "Page 1 of 1");
   EXPECT_TRUE(driver_.Control(preview, W::PRTPREV_CURRENTPAGE).flags & ui::kFlagDisabled);
   EXPECT_TRUE(driver_.Control(preview, W::PRTPREV_PAGEPROMPT).flags & ui::kFlagDisabled);
   ASSERT_TRUE(driver_.Press(preview, W::PRTPREV_CHANGEDISPLAY));
   int display = driver_.WaitFor("Change the Report Display");
   ASSERT_NE(display, 0);
+  ASSERT_TRUE(driver_.Settle());
   ASSERT_TRUE(driver_.Type(display, S::Across, "2"));
   ASSERT_TRUE(driver_.Press(display, S::OK));
   EXPECT_TRUE(driver_.IsOpen(display));

@@ -8,9 +8,11 @@
 #include "app/app_windows.h"
 #include "app/modules.h"
 #include "app/procedures.h"
+#include "framework/ascii_viewer.h"
 #include "framework/framework_windows.h"
 #include "platform/codepage.h"
 #include "tests/app/gui_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace korawin::app::testing {
 namespace {
@@ -64,6 +66,7 @@ TEST_F(ViewerTest, ReadsCardTxtInWindows1251AndUtf8AndMovesThroughIt) {
     ASSERT_TRUE(Popup(w, kGoto));
     int go = driver_.WaitFor("Goto");
     ASSERT_NE(go, 0);
+    ASSERT_TRUE(driver_.Settle());
     ASSERT_TRUE(driver_.Type(go, ids::AsciiGoto::LineNo, "77"));
     ASSERT_TRUE(driver_.Press(go, ids::AsciiGoto::Go));
     lines = Lines(w);
@@ -103,6 +106,7 @@ TEST_F(ViewerTest, FindHonoursMatchCaseAndDirection) {
   ASSERT_TRUE(Popup(w, kFind));
   int find = driver_.WaitFor("Find");
   ASSERT_NE(find, 0);
+  ASSERT_TRUE(driver_.Settle());
   ASSERT_TRUE(driver_.Type(find, F::FindText, "строка"));
   ASSERT_TRUE(driver_.Check(find, F::MatchCase, true));
   ASSERT_TRUE(driver_.Press(find, F::Next));
@@ -126,6 +130,7 @@ TEST_F(ViewerTest, PrintRangeIsCheckedAndPrintsThroughThePreview) {
   ASSERT_TRUE(Popup(w, kPrint));
   int options = driver_.WaitFor("Print Options");
   ASSERT_NE(options, 0);
+  ASSERT_TRUE(driver_.Settle());
   ASSERT_TRUE(driver_.ChooseRadio(options, O::Range, 3));
   ASSERT_TRUE(driver_.Type(options, O::FirstLine, "30"));
   ASSERT_TRUE(driver_.Type(options, O::LastLine, "20"));
@@ -138,9 +143,43 @@ TEST_F(ViewerTest, PrintRangeIsCheckedAndPrintsThroughThePreview) {
   ASSERT_TRUE(driver_.Press(options, O::Print));
   int preview = driver_.WaitFor("Report Preview");
   ASSERT_NE(preview, 0);
+  ASSERT_TRUE(driver_.Settle());
   EXPECT_EQ(driver_.Status(preview, 1), "Page 1 of 1");
   ASSERT_TRUE(driver_.Press(preview, ids::PrintPreview::PRTPREV_TBAREXIT));
   EXPECT_EQ(driver_.Find("Report Preview"), 0);
+}
+
+// The file side alone: the code page decided on the whole file, lines that fill a record.
+TEST(AsciiFileTest, CodePageIsDecidedOnTheWholeFileAndFullLinesStayWhole) {
+  test::TempDir dir("ascii");
+  auto lines = [](const std::string& path) {
+    framework::AsciiFileClass file;
+    std::string name = path;
+    EXPECT_TRUE(file.Init(&name, nullptr));
+    std::vector<std::string> out;
+    for (std::string line; file.GetLine(static_cast<int64_t>(out.size()) + 1, &line);)
+      out.push_back(platform::Cp1251ToUtf8(line));
+    return std::make_pair(file.Utf8(), out);
+  };
+  // A UTF-8 character cut by the first megabyte's end; a byte-order mark before the text.
+  std::string big = "\xEF\xBB\xBF" + std::string((1 << 20) - 4, 'a') + "жизнь\n";
+  std::ofstream(dir.File("big.txt"), std::ios::binary) << big << "вторая\n";
+  auto [utf8, got] = lines(dir.File("big.txt"));
+  EXPECT_TRUE(utf8);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front().substr(0, 3), "aaa");
+  EXPECT_EQ(got.back(), "вторая");
+  // Valid UTF-8 for a megabyte, then a Windows-1251 byte: the whole file is Windows-1251.
+  std::string mixed = std::string(1 << 20, 'b') + "\r\n" + platform::Utf8ToCp1251Lossy("ёж") + "\r\n";
+  std::ofstream(dir.File("mixed.txt"), std::ios::binary) << mixed;
+  auto [mixedUtf8, mixedLines] = lines(dir.File("mixed.txt"));
+  EXPECT_FALSE(mixedUtf8);
+  EXPECT_EQ(mixedLines.back(), "ёж");
+  // A line of exactly 255 characters with CR LF is one line, not one and an empty one.
+  std::string full(255, 'x');
+  std::ofstream(dir.File("full.txt"), std::ios::binary) << full << "\r\n" << "next\r\n";
+  auto [fullUtf8, fullLines] = lines(dir.File("full.txt"));
+  EXPECT_EQ(fullLines, (std::vector<std::string>{full, "next"}));
 }
 
 }  // namespace
