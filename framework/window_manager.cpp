@@ -30,7 +30,11 @@ ErrorClass& WindowManager::Errs() {
 }
 
 bool WindowManager::OpenWindow(std::string_view module, std::string_view name) {
-  window_ = ui::Window::Open(module, name);
+  return OpenWindow(module, name, false);
+}
+
+bool WindowManager::OpenWindow(std::string_view module, std::string_view name, bool hidden) {
+  window_ = ui::Window::Open(module, name, hidden);
   Opened = window_ != nullptr;
   return Opened;
 }

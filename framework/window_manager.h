@@ -130,6 +130,8 @@ class WindowManager {
 
   // Opens the described window for this procedure; false when it is not described.
   bool OpenWindow(std::string_view module, std::string_view name);
+  // The same, the window starting hidden (a progress window that may never be needed).
+  bool OpenWindow(std::string_view module, std::string_view name, bool hidden);
   ui::Window* UiWindow() const { return window_.get(); }
   // Adds a button that closes the window with response.
   void AddButton(int control, uint8_t response) { Buttons.push_back({control, response}); }

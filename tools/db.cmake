@@ -18,3 +18,9 @@ add_executable(korawin1-db
 target_link_libraries(korawin1-db PRIVATE korawin_app_folder korawin_dat korawin_app_procedures
                       korawin_view korawin_lang nlohmann_json::nlohmann_json)
 korawin_target(korawin1-db)
+# The program's reports, made without a display: where the Qt page renderer is built.
+if(TARGET korawin_ui_print AND TARGET korawin_app_gui)
+  target_sources(korawin1-db PRIVATE ${CMAKE_CURRENT_LIST_DIR}/korawin1_db/report.cpp)
+  target_link_libraries(korawin1-db PRIVATE korawin_app_gui korawin_ui_print)
+  target_compile_definitions(korawin1-db PRIVATE KORAWIN_DB_REPORT=1)
+endif()

@@ -420,6 +420,43 @@ TEST_F(DbToolTest, SelectFiltersStartsReversesAndLimits) {
 namespace korawin::tools {
 namespace {
 
+// The program's reports made by the tool without a display: the pages' text as pdftotext reads
+// it, and what it says when there is nothing to print.
+TEST(DbToolReportTest, MakesReportsIntoPdfWithoutADisplay) {
+  if (Tool({"--help"}).out.find("korawin1-db report") == std::string::npos)
+    GTEST_SKIP() << "built without the page renderer";
+  test::TempDir dir("db-report");
+  std::string db = dir.File("demo");
+  ASSERT_EQ(Tool({"demo", db}).status, 0);
+  auto text = [](const std::string& pdf) {
+    Result r;
+    FILE* p = popen((std::string(KORAWIN_PDFTOTEXT) + " -enc UTF-8 " + Quote(pdf) + " -").c_str(), "r");
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    if (p) pclose(p);
+    return r.out;
+  };
+  std::string pdf = dir.File("tax.pdf");
+  Result tax = Tool({"report", db, "tax", "--pdf", pdf});
+  ASSERT_EQ(tax.status, 0) << tax.out;
+  EXPECT_NE(tax.out.find("1 page written to " + pdf), std::string::npos) << tax.out;
+  std::string t = text(pdf);
+  EXPECT_NE(t.find("Список Т-категорий"), std::string::npos) << t;
+  EXPECT_NE(t.find("действие"), std::string::npos) << t;
+
+  pdf = dir.File("card.pdf");
+  Result card = Tool({"report", db, "card", "идти 1 (двигаться пешком)", "--pdf", pdf});
+  ASSERT_EQ(card.status, 0) << card.out;
+  EXPECT_NE(text(pdf).find("идти 1 (двигаться пешком)"), std::string::npos);
+
+  Result none = Tool({"report", db, "card", "нет такой", "--pdf", dir.File("none.pdf")});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.out.find("There are no records available to process."), std::string::npos)
+      << none.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none.pdf")));
+  EXPECT_EQ(Tool({"report", db, "nothing"}).status, 2);
+}
+
 // The README names the tool's subcommands as `korawin1-db NAME`: it names each one that
 // --help lists, and no other.
 TEST(DbToolReadmeTest, NamesEverySubcommandOfTheHelpAndNoOther) {

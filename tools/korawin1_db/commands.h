@@ -35,6 +35,8 @@ int RunCheck(const std::vector<std::string>& args);
 int RunRebuildKeys(const std::vector<std::string>& args);
 int RunDump(const std::vector<std::string>& args);
 int RunSelect(const std::vector<std::string>& args);
+// The program's reports without a display (where the page renderer is built).
+int RunReport(const std::vector<std::string>& args);
 // Strips flag from args; false when it was not there.
 bool TakeFlag(std::vector<std::string>* args, const std::string& flag);
 // Helpers of the procedures (repair.cpp): a progress line on a terminal (empty when standard

@@ -25,6 +25,12 @@ const std::vector<Command>& Commands() {
       {"rebuild-keys", "DIR [FILE]", "rebuild the keys under the collation in force",
        &RunRebuildKeys},
       {"dump", "DIR FILE [--key KEY] --json", "print the records as JSON lines", &RunDump},
+#ifdef KORAWIN_DB_REPORT
+      {"report", "DIR NAME [LEXEME] [--pdf FILE] [--fr1 TEXT]",
+       "make one of the program's reports (card LEXEME, words, tax ...) without a display, "
+       "into a PDF file or to the printer",
+       &RunReport},
+#endif
       {"select",
        "DIR FILE [--key KEY] [--filter TEXT] [--bind NAME=VALUE ...] [--from VALUE] [--reverse] "
        "[--limit N] --json",

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -137,7 +139,11 @@ void ApplyControl(ControlView& v, const ControlState& s) {
       if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
       break;
     case ControlType::Image:
-      if (auto* l = qobject_cast<QLabel*>(w)) ApplyImage(l, s);
+      if (auto* area = qobject_cast<QScrollArea*>(w)) {
+        if (auto* l = qobject_cast<QLabel*>(area->widget())) ApplyImage(l, s);
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        ApplyImage(l, s);
+      }
       break;
     case ControlType::Entry:
       if (auto* e = qobject_cast<QLineEdit*>(w)) {
@@ -206,7 +212,20 @@ void ApplyControl(ControlView& v, const ControlState& s) {
       }
       break;
     case ControlType::List:
-      if (auto* l = dynamic_cast<ListControl*>(w)) l->Apply(s);
+      if (auto* l = dynamic_cast<ListControl*>(w)) {
+        l->Apply(s);
+      } else if (auto* box = qobject_cast<QComboBox*>(w)) {
+        QSignalBlocker block(box);
+        QStringList items;
+        for (const ListRow& r : s.rows) items << (r.cells.empty() ? QString() : FromAnsi(r.cells[0]));
+        QStringList shown;
+        for (int k = 0; k < box->count(); ++k) shown << box->itemText(k);
+        if (shown != items) {
+          box->clear();
+          box->addItems(items);
+        }
+        box->setCurrentIndex(s.value >= 1 && s.value <= items.size() ? s.value - 1 : -1);
+      }
       break;
     case ControlType::Sheet:
       if (auto* t = qobject_cast<QTabWidget*>(w)) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QGroupBox>
@@ -466,6 +467,17 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       return s;
     }
     case ControlType::List: {
+      if (c.flags & kFlagDrop) {
+        // A drop-down list: one row shown, the others on demand.
+        auto* box = new QComboBox;
+        const int window = window_, feq = c.feq;
+        QObject::connect(box, &QComboBox::activated, box,
+                         [window, feq](int index) { gui::ChooseRow(window, feq, index + 1); });
+        if (c.width > 0) box->setMinimumWidth(units_.X(c.width));
+        Register(c, box);
+        NameField(box, c);
+        return box;
+      }
       auto* l = new ListControl(window_, c, units_, nullptr);
       Register(c, l, l->View());
       NameField(l->View(), c);
@@ -487,12 +499,17 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       return p;
     }
     case ControlType::Image: {
+      // The picture at its own size, scrolled when it is larger than the control.
+      auto* area = new QScrollArea;
+      area->setAlignment(Qt::AlignCenter);
+      area->setWidgetResizable(true);
       auto* l = new QLabel;
       l->setAlignment(Qt::AlignCenter);
-      if (c.width > 0 && c.height > 0) l->setMinimumSize(units_.X(c.width), units_.Y(c.height));
-      Register(c, l);
-      if (!c.tip.empty()) l->setAccessibleName(FromAnsi(c.tip));
-      return l;
+      area->setWidget(l);
+      if (c.width > 0 && c.height > 0) area->setMinimumSize(units_.X(c.width), units_.Y(c.height));
+      Register(c, area);
+      if (!c.tip.empty()) area->setAccessibleName(FromAnsi(c.tip));
+      return area;
     }
     case ControlType::Display: {
       auto* l = new QLabel;

@@ -38,6 +38,8 @@ int RunQtProgram(int argc, char** argv, std::function<void()> mainProcedure) {
     watch.start();
     code = QApplication::exec();
   }
+  // Procedure threads that drew with Qt give back its data as they exit, before it goes.
+  Runtime::WaitProceduresGone(std::chrono::seconds(2));
   Runtime::Stop();
   return code;
 }

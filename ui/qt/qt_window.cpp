@@ -130,8 +130,10 @@ void QtWindow::BuildFrame(const OpenWindowCommand&) {
 
 void QtWindow::BuildWindow(const OpenWindowCommand&) {
   QtWindow* frame = backend_.Frame();
-  // A window over the frame says its status texts on the frame's status bar.
-  content_ = BuildContent(!frame && AnyStatusText(*desc_));
+  // A window over the frame says its status texts on the frame's status bar; a dialog whose
+  // description lays out status zones of its own (the report preview) keeps its own bar.
+  bool ownZones = desc_->kind == WindowDesc::Kind::Dialog && !desc_->statusZones.empty();
+  content_ = BuildContent((!frame && AnyStatusText(*desc_)) || ownZones);
   QString name = QString::fromLatin1(desc_->cname.c_str());
   if (desc_->kind == WindowDesc::Kind::Child && frame) {
     sub_ = new QMdiSubWindow;

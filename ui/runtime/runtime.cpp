@@ -1,5 +1,7 @@
 #include "ui/runtime/runtime.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
@@ -14,6 +16,24 @@
 #include "ui/runtime/window.h"
 
 namespace korawin::ui {
+
+namespace {
+
+// System ids of procedure threads whose procedure has ended and whose thread is exiting.
+std::mutex& EndingMutex() {
+  static std::mutex mu;
+  return mu;
+}
+std::vector<long>& EndingThreads() {
+  static std::vector<long> ids;
+  return ids;
+}
+void NoteEnding() {
+  std::lock_guard<std::mutex> lock(EndingMutex());
+  EndingThreads().push_back(static_cast<long>(::gettid()));
+}
+
+}  // namespace
 
 namespace {
 
@@ -304,9 +324,28 @@ int Runtime::StartProcedure(std::function<void()> body, std::string_view name) {
     s.queue.clear();
     ++s.generation;
     t.changed.notify_all();
+    NoteEnding();
   });
   th.detach();
   return number;
+}
+
+bool Runtime::WaitProceduresGone(std::chrono::milliseconds timeout) {
+  std::vector<long> ids;
+  {
+    std::lock_guard<std::mutex> lock(EndingMutex());
+    ids.swap(EndingThreads());
+  }
+  RuntimeUnlocked unlocked;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (long id : ids) {
+    std::string task = "/proc/self/task/" + std::to_string(id);
+    while (::access(task.c_str(), F_OK) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return true;
 }
 
 int Runtime::ThreadNumber() { return tlsThread; }

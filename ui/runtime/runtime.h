@@ -75,6 +75,10 @@ class Runtime {
   static std::vector<std::pair<int, std::string>> OpenWindows();
   // Waits (releasing the runtime lock when held) until thread has ended; false on timeout.
   static bool WaitThread(int thread, std::chrono::milliseconds timeout);
+  // Waits until the system threads of every procedure that has ended are gone: a procedure
+  // thread that used a library keeping data per thread (Qt, for one that drew pages) gives it
+  // back as it exits, which must happen before that library is torn down. False on timeout.
+  static bool WaitProceduresGone(std::chrono::milliseconds timeout);
   // Posts an event to the current window of thread (the window its procedure waits in).
   static void PostToThread(int thread, EventKind kind, int control = 0);
   // Posts CloseDown to every procedure thread but the caller's and waits until they have

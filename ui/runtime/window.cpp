@@ -64,10 +64,16 @@ std::string Shown(const lang::Value& v, std::string_view picture) {
 }  // namespace
 
 std::unique_ptr<Window> Window::Open(std::string_view module, std::string_view name) {
+  return Open(module, name, false);
+}
+
+std::unique_ptr<Window> Window::Open(std::string_view module, std::string_view name,
+                                     bool hidden) {
   const WindowDesc* desc = FindWindowDesc(module, name);
   if (!desc) return nullptr;
   int thread = Runtime::ThreadNumber();
   std::unique_ptr<Window> w(new Window(desc, Runtime::NewWindowNumber(), thread));
+  w->state_.hidden = hidden;
   w->below_ = tlsTop;
   if (Window* below = w->below_) {
     below->state_.inert = true;
@@ -91,6 +97,13 @@ std::unique_ptr<Window> Window::Open(std::string_view module, std::string_view n
 }
 
 Window* Window::Current() { return tlsTop; }
+
+bool Window::EventWaiting() const {
+  if (closed_ || closing_ || validating_) return true;
+  ThreadTable& t = TheThreads();
+  std::lock_guard<std::mutex> lock(t.mu);
+  return t.AnyEventFor(t.slots[thread_], number_);
+}
 
 Window::Window(const WindowDesc* desc, int number, int thread)
     : desc_(desc), number_(number), thread_(thread) {

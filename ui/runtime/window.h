@@ -27,6 +27,9 @@ class Window {
   // dialog, as the description says. While it is open, windows the same thread opened before
   // take no input. nullptr when no such window is described.
   static std::unique_ptr<Window> Open(std::string_view module, std::string_view name);
+  // The same, the window starting hidden (shown later with SetHidden(false)), so that a window
+  // that may never be needed does not flash on the screen.
+  static std::unique_ptr<Window> Open(std::string_view module, std::string_view name, bool hidden);
   // The calling thread's current window (the last it opened and has not closed); nullptr
   // when it has none.
   static Window* Current();
@@ -116,6 +119,9 @@ class Window {
   const Event& Accept();
   // Like Accept, but gives up after timeout with EventKind::None.
   const Event& AcceptFor(std::chrono::milliseconds timeout);
+  // True when an event for this window waits to be accepted: a long piece of work between two
+  // events can stop early and let the user be heard (a Cancel button, a close).
+  bool EventWaiting() const;
   const Event& CurrentEvent() const { return event_; }
   EventKind EventNow() const { return event_.kind; }
   int Field() const { return event_.control; }
