@@ -15,6 +15,7 @@
 #include "app/program.h"
 #include "app/texts.h"
 #include "framework/print_preview.h"
+#include "framework/relation_manager.h"
 #include "lang/bind.h"
 #include "storage/driver.h"
 #include "storage/view/view.h"
@@ -217,7 +218,10 @@ bool PrepareWordsLexemes() {
   abcFile.SaveFile();
   DeclaredFile& abc = Declared(LexiconFile::kAbc);
   DeclaredFile& slovo = Declared(LexiconFile::kSlovo);
-  int err = storage::CallDriver(storage::kOpEmpty, abc.fd());
+  // ABC is emptied and filled in one transaction: a crash leaves it as it was, or filled.
+  framework::TransactionFrame frame;
+  int err = frame.Begin({&abcFile}, false) == LevelBenign ? 0 : storage::kErrUnableToLog;
+  if (err == 0) err = storage::CallDriver(storage::kOpEmpty, abc.fd());
   // One batch: the writes reach the disk at the FLUSH that ends it, not one by one.
   if (err == 0) err = storage::CallDriver(storage::kOpStream, abc.fd());
   if (err == 0) {
@@ -242,6 +246,10 @@ bool PrepareWordsLexemes() {
     if (add && add != storage::kErrDuplicateKey) err = add;
   }
   if (err == 0) err = storage::CallDriver(storage::kOpFlush, abc.fd());
+  if (err == 0 && frame.Commit(framework::RecordNotUpdated, false) != LevelBenign) {
+    err = storage::kErrUnableToLog;
+  }
+  if (err) frame.Rollback();
   abcFile.RestoreFile();
   slovoFile.RestoreFile();
   (void)slovoFile.Close();  // 0
