@@ -263,6 +263,8 @@ class MainFrameWindow : public framework::WindowManager {
     // The frame takes the global request over, opens its window, then clears the pair.
     Errors = &ProgramErrors();
     OpenWindow(M::kModule, M::kWindow);
+    // The first run fills the screen; later runs open where the frame was left.
+    if (ProgramIni().Fetch("MainFrame", "Maximize").empty()) UiWindow()->Maximize(true);
     framework::FetchWindow(ProgramIni(), "MainFrame", *UiWindow());
     framework::GlobalRequest = 0;
     framework::GlobalResponse = 0;

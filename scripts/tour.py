@@ -75,13 +75,15 @@ def shot(name):
 
 
 def menu(program, *path):
+    """Chooses the item at the end of path; the menus above it are only looked in, so that no
+    menu is left open on the screen."""
     node = program
     for caption in path:
         node = find(node, "menu item", caption) or find(node, "menu", caption)
         if node is None:
             sys.exit(f"tour: no menu item {caption!r}")
-        act(node)
-        time.sleep(0.4)
+    act(node)
+    time.sleep(0.4)
 
 
 def main():

@@ -210,8 +210,13 @@ void QtWindow::ShowFirst() {
                 6 * sub_->fontMetrics().height();
     want = want.expandedTo(QSize(title, 0)).expandedTo(inside->minimumSizeHint());
     sub_->resize(want + delta);
+    // Placed where the area shows it whole: a window that would run past the area's right or
+    // bottom edge moves back into it.
+    QSize area = sub_->mdiArea()->viewport()->size();
     QPoint p = sub_->pos();
-    sub_->move(std::max(0, p.x()), std::max(0, p.y()));
+    int x = std::min(p.x(), area.width() - sub_->width());
+    int y = std::min(p.y(), area.height() - sub_->height());
+    sub_->move(std::max(0, x), std::max(0, y));
   }
   if (state_.geometry.width > 0) ApplyGeometry(state_.geometry);
   if (state_.busy) shell_->setCursor(Qt::WaitCursor);
@@ -284,6 +289,9 @@ void QtWindow::ApplyShowState(const WindowState& s) {
   } else if (s.iconized) {
     shell_->showMinimized();
   } else if (s.maximized) {
+    // Without a window manager (a virtual screen) a maximize does nothing: a top-level window
+    // then takes the screen's room itself.
+    if (!sub_ && shell_->screen()) shell_->setGeometry(shell_->screen()->availableGeometry());
     shell_->showMaximized();
   } else {
     shell_->showNormal();
