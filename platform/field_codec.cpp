@@ -47,6 +47,11 @@ bool IsNumberType(uint8_t type) {
 }
 
 std::string_view TrimTrailing(std::string_view text, std::string_view pad) {
+  if (pad.size() == 1) {  // the usual case, blanks: no search of the pad per character
+    size_t n = text.size();
+    while (n > 0 && text[n - 1] == pad[0]) --n;
+    return text.substr(0, n);
+  }
   size_t n = text.find_last_not_of(pad);
   return n == std::string_view::npos ? std::string_view() : text.substr(0, n + 1);
 }

@@ -62,6 +62,19 @@ Collation::Collation() {
   std::iota(ansiWeight_, ansiWeight_ + 256, 0);
   std::iota(oemWeight_, oemWeight_ + 256, 0);
   SetAsciiCase();
+  Precompute();
+}
+
+void Collation::Precompute() {
+  for (int k = 0; k < 4; ++k) {
+    for (int c = 0; c < 256; ++c) {
+      auto u = static_cast<uint8_t>(c);
+      if (k & 2) u = Upper(u);
+      weighed_[k][c] = (k & 1) ? oemWeight_[platform::AnsiToOem(u)] : ansiWeight_[u];
+    }
+  }
+  std::fill(digraphAt_, digraphAt_ + 256, int16_t{-1});
+  for (size_t i = digraphs_.size(); i-- > 0;) digraphAt_[digraphs_[i].from] = static_cast<int16_t>(i);
 }
 
 void Collation::SetAsciiCase() {
@@ -263,6 +276,7 @@ Code Collation::Parse(std::string_view text, Collation* out, std::string* warnin
       }
     }
   }
+  out->Precompute();
   return rc;
 }
 
@@ -277,22 +291,23 @@ Code Collation::Load(const std::string& path, Collation* out, std::string* warni
 
 void Collation::Translate(const unsigned char* in, size_t n, bool nocase, bool oem,
                           unsigned char* out) const {
+  if (digraphs_.empty()) {
+    const uint8_t* weigh = weighed_[(nocase ? 2 : 0) + (oem ? 1 : 0)];
+    for (size_t i = 0; i < n; ++i) out[i] = weigh[in[i]];
+    return;
+  }
+  // A digraph's two characters are weighed as they stand, without case folding.
+  const uint8_t* weigh = weighed_[oem ? 1 : 0];
   size_t o = 0;
   for (size_t i = 0; i < n && o < n; ++i) {
     uint8_t c = nocase ? Upper(in[i]) : in[i];
-    bool expanded = false;
-    for (const Digraph& d : digraphs_) {
-      if (d.from != c) continue;
-      out[o++] = d.first;
-      if (o < n) out[o++] = d.second;
-      expanded = true;
-      break;
+    int d = digraphAt_[c];
+    if (d < 0) {
+      out[o++] = weigh[c];
+      continue;
     }
-    if (!expanded) out[o++] = c;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t c = out[i];
-    out[i] = oem ? oemWeight_[platform::AnsiToOem(c)] : ansiWeight_[c];
+    out[o++] = weigh[digraphs_[static_cast<size_t>(d)].first];
+    if (o < n) out[o++] = weigh[digraphs_[static_cast<size_t>(d)].second];
   }
 }
 

@@ -59,12 +59,19 @@ class Collation {
   static void OrderFromList(std::string_view list, uint8_t* weights);
   void DeriveOem();
   void DeriveAnsi();
+  // Derives weighed_ and digraphAt_ from the tables above; called whenever they change.
+  void Precompute();
 
   uint8_t ansiWeight_[256];
   uint8_t oemWeight_[256];
   uint8_t partner_[256];
   uint8_t class_[256];
   std::vector<Digraph> digraphs_;
+  // The key byte of each character, by (nocase ? 2 : 0) + (oem ? 1 : 0): case folding, the OEM
+  // conversion and the weight in one lookup.
+  uint8_t weighed_[4][256];
+  // The first digraph whose character is c, or -1.
+  int16_t digraphAt_[256];
 };
 
 // The environment file of the program: "korawin1.ENV" in the executable's folder (found

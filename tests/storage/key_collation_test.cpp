@@ -100,6 +100,31 @@ TEST(CollationTest, CustomOrderCasePairsAndDigraphs) {
   EXPECT_EQ(zh.substr(0, 2), want);
 }
 
+TEST(CollationTest, TranslateWeighsEveryCharacterAsTheTablesSay) {
+  Collation c;
+  ASSERT_EQ(Collation::Parse("VELCHARSET=UTF-8\nVELCASE=WINDOWS\nVELCOLSEQ=ZYX\nVELDIGRAPH=ЖZH\n",
+                             &c),
+            0);
+  const uint8_t zh = C("Ж");
+  for (int nocase = 0; nocase < 2; ++nocase) {
+    for (int oem = 0; oem < 2; ++oem) {
+      auto weigh = [&](uint8_t u) {
+        return oem ? c.OemWeight(platform::AnsiToOem(u)) : c.Weight(u);
+      };
+      for (int ch = 0; ch < 256; ++ch) {
+        const unsigned char in[2] = {static_cast<unsigned char>(ch), 'A'};
+        unsigned char out[2];
+        c.Translate(in, 2, nocase, oem, out);
+        uint8_t u = nocase ? c.Upper(static_cast<uint8_t>(ch)) : static_cast<uint8_t>(ch);
+        const uint8_t want[2] = {u == zh ? weigh('Z') : weigh(u),
+                                 u == zh ? weigh('H') : weigh('A')};
+        ASSERT_EQ(out[0], want[0]) << ch << " nocase " << nocase << " oem " << oem;
+        ASSERT_EQ(out[1], want[1]) << ch << " nocase " << nocase << " oem " << oem;
+      }
+    }
+  }
+}
+
 TEST(CollationTest, OemCharsetValues) {
   // Pairs written in code page 866: А (0x80) and а (0xA0).
   Collation c;
