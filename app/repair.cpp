@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/field_codec.h"
@@ -47,6 +49,13 @@ constexpr Assignment kAssignments[] = {
     {LexiconFile::kAk3, "A", "ACT51"},   {LexiconFile::kAk3, "A", "ACT52"},
     {LexiconFile::kAk3, "A", "ACT53"},   {LexiconFile::kAk3, "A", "ACT54"},
     {LexiconFile::kAk3, "A", "ACT55"},   {LexiconFile::kTema, "T", "TEMA"}};
+
+// Texts looked up by string_view without a copy.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
+using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
 // A field's place in a record buffer, looked up once per pass.
 struct Slot {
@@ -177,14 +186,20 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
   const Slot verv = SlotOf(slovo, "VERV");
   const Slot dctVerv = SlotOf(dct, "VERV");
   const Slot dctNum = SlotOf(dct, "NUM");
+  // The values each list already answered ADD for, added or already there: the same bytes
+  // again can only be a duplicate (no other station writes the lists while the pass holds
+  // them), so they cost no key search. The lists hold a few hundred values each.
+  TextSet answered[kLexiconFileCount];
   struct Target {
     DeclaredFile* file;
     Slot to;
     Slot from;
+    TextSet* seen;
   };
   std::vector<Target> targets;
   for (const Assignment& a : kAssignments)
-    targets.push_back({&files[a.target], SlotOf(files[a.target], a.field), SlotOf(slovo, a.source)});
+    targets.push_back({&files[a.target], SlotOf(files[a.target], a.field), SlotOf(slovo, a.source),
+                       &answered[static_cast<size_t>(a.target)]});
 
   // The word in hand lives in DCT:VERV; blank until the first lexeme.
   int64_t inHand = 0;  // lexemes of the word in hand
@@ -229,10 +244,13 @@ int RepairDatabase(const LexiconFiles& files, ui::MessageUi& messages,
     for (const Target& t : targets) {
       std::string_view value(t.from.data, t.from.size);
       Assign(t.to, value);
-      if (IsBlank(std::string_view(t.to.data, t.to.size))) continue;
+      std::string_view stored(t.to.data, t.to.size);
+      if (IsBlank(stored)) continue;
+      if (t.seen->find(stored) != t.seen->end()) continue;
       int add = CallDriver(storage::kOpAdd, t.file->fd());
       if (add == 0) ++report.added;
       else if (add != storage::kErrDuplicateKey) NotePassError(&report, add, "ADD", t.file->fd());
+      if (add == 0 || add == storage::kErrDuplicateKey) t.seen->emplace(stored);
     }
     if (lexemesPerTransaction > 0 && report.lexemes % lexemesPerTransaction == 0) {
       transaction.Commit();
