@@ -11,9 +11,7 @@
 // freshly imported cards against one read of SLOVO along K_SLO.
 //
 //   slovo_bench [cards] [folder]    (defaults: 20000 and 100000; a fresh folder under /tmp)
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,9 +29,10 @@
 #include "app/files.h"
 #include "app/repair.h"
 #include "bench/counting_fs.h"
-#include "platform/file.h"
 #include "bench/slovo_gen.h"
 #include "bench/sqlite_slovo.h"
+#include "bench/tool_run.h"
+#include "platform/file.h"
 #include "lang/bind.h"
 #include "lang/expression.h"
 #include "storage/dat/dat_driver.h"
@@ -127,31 +126,18 @@ void MeasureImportAndRepair(const std::string& folder, size_t n, Result* r) {
     Check(out.Create(file, platform::Share::kDenyNone), "create cards.json");
     Check(out.WriteAt(0, json.data(), json.size()), "write cards.json");
   }
-  auto tool = [&](const std::vector<std::string>& args, rusage* usage) {
-    pid_t child = ::fork();
-    if (child == 0) {
-      std::vector<char*> argv{const_cast<char*>(KORAWIN_DB_TOOL)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(KORAWIN_DB_TOOL, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    ::wait4(child, &status, 0, usage);
-    Expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "korawin1-db runs");
-  };
   const std::string cli = folder + "/cli", in = folder + "/in";
-  rusage usage{};
-  tool({"create", cli}, &usage);
-  auto start = Clock::now();
-  tool({"import", cli, file}, &usage);
-  r->importCli = Seconds(start);
-  r->importPeakKb = usage.ru_maxrss;
+  bench::RunTool(KORAWIN_DB_TOOL, {"create", cli}, folder + "/create.out");
+  const bench::ToolRun imported =
+      bench::RunTool(KORAWIN_DB_TOOL, {"import", cli, file}, folder + "/import.out");
+  r->importCli = imported.seconds;
+  r->importPeakKb = imported.peakKb;
 
   Expect(::mkdir(in.c_str(), 0755) == 0, "import folder");
   app::LexiconFiles files = app::LexiconFiles::InFolder(in);
   Check(app::CreateDatabase(files, &error), "create");
   int64_t added = 0;
+  auto start = Clock::now();
   {
     bench::Counted counted;
     start = Clock::now();
@@ -415,6 +401,9 @@ void PrintGrowth(const Result& a, const Result& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool measuring = false;
+  int rc = bench::MeasureToolWhenAsked(argc, argv, &measuring);
+  if (measuring) return rc;
   std::vector<size_t> sizes = {20000, 100000};
   if (argc > 1) sizes = {static_cast<size_t>(std::atol(argv[1]))};
   if (sizes[0] < 5000) {
