@@ -385,6 +385,38 @@ TEST(MemoInterrupted, GrowingMemoNeverSharesBlocksWithTheFreeChain) {
   }
 }
 
+// Two opens that others may write, as two stations: the reader sees chains the writer adds
+// past the end it last saw, and a chain the writer cut away is reported, not read.
+TEST(MemoStations, ReaderFollowsAFileAnotherOpenGrowsAndCuts) {
+  TempDir dir;
+  MemoFile writer, reader;
+  ASSERT_EQ(0, writer.Create(dir.File("s.mem")));
+  writer.Close();
+  ASSERT_EQ(0, writer.Open(dir.File("s.mem"), kOpenReadWrite | kShareDenyNone));
+  ASSERT_EQ(0, reader.Open(dir.File("s.mem"), kOpenReadWrite | kShareDenyNone));
+  auto store = [&](const std::string& text) {
+    std::string buf = Buffer(text, 1000);
+    uint32_t first = 0;
+    EXPECT_EQ(0, writer.Write(0, buf.data(), buf.size(), false, &first));
+    return first;
+  };
+  auto read = [&](uint32_t first, std::string* out) {
+    out->assign(1000, '?');
+    return reader.Read(first, out->data(), out->size());
+  };
+  std::string got;
+  uint32_t one = store(Text(300));
+  ASSERT_EQ(0, read(one, &got)) << reader.fault();
+  EXPECT_EQ(Buffer(Text(300), 1000), got);
+  uint32_t two = store(Text(600, 'A'));  // blocks past what the reader has seen
+  ASSERT_EQ(0, read(two, &got)) << reader.fault();
+  EXPECT_EQ(Buffer(Text(600, 'A'), 1000), got);
+
+  ASSERT_EQ(0, writer.Empty());
+  EXPECT_EQ(kErrInvalidMemoFile, read(two, &got));
+  EXPECT_NE(std::string::npos, reader.fault().find("runs past the end")) << reader.fault();
+}
+
 // Damaged chains: detected, reported, never followed forever nor past the buffer.
 class MemoDamageTest : public ::testing::Test {
  protected:
