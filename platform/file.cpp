@@ -279,6 +279,7 @@ File& File::operator=(File&& other) noexcept {
     mapFs_ = other.mapFs_;
     map_ = other.map_;
     mapLen_ = other.mapLen_;
+    unmapped_ = other.unmapped_;
     other.fd_ = -1;
     other.private_ = false;
     other.mapped_ = false;
@@ -317,9 +318,14 @@ void File::Unmap() {
   mapLen_ = 0;
 }
 
+void File::ReadWithoutMapping() {
+  unmapped_ = true;
+  Unmap();
+}
+
 void File::Remap() {
   Unmap();
-  if ((!private_ && !mapped_) || size_ == 0) return;
+  if ((!private_ && !mapped_) || unmapped_ || size_ == 0) return;
   mapFs_ = &CurrentFileSystem();
   // A file others write may grow: room for it to, without mapping again at each record.
   uint64_t len = private_ ? size_ : size_ + std::max<uint64_t>(size_ / 4, 1u << 20);
@@ -413,6 +419,7 @@ void File::Close() {
   Unmap();
   private_ = false;
   mapped_ = false;
+  unmapped_ = false;
   if (fd_ >= 0) {
     CurrentFileSystem().Close(fd_);  // closing drops every lock of this open
     fd_ = -1;

@@ -122,6 +122,9 @@ class File {
   // Writes n bytes at pos; a short write with no system error gives 29.
   [[nodiscard]] int WriteAt(uint64_t pos, const void* buf, size_t n);
   [[nodiscard]] int Truncate(uint64_t size);
+  // From now until the file is closed, reads are system calls, never served from a mapping:
+  // for a reader that keeps its own copy of what it reads and wants no second one resident.
+  void ReadWithoutMapping();
   // A hint that n bytes at pos will be read soon (a mapped file starts loading them).
   void Prefetch(uint64_t pos, size_t n) const;
   [[nodiscard]] int Sync();
@@ -151,6 +154,7 @@ class File {
   FileSystem* mapFs_ = nullptr;  // the file system that made map_
   const unsigned char* map_ = nullptr;
   uint64_t mapLen_ = 0;
+  bool unmapped_ = false;  // ReadWithoutMapping
 };
 
 // Removes, renames and copies whole files (used by REMOVE, RENAME and COPY).

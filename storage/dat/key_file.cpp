@@ -10,9 +10,9 @@ namespace korawin::storage::dat {
 
 namespace {
 
-// Pages kept between calls of a file no other station changes (16 MB). A key of long values
+// Pages kept between calls of a file no other station changes (8 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
-constexpr size_t kCacheLimit = 32768;
+constexpr size_t kCacheLimit = 16384;
 constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
 
@@ -111,6 +111,10 @@ Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape
   path_ = path;
   shape_ = shape;
   shared_ = (mode & 0x70) == kShareDenyNone;
+  // A file no one else changes is read through the page cache above, which keeps what it
+  // reads: a mapping would keep every page read a second time, resident, for as long as the
+  // file stays open. A shared file drops that cache often and is read through its mapping.
+  if (!shared_) stream_.file().ReadWithoutMapping();
   rc = ReadHeader();
   if (rc == 0) {
     Page* root;
