@@ -16,6 +16,11 @@ namespace korawin::storage::dat {
 
 namespace {
 
+// A kept write grows by the writes that extend it up to this size; past it, one that only
+// continues it starts a kept write of its own. Records appended one by one would otherwise
+// make one string the size of the bound, doubled by its growth and copied at each doubling.
+constexpr size_t kKeptRunBytes = 1u << 20;
+
 constexpr size_t kHeadSize = 8;
 constexpr size_t kTrailerSize = 8;
 constexpr size_t kEntryOverhead = kHeadSize + kTrailerSize;
@@ -513,9 +518,12 @@ Code Journal::Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n
     // Kept in memory, merged with the writes it meets, until its undo is in the journal.
     const char* src = static_cast<const char*>(bytes);
     const uint64_t from = pos, to = pos + n;
+    // Kept writes the new one overlaps join it; one it only touches joins while short.
+    auto joins = [](uint64_t at, const std::string& k, uint64_t end) {
+      return at + k.size() > end || (at + k.size() == end && k.size() < kKeptRunBytes);
+    };
     auto it = p->kept.upper_bound(from);
-    if (it != p->kept.begin() && std::prev(it)->first + std::prev(it)->second.size() >= from)
-      --it;
+    if (it != p->kept.begin() && joins(std::prev(it)->first, std::prev(it)->second, from)) --it;
     if (it == p->kept.end() || it->first > from) it = p->kept.emplace_hint(it, from, std::string());
     // The kept write that now starts at or before the new one grows in place to take it.
     std::string& kept = it->second;
@@ -524,8 +532,8 @@ Code Journal::Write(DatStream& stream, uint64_t pos, const void* bytes, size_t n
     if (to - start > kept.size()) kept.resize(static_cast<size_t>(to - start));
     std::memcpy(kept.data() + (from - start), src, n);
     keptBytes_ += kept.size() - before;
-    // Those it reaches or touches now become part of it, their bytes past it kept.
-    for (auto next = std::next(it); next != p->kept.end() && next->first <= start + kept.size();) {
+    // Those it now reaches (or touches, while short) become part of it, their bytes past it kept.
+    for (auto next = std::next(it); next != p->kept.end() && joins(start, kept, next->first);) {
       const uint64_t end = start + kept.size();
       const uint64_t nextEnd = next->first + next->second.size();
       if (nextEnd > end) {

@@ -142,6 +142,40 @@ TEST_F(JournalTest, WritesWaitInMemoryUntilCommit) {
   EXPECT_EQ("changed", again.Name());
 }
 
+// Records appended one after another are kept as several writes of a bounded size, not one
+// growing string: every record still reads back inside the transaction, a rollback leaves the
+// file as it was, and a commit writes them all.
+TEST_F(JournalTest, LongRunsOfAppendsReadBackRollBackAndCommit) {
+  Journal::Instance().set_keep_limit(Journal::kDefaultKeepLimit);
+  const std::string before = Data();
+  constexpr int kCards = 50000;  // 1.5 MB of records
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(0, p_.Call(kOpLogout));
+    for (int i = 1; i <= kCards; ++i) ASSERT_EQ(0, p_.AddNamed(100 + i, "run" + std::to_string(i)));
+    EXPECT_EQ(before, Data());
+    // The first takes the deleted record 2; the rest follow record 4.
+    ASSERT_EQ(0, p_.Call(kOpGetFilePtr, 2));
+    EXPECT_EQ("run1", p_.Name());
+    for (int n : {5, kCards / 2, kCards + 3}) {
+      ASSERT_EQ(0, p_.Call(kOpGetFilePtr, n));
+      EXPECT_EQ("run" + std::to_string(n - 3), p_.Name()) << n;
+    }
+    if (round == 0) {
+      ASSERT_EQ(0, p_.Call(kOpRollback));
+      EXPECT_EQ(before, Data());
+    } else {
+      ASSERT_EQ(0, p_.Call(kOpCommit));
+    }
+  }
+  ASSERT_EQ(0, p_.Call(kOpClose));
+  ASSERT_EQ(0, p_.Call(kOpOpen));
+  EXPECT_EQ(3 + kCards, p_.Value(kOpRecordsFile));
+  for (int n = 5; n <= kCards + 3; ++n) {
+    ASSERT_EQ(0, p_.Call(kOpGetFilePtr, n));
+    ASSERT_EQ("run" + std::to_string(n - 3), p_.Name()) << n;
+  }
+}
+
 // A transaction flushes as often whatever its size: the journal once, each marker and its
 // folder, the journal's folder, each file written, the journal's cut. Past the bound each
 // further stage adds its journal flush.
