@@ -514,32 +514,32 @@ class PickList : public AppWindow {
   framework::StepLocatorClass step_;
 };
 
-void Started(int module, const TwoPaneSpec& spec) {
-  RegisterStarted(module, [&spec] {
-    TwoPaneBrowser browser(spec);
+void Started(int module, const TwoPaneSpec& def) {
+  RegisterStarted(module, [&def] {
+    TwoPaneBrowser browser(def);
     browser.Run();
   });
 }
 
-void Started(int module, const ParticipantSpec& spec) {
-  RegisterStarted(module, [&spec] {
-    ParticipantList list(spec);
+void Started(int module, const ParticipantSpec& def) {
+  RegisterStarted(module, [&def] {
+    ParticipantList list(def);
     list.Run();
   });
 }
 
-void Called(int module, const EntryFormSpec& spec) {
-  RegisterCalled(module, [&spec](uint8_t request) {
+void Called(int module, const EntryFormSpec& def) {
+  RegisterCalled(module, [&def](uint8_t request) {
     framework::GlobalRequest = request;
-    EntryForm form(spec);
+    EntryForm form(def);
     return form.Run();
   });
 }
 
-void Called(int module, const PickSpec& spec) {
-  RegisterCalled(module, [&spec](uint8_t request) {
+void Called(int module, const PickSpec& def) {
+  RegisterCalled(module, [&def](uint8_t request) {
     framework::GlobalRequest = request;
-    PickList pick(spec);
+    PickList pick(def);
     return pick.Run();
   });
 }

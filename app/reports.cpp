@@ -82,8 +82,8 @@ void RegisterReportsOnce() {
 // One report procedure.
 class ReportProcedure : public framework::ReportManager {
  public:
-  ReportProcedure(const ReportSpec& spec, const ReportOptions& options)
-      : spec_(spec), options_(options) {}
+  ReportProcedure(const ReportSpec& def, const ReportOptions& options)
+      : spec_(def), options_(options) {}
 
   Level Init() override {
     if (Level level = WindowManager::Init()) return level;
@@ -190,13 +190,13 @@ int FindReport(std::string_view name) {
 ReportOutcome RunReport(int module, const ReportOptions& options) {
   RegisterReportsOnce();
   ReportOutcome outcome;
-  const ReportSpec* spec = SpecOf(module);
-  if (!spec) {
+  const ReportSpec* def = SpecOf(module);
+  if (!def) {
     outcome.result = framework::ReportResult::Failed;
     outcome.error = "no report " + ModuleName(module);
     return outcome;
   }
-  ReportProcedure report(*spec, options);
+  ReportProcedure report(*def, options);
   report.Run();
   outcome.result = report.Result;
   outcome.error = report.OutputError;

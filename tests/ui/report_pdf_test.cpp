@@ -103,8 +103,8 @@ TEST_F(ReportPdfTest, ListKeepsCyrillicOrderAndPageNumbers) {
   auto measure = renderer_.NewMetrics();
   for (const char* family : {"Times New Roman Cyr", "MS Sans Serif", "Arial", "Courier", "System"}) {
     for (bool bold : {false, true}) {
-      FontSpec spec{family, 11, bold, !bold, false};
-      QFont f = qtprint::ReportFont(spec);
+      FontSpec font{family, 11, bold, !bold, false};
+      QFont f = qtprint::ReportFont(font);
       EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'Ж')) << family << " -> " << f.family().toStdString();
       EXPECT_TRUE(QFontMetricsF(f).inFontUcs4(U'я')) << family;
       std::string line = W("Тот, кто бьёт: AVAV fi ffl Ты Та «Ёж» № 1/2, WAY 7.");
@@ -112,7 +112,7 @@ TEST_F(ReportPdfTest, ListKeepsCyrillicOrderAndPageNumbers) {
       device.setDotsPerMeterX(47244);  // 1200 dpi
       device.setDotsPerMeterY(47244);
       double drawn = QFontMetricsF(f, &device).horizontalAdvance(qtprint::FromCp1251(line)) / 1.2;
-      EXPECT_NEAR(measure->Width(spec, line), drawn, 0.5) << family << (bold ? " bold" : "");
+      EXPECT_NEAR(measure->Width(font, line), drawn, 0.5) << family << (bold ? " bold" : "");
     }
   }
 

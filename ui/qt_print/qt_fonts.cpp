@@ -54,12 +54,12 @@ QString ResolveFamily(std::string_view family) {
   return chosen;
 }
 
-QFont ReportFont(const report::FontSpec& spec) {
-  QFont f(ResolveFamily(spec.family));
-  f.setPointSizeF(spec.size);
-  f.setBold(spec.bold);
-  f.setItalic(spec.italic);
-  f.setUnderline(spec.underline);
+QFont ReportFont(const report::FontSpec& font) {
+  QFont f(ResolveFamily(font.family));
+  f.setPointSizeF(font.size);
+  f.setBold(font.bold);
+  f.setItalic(font.italic);
+  f.setUnderline(font.underline);
   f.setHintingPreference(QFont::PreferNoHinting);
   // Without kerning and ligatures a line is as wide as its characters added up, which is how
   // it was measured.

@@ -19,7 +19,7 @@ QString ResolveFamily(std::string_view family);
 // The font a report's text is measured and drawn with: sizes in points, no hinting, so that
 // widths scale with the resolution and a page looks the same on paper, in PDF and in preview;
 // no kerning or ligatures, so that a text's width is the sum of its characters' advances.
-QFont ReportFont(const report::FontSpec& spec);
+QFont ReportFont(const report::FontSpec& font);
 // Windows-1251 text as a QString.
 QString FromCp1251(std::string_view text);
 

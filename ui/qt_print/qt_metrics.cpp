@@ -19,15 +19,15 @@ QtTextMetrics::QtTextMetrics() : device_(1, 1, QImage::Format_RGB32) {
 
 const QtTextMetrics::Font& QtTextMetrics::Measured(const report::FontSpec& font) {
   // Reports use few fonts and mostly the same one in a row.
-  if (last_ < fonts_.size() && fonts_[last_]->spec == font) return *fonts_[last_];
+  if (last_ < fonts_.size() && fonts_[last_]->font == font) return *fonts_[last_];
   for (size_t k = 0; k < fonts_.size(); ++k) {
-    if (fonts_[k]->spec == font) {
+    if (fonts_[k]->font == font) {
       last_ = k;
       return *fonts_[k];
     }
   }
   auto f = std::make_unique<Font>();
-  f->spec = font;
+  f->font = font;
   QFontMetricsF m(ReportFont(font), &device_);
   f->line = report::LineMetrics{m.ascent() * kUnitsPerDot, m.lineSpacing() * kUnitsPerDot};
   for (int c = 0; c < 256; ++c) {

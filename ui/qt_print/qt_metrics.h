@@ -20,7 +20,7 @@ class QtTextMetrics : public report::TextMetrics {
 
  private:
   struct Font {
-    report::FontSpec spec;
+    report::FontSpec font;
     report::LineMetrics line;
     std::array<double, 256> advance;  // thousandths of an inch
   };
