@@ -360,12 +360,14 @@ int64_t ViewCount::Count(const CountJob& job, DeclaredFile& file, bool* cancelle
   int64_t count = -1;
   bool gaveUp = false;
   if (ranged) {
-    // A few entries' records are quickest found along the key; past a share of the file a
-    // straight read of the whole file is quicker (a keyed read costs some forty plain ones).
+    // A range's records are quickest found along the key; past a quarter of the file a
+    // straight read of the whole file is quicker. With the file in memory a keyed read costs
+    // little more than a plain one (a theme's 8,300 of 100,000 cards were counted 8 ms after
+    // its page showed along the key, 73 ms through the file); from the disk, more.
     storage::DriverArgs records;
     const int64_t total =
         storage::CallDriver(storage::kOpRecordsFile, fd, records) == 0 ? records.value : 0;
-    count = walk(true, std::max<int64_t>(2000, total / 40), &gaveUp);
+    count = walk(true, std::max<int64_t>(2000, total / 4), &gaveUp);
   }
   if (!ranged || gaveUp) count = walk(false, 0, &gaveUp);
   (void)storage::CallView(storage::kOpClose, view);  // the count is known by now
