@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
-#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/field_codec.h"
@@ -51,11 +51,7 @@ constexpr Assignment kAssignments[] = {
     {LexiconFile::kAk3, "A", "ACT55"},   {LexiconFile::kTema, "T", "TEMA"}};
 
 // Texts looked up by string_view without a copy.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
-};
-using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+using TextSet = std::set<std::string, std::less<>>;
 
 // A field's place in a record buffer, looked up once per pass.
 struct Slot {

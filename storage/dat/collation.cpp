@@ -74,7 +74,9 @@ void Collation::Precompute() {
     }
   }
   std::fill(digraphAt_, digraphAt_ + 256, int16_t{-1});
-  for (size_t i = digraphs_.size(); i-- > 0;) digraphAt_[digraphs_[i].from] = static_cast<int16_t>(i);
+  // Backwards, so that the first digraph of a character is the one kept.
+  for (size_t i = digraphs_.size(); i-- > 0;)
+    digraphAt_[digraphs_[i].from] = static_cast<int16_t>(i);
 }
 
 void Collation::SetAsciiCase() {
