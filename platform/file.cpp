@@ -393,7 +393,7 @@ int File::Open(const std::string& path, Access access, Share share) {
   return 0;
 }
 
-int File::Create(const std::string& path, Share share) {
+int File::Create(const std::string& path, Share share, bool keepBytes) {
   Close();
   FileSystem& fs = CurrentFileSystem();
   // Check the sharing before truncating someone else's open file.
@@ -403,7 +403,7 @@ int File::Create(const std::string& path, Share share) {
   path_ = path;
   access_ = Access::kReadWrite;
   int err = AcquireShareLocks(share);
-  if (err == 0) {
+  if (err == 0 && !keepBytes) {
     int r = fs.Truncate(fd_, 0);
     if (r < 0) err = SystemErrorFromErrno(-r);
   }

@@ -110,8 +110,11 @@ class File {
   // Opens an existing file with the driver's access and sharing. A sharing mode that another
   // open of the same file (in this or another process) denies gives 32 (sharing violation).
   [[nodiscard]] int Open(const std::string& path, Access access, Share share);
-  // Creates (or truncates) a file for read and write with the given sharing.
-  [[nodiscard]] int Create(const std::string& path, Share share);
+  // Creates (or truncates) a file for read and write with the given sharing. With keepBytes an
+  // existing file keeps its bytes until they are overwritten: a file about to be rewritten whole
+  // keeps its blocks and cached pages instead of giving them up and taking new ones, and the
+  // caller cuts it to its new length.
+  [[nodiscard]] int Create(const std::string& path, Share share, bool keepBytes = false);
   void Close();
   bool is_open() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }

@@ -13,8 +13,8 @@ Code DatStream::Open(const std::string& path, unsigned mode) {
   return DriverCodeFromSystem(err);
 }
 
-Code DatStream::Create(const std::string& path) {
-  int err = file_.Create(path, platform::Share::kDenyNone);
+Code DatStream::Create(const std::string& path, bool keepBytes) {
+  int err = file_.Create(path, platform::Share::kDenyNone, keepBytes);
   if (err == platform::kErrSharingViolation || err == platform::kErrLockViolation)
     return kErrAccessDenied;
   return DriverCodeFromSystem(err);

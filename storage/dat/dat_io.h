@@ -43,8 +43,8 @@ class DatStream {
 
   // Open with a driver access mode (access bits and sharing bits). Codes: driver codes.
   Code Open(const std::string& path, unsigned mode);
-  // Create or truncate for read and write, shared (sharing 0x40).
-  Code Create(const std::string& path);
+  // Create or truncate for read and write, shared (sharing 0x40); keepBytes as File::Create.
+  Code Create(const std::string& path, bool keepBytes = false);
   void Close();
   bool is_open() const { return file_.is_open(); }
   bool read_only() const { return file_.access() == platform::Access::kRead; }

@@ -1,6 +1,9 @@
 #include "storage/dat/dat_keys.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -397,6 +400,68 @@ Code DatKeys::Duplicate(int key, const char* image, uint32_t self, bool* duplica
 
 // ---- BUILD ---------------------------------------------------------------------------------
 
+namespace {
+
+// Sorts the entries of a group's keys on a thread of its own, the second key on, one after
+// another, while the caller writes the keys already sorted: the writes keep their order and
+// their thread, and the sorting of one key overlaps the writing of the one before. The first
+// key is left to the caller, who has nothing to write before it.
+class SortAhead {
+ public:
+  explicit SortAhead(std::vector<KeyBuilder>& builders) : orders_(builders.size()) {
+    if (builders.size() < 2 || std::thread::hardware_concurrency() < 2) return;
+    ready_.assign(builders.size(), false);
+    thread_ = std::thread([this, &builders] {
+      for (size_t b = 1; b < builders.size(); ++b) {
+        std::vector<uint32_t> order;
+        try {
+          order = builders[b].Sort();
+        } catch (...) {
+          order.clear();  // the caller sorts it again, and meets the failure itself
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stop_) return;
+        orders_[b].swap(order);
+        ready_[b] = !orders_[b].empty() || builders[b].size() == 0;
+        done_ = b;
+        changed_.notify_all();
+      }
+    });
+  }
+  SortAhead(const SortAhead&) = delete;
+  SortAhead& operator=(const SortAhead&) = delete;
+  ~SortAhead() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    thread_.join();
+  }
+
+  // Moves the sorted order of key b into *order and says true; false when the caller is to
+  // sort it.
+  bool Take(size_t b, std::vector<uint32_t>* order) {
+    if (b == 0 || !thread_.joinable()) return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return done_ >= b; });
+    if (!ready_[b]) return false;
+    order->swap(orders_[b]);
+    return true;
+  }
+
+ private:
+  std::vector<std::vector<uint32_t>> orders_;
+  std::vector<bool> ready_;
+  size_t done_ = 0;  // the last key sorted
+  bool stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
+
+}  // namespace
+
 Code DatKeys::Build(int key, uint64_t liveRecords, const std::string& dataPath, unsigned mode,
                     bool shared, bool streaming, const std::string& reportPath,
                     const Records& records,
@@ -435,7 +500,10 @@ Code DatKeys::Build(int key, uint64_t liveRecords, const std::string& dataPath, 
       }
     });
     if (err) return err;
+    SortAhead ahead(builders);
     for (size_t b = 0; b < group.size(); ++b) {
+      std::vector<uint32_t> order;
+      const bool sorted = ahead.Take(b, &order);
       Key& k = keys_[group[b]];
       k.path = KeyFileName(dataPath, static_cast<int>(group[b] + 1), k.index);
       if (k.file) err = Journal::Instance().Leave(k.file->stream());
@@ -445,7 +513,8 @@ Code DatKeys::Build(int key, uint64_t liveRecords, const std::string& dataPath, 
       err = kf->Create(k.path, k.layout.shape(), /*empty=*/false);
       if (!err)
         err = kf->Build(builders[b], reportPath,
-                        [&](uint32_t record) { return describe(record, k.layout); });
+                        [&](uint32_t record) { return describe(record, k.layout); },
+                        sorted ? &order : nullptr);
       builders[b] = KeyBuilder(0);  // its entries are on disk now
       if (err) return err;
       kf->set_shared(shared);

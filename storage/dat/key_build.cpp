@@ -36,6 +36,17 @@ std::vector<uint32_t> KeyBuilder::SortedOrder() const {
   return order;
 }
 
+std::vector<uint32_t> KeyBuilder::Sort() {
+  std::vector<uint32_t> order = SortedOrder();
+  const size_t stride = keyLength_ + 4;
+  std::vector<unsigned char> sorted(data_.size());
+  for (size_t i = 0; i < order.size(); ++i)
+    std::memcpy(sorted.data() + i * stride, entry(order[i]), stride);
+  data_.swap(sorted);
+  std::iota(order.begin(), order.end(), 0u);
+  return order;
+}
+
 std::string DuplicateReport(const KeyBuilder& builder, const std::vector<uint32_t>& order,
                             const std::function<std::string(uint32_t)>& describe) {
   const uint32_t length = builder.key_length();

@@ -28,6 +28,9 @@ class KeyBuilder {
   uint32_t recno(size_t i) const;
   // The entries' numbers sorted by value, then record number.
   std::vector<uint32_t> SortedOrder() const;
+  // Puts the entries themselves in that order, so that entry(i) is the i-th; returns the order,
+  // which is then 0, 1, 2 ... The entries are read in order afterwards, not all over memory.
+  std::vector<uint32_t> Sort();
 
  private:
   uint32_t keyLength_;

@@ -64,12 +64,19 @@ void KeyFileHeader::Encode(unsigned char* b) const {
 
 Code KeyFile::Create(const std::string& path, const KeyShape& shape, bool empty) {
   Close();
-  KEY_TRY(stream_.Create(path));
+  KEY_TRY(stream_.Create(path, /*keepBytes=*/!empty));
   path_ = path;
   shape_ = shape;
   shared_ = true;  // CREATE opens with sharing 0x40
   if (empty) return WriteEmpty();
   SetShape();
+  return ClearHeader(/*flush=*/false);  // Build clears it again, flushed
+}
+
+Code KeyFile::ClearHeader(bool flush) {
+  const unsigned char cleared[kPageSize] = {};
+  KEY_TRY(stream_.Write(0, cleared, sizeof cleared));
+  if (flush && flushHeaders_) KEY_TRY(stream_.Sync());
   return 0;
 }
 
@@ -1006,11 +1013,14 @@ Code KeyFile::RemoveAt(int level, Path& path) {
 // ---- Building ------------------------------------------------------------------------------
 
 Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
-                   const std::function<std::string(uint32_t)>& describe) {
+                   const std::function<std::string(uint32_t)>& describe,
+                   std::vector<uint32_t>* sorted) {
   if (!is_open()) return kErrFileNotOpen;
   if (builder.key_length() != shape_.keyLength) return kErrInvalidKeyLength;
   if (builder.size() > UINT32_MAX) return kErrInvalidKeyFile;
-  std::vector<uint32_t> order = builder.SortedOrder();
+  std::vector<uint32_t> order;
+  if (sorted) order.swap(*sorted);
+  else order = builder.SortedOrder();
   if (!shape_.dup()) {
     std::string report = DuplicateReport(builder, order, describe);
     if (!report.empty()) {
@@ -1026,9 +1036,11 @@ Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
   }
   if (order.empty()) return WriteEmpty();
   // The old tree's pages, written or waiting, are of no further use: each page of the new one
-  // is written once, in order, and the header last names them.
+  // is written once, in order, over the old file's bytes, and the header last names them. The
+  // old header goes first, on disk too, so that a Build that does not end leaves a file that
+  // reads as needing a rebuild, never an old header over new pages.
   SetShape();
-  KEY_TRY(stream_.Truncate(0));
+  KEY_TRY(ClearHeader(/*flush=*/true));
   BuiltTree tree;
   KEY_TRY(WriteTree(builder, order, epp_, kMaxLevels,
                     [this](uint64_t pos, const void* bytes, size_t n) {
@@ -1041,6 +1053,8 @@ Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
   h_.lastLeaf = tree.lastLeaf;
   h_.levels = tree.levels;
   h_.firstFree = 0;
+  // What is left of the old file past the new tree goes; the header written last makes it whole.
+  KEY_TRY(stream_.Truncate((static_cast<uint64_t>(tree.pages) + 1) * kPageSize));
   return WriteHeader();
 }
 

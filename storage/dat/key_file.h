@@ -49,7 +49,8 @@ class KeyFile {
 
   // Creates (or truncates) an empty key file of the given shape and leaves it open for read and
   // write: header with root 1, one empty leaf, file of 1024 bytes. Without empty the file is
-  // left with no bytes at all, for a Build to write every page once.
+  // left for a Build to write every page once, over the old file's bytes: its header is
+  // cleared at once, so that until Build writes the new one the file reads as needing a rebuild.
   Code Create(const std::string& path, const KeyShape& shape, bool empty = true);
   // Opens an existing key file with a driver access mode and checks it against the shape: 46
   // when missing, short or different. liveRecords >= 0 also checks the entry count (equal, or
@@ -120,9 +121,11 @@ class KeyFile {
   // Rewrites the file from the builder's entries: sorted by value and record number, pages
   // written in order, levels built bottom-up. For a key without DUP, equal values write the
   // report file at reportPath (when not empty) and give 40, leaving the key file empty;
-  // describe turns a record number into the text shown for its value.
+  // describe turns a record number into the text shown for its value. order, when given, is
+  // builder.SortedOrder() worked out beforehand.
   Code Build(KeyBuilder& builder, const std::string& reportPath,
-            const std::function<std::string(uint32_t)>& describe = nullptr);
+            const std::function<std::string(uint32_t)>& describe = nullptr,
+            std::vector<uint32_t>* order = nullptr);
 
   // Walks the whole tree and the free chain. 0 when sound, else 46 with the first fault found
   // described in *fault.
@@ -178,6 +181,9 @@ class KeyFile {
   Code RemoveAt(int level, Path& path);
   Code LowerKey(int level, const Path& path, const unsigned char* key);
   Code WriteEmpty();
+  // Writes a header page of zeros, which no open takes for a key file; flushed when flush and
+  // headers are flushed.
+  Code ClearHeader(bool flush);
   // Sets the header and the cache up for the shape, as for a file with no entries.
   void SetShape();
 

@@ -311,6 +311,44 @@ TEST_F(KeyFileTest, BuildSortsAndLinksPages) {
   EXPECT_EQ(ReadAll().size(), 1024u);
 }
 
+// A Build writes over the old file's bytes: it must come out as a Build into a fresh file does,
+// and until its header lands the file must not open as the old tree.
+TEST_F(KeyFileTest, BuildOverALargerOldFileWritesTheBytesOfAFreshOne) {
+  auto fill = [](KeyBuilder& b, uint32_t n, uint32_t step) {
+    for (uint32_t r = 1; r <= n; ++r) {
+      std::string v = std::to_string((r * step) % 1009);
+      v.resize(40, ' ');
+      b.Add(U(v), r);
+    }
+  };
+  KeyFile kf;
+  Create(kf, 40, kKeyFlagNotOpt | kKeyFlagDup);
+  KeyBuilder small(40);
+  fill(small, 300, 7);
+  ASSERT_EQ(kf.Build(small, ""), 0);
+  kf.Close();
+  const std::string fresh = ReadAll();
+
+  KeyBuilder large(40);
+  fill(large, 3000, 13);
+  ASSERT_EQ(kf.Create(path_, Shape(40, kKeyFlagNotOpt | kKeyFlagDup), /*empty=*/false), 0);
+  ASSERT_EQ(kf.Build(large, ""), 0);
+  kf.Close();
+  ASSERT_GT(ReadAll().size(), fresh.size());
+  // Opened for a rebuild and left there: the old pages are still in the file, its header not.
+  ASSERT_EQ(kf.Create(path_, Shape(40, kKeyFlagNotOpt | kKeyFlagDup), /*empty=*/false), 0);
+  kf.Close();
+  EXPECT_EQ(kf.Open(path_, kOpenReadWrite | kShareDenyAll,
+                    Shape(40, kKeyFlagNotOpt | kKeyFlagDup), -1),
+            kErrKeyRebuild);
+  ASSERT_EQ(kf.Create(path_, Shape(40, kKeyFlagNotOpt | kKeyFlagDup), /*empty=*/false), 0);
+  KeyBuilder again(40);
+  fill(again, 300, 7);
+  ASSERT_EQ(kf.Build(again, ""), 0);
+  kf.Close();
+  EXPECT_TRUE(ReadAll() == fresh);
+}
+
 TEST_F(KeyFileTest, BuildReportsDuplicatesOfUniqueKey) {
   KeyFile kf;
   Create(kf, 4);
