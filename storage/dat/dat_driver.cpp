@@ -1,5 +1,7 @@
 #include "storage/dat/dat_driver.h"
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -41,6 +43,8 @@ struct TraceSettings {
   bool loaded = false;
   bool on = false;
   std::string path;
+  // Off and loaded: every call of the driver asks, and most find it off without the lock.
+  std::atomic<bool> knownOff{false};
 };
 
 TraceSettings& Trace() {
@@ -50,11 +54,13 @@ TraceSettings& Trace() {
 
 bool TraceOn(std::string* path) {
   TraceSettings& t = Trace();
+  if (t.knownOff.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lock(t.mu);
   if (!t.loaded) {
     t.on = platform::GetProfileInt("VWVelmora", "Profile", 0) != 0;
     t.path = platform::GetProfileString("VWVelmora", "TraceFile", "Velmora.LOG");
     t.loaded = true;
+    t.knownOff.store(!t.on, std::memory_order_release);
   }
   *path = t.path;
   return t.on;
@@ -176,7 +182,12 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
     default:
       break;
   }
-  if (!VelmoraRegistration().Supports(op)) return kErrUnsupportedFunction;
+  static const std::array<bool, 256> supported = [] {
+    std::array<bool, 256> table{};
+    for (uint8_t o : VelmoraRegistration().operations) table[o] = true;
+    return table;
+  }();
+  if (!supported[op]) return kErrUnsupportedFunction;
   if (IsKeyed(op)) return KeyedOperation(op, f, args);
   switch (op) {
     case kOpCreate: return f.Create();
@@ -233,9 +244,15 @@ int Dispatch(uint8_t op, FileDescriptor& fd, DatFile& f, DriverArgs& args) {
       // The application reads no property; the driver answers with its name and the path.
       if (EqualNoCase(args.text, "DRIVER")) args.result = "Velmora";
       else if (EqualNoCase(args.text, "NAME")) args.result = f.path();
+      else if (EqualNoCase(args.text, kPropertyReadPrefix)) args.result = "1";  // can be set
       else args.result.clear();
       return 0;
-    case kOpSetProperty: return 0;  // no property can be set
+    case kOpSetProperty:
+      // READPREFIX (number: bytes) is the one property; setting any other is not an error.
+      if (args.text.size() == sizeof kPropertyReadPrefix - 1 &&
+          EqualNoCase(args.text, kPropertyReadPrefix))
+        return f.ReadPrefix(args.number);
+      return 0;
     default: return kErrUnsupportedFunction;
   }
 }
@@ -259,6 +276,7 @@ void ReloadTraceSettings() {
   TraceSettings& t = Trace();
   std::lock_guard<std::mutex> lock(t.mu);
   t.loaded = false;
+  t.knownOff.store(false, std::memory_order_release);
 }
 
 Code DatDriverEntry(uint8_t op, FileDescriptor& file, DriverArgs& args) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -120,9 +121,11 @@ uint64_t DatFile::RecordPos(uint32_t n) const {
   return layout_.header.dataOffset + static_cast<uint64_t>(n - 1) * layout_.header.recordLength;
 }
 
-Code DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw) {
+Code DatFile::ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw, uint32_t part) {
   raw->resize(layout_.header.recordLength);
-  int err = stream_.Read(RecordPos(n), raw->data(), raw->size(), kErrInvalidDataFile);
+  const size_t bytes = part ? std::min<size_t>(raw->size(), kRecordPrefixSize + part)
+                            : raw->size();
+  int err = stream_.Read(RecordPos(n), raw->data(), bytes, kErrInvalidDataFile);
   return err == kErrReadFault ? kErrInvalidDataFile : err;
 }
 
@@ -137,21 +140,27 @@ void DatFile::ToOem(unsigned char* data) const {
     platform::AnsiToOemInPlace(reinterpret_cast<char*>(data + r.first), r.second - r.first);
 }
 
-void DatFile::ToAnsi(unsigned char* data) const {
+void DatFile::ToAnsi(unsigned char* data, size_t limit) const {
   if (!(file_.attributes & kFileOem)) return;
-  for (const auto& r : textRanges_)
-    platform::OemToAnsiInPlace(reinterpret_cast<char*>(data + r.first), r.second - r.first);
+  for (const auto& r : textRanges_) {
+    if (r.first >= limit) continue;
+    const size_t end = std::min<size_t>(r.second, limit);
+    platform::OemToAnsiInPlace(reinterpret_cast<char*>(data + r.first), end - r.first);
+  }
 }
 
-Code DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
+Code DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw, uint32_t part) {
   current_ = n;
   currentStatus_ = raw[0];
   currentLink_ = Get32(raw.data() + 1);
   // The bytes become the current record's; raw gets the old ones' room to read into next.
   currentData_.swap(raw);
   haveCurrent_ = true;
-  std::memcpy(file_.record, currentData_.data() + kRecordPrefixSize, file_.recordSize);
-  ToAnsi(reinterpret_cast<unsigned char*>(file_.record));
+  const size_t bytes = part ? std::min<size_t>(part, file_.recordSize) : file_.recordSize;
+  std::memcpy(file_.record, currentData_.data() + kRecordPrefixSize, bytes);
+  ToAnsi(reinterpret_cast<unsigned char*>(file_.record), bytes);
+  partial_ = part != 0;
+  if (partial_) noMemo_ = true;
   seqPos_ = n;
   seq_ = Seq::kAfter;
   // A damaged memo chain is reported, but the record stays current so that a walk can go on.
@@ -159,6 +168,7 @@ Code DatFile::LoadRecord(uint32_t n, std::vector<unsigned char>& raw) {
 }
 
 void DatFile::KeepCurrentData() {
+  partial_ = false;
   currentData_.assign(kRecordPrefixSize + file_.recordSize, 0);
   currentData_[0] = currentStatus_;
   Put32(currentData_.data() + 1, currentLink_);
@@ -168,6 +178,8 @@ void DatFile::KeepCurrentData() {
 
 void DatFile::ForgetCurrent() {
   noMemo_ = false;  // NOMEMO covers the next record read, not one after a failed read
+  prefixNext_ = 0;
+  partial_ = false;
   haveCurrent_ = false;
   current_ = 0;
 }
@@ -504,7 +516,7 @@ Code DatFile::Add(bool append) {
 Code DatFile::Put(uint32_t record) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   uint32_t n = record ? record : current_;
-  if (record == 0 && !haveCurrent_) return kErrRecordNotAvailable;
+  if (record == 0 && (!haveCurrent_ || partial_)) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
   if (n == 0 || n > layout_.header.records) {
     int err = RefreshIfShared();
@@ -604,7 +616,7 @@ Code DatFile::Put(uint32_t record) {
 
 Code DatFile::Delete() {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!haveCurrent_) return kErrRecordNotAvailable;
+  if (!haveCurrent_ || partial_) return kErrRecordNotAvailable;
   if (readOnly_) return kErrAccessDenied;
   int err = LockHeader(/*toWrite=*/true);
   if (err) return err;
@@ -673,7 +685,8 @@ Code DatFile::Get(int64_t record) {
     return kErrRecordNotFound;
   }
   // One buffer for every read: a walk would otherwise allocate a record's worth per step.
-  int err = ReadRecordRaw(static_cast<uint32_t>(record), &readBuf_);
+  const uint32_t part = std::exchange(prefixNext_, 0);
+  int err = ReadRecordRaw(static_cast<uint32_t>(record), &readBuf_, part);
   if (err) {
     ForgetCurrent();
     return err;
@@ -682,7 +695,7 @@ Code DatFile::Get(int64_t record) {
     ForgetCurrent();
     return kErrRecordNotFound;
   }
-  return LoadRecord(static_cast<uint32_t>(record), readBuf_);
+  return LoadRecord(static_cast<uint32_t>(record), readBuf_, part);
 }
 
 Code DatFile::SetFile() {
@@ -703,6 +716,7 @@ Code DatFile::SetFilePtr(int64_t record) {
 }
 
 Code DatFile::ReadAt(uint32_t n, bool forward) {
+  prefixNext_ = 0;  // a walk in record order reads whole records
   std::vector<unsigned char> raw;
   for (bool refreshed = false;;) {
     uint32_t records = layout_.header.records;
@@ -1035,6 +1049,13 @@ Code DatFile::NoMemo() {
   return 0;
 }
 
+Code DatFile::ReadPrefix(int64_t bytes) {
+  prefixNext_ = bytes > 0 && static_cast<uint64_t>(bytes) < file_.recordSize
+                    ? static_cast<uint32_t>(bytes)
+                    : 0;
+  return 0;
+}
+
 // ---- keyed access ----
 
 Code DatFile::SetKey(int key) {
@@ -1081,7 +1102,8 @@ Code DatFile::StepKey(bool forward) {
   // A walk along a key reads records in no order the file's layout helps with: ask for the
   // next one's bytes while this one is being read and used.
   if (ahead >= 1 && ahead <= layout_.header.records)
-    stream_.Prefetch(RecordPos(ahead), layout_.header.recordLength);
+    stream_.Prefetch(RecordPos(ahead), prefixNext_ ? kRecordPrefixSize + prefixNext_
+                                                   : layout_.header.recordLength);
   return Get(recno);
 }
 
@@ -1102,7 +1124,7 @@ Code DatFile::PositionKey(int key, std::string* position) {
   if (!stream_.is_open()) return kErrFileNotOpen;
   Code err = keys_.Use(key);
   if (err) return err;
-  if (!haveCurrent_) return kErrRecordNotAvailable;
+  if (!haveCurrent_ || partial_) return kErrRecordNotAvailable;
   return keys_.Position(key, AnsiImage(currentData_.data() + kRecordPrefixSize).data(), current_,
                         position);
 }

@@ -80,6 +80,11 @@ class DatFile : public DriverControl {
   Code Duplicate(int key, bool* duplicate);   // key 0: any unique key
   Code Build(int key);                        // key 0: every key and index
   Code NoMemo();
+  // The next record read by key or by number loads only the first bytes bytes of the record
+  // buffer (its memo is not read): enough for a filter that reads no further. The rest of the
+  // buffer keeps what it held, so until a whole read (REGET) the record can't be written,
+  // deleted, watched or positioned by key. 0 reads whole records again.
+  Code ReadPrefix(int64_t bytes);
   bool key_order() const { return keys_.in_sequence(); }
   // Verification for the command-line tool: the deleted chain, every key against the data and
   // every memo chain. 0, or the code of the first fault with *fault describing it.
@@ -115,16 +120,18 @@ class DatFile : public DriverControl {
   void UnlockHeader();
   Code CheckSize();
   uint64_t RecordPos(uint32_t n) const;
-  Code ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw);
+  // part > 0 reads only the prefix and the record's first part bytes.
+  Code ReadRecordRaw(uint32_t n, std::vector<unsigned char>* raw, uint32_t part = 0);
   Code ReadStatus(uint32_t n, unsigned char prefix[kRecordPrefixSize]);
-  Code LoadRecord(uint32_t n, std::vector<unsigned char>& raw);  // into the buffer
+  Code LoadRecord(uint32_t n, std::vector<unsigned char>& raw,
+                  uint32_t part = 0);  // into the buffer
   Code ReadAt(uint32_t n, bool forward);                        // NEXT/PREVIOUS from n
   Code WriteRecord(uint32_t n, uint8_t status, uint32_t link,
                   const std::vector<unsigned char>* disk = nullptr);
   void ToOem(unsigned char* data) const;
   // Sets currentData_ from the status, link and record buffer of the current record.
   void KeepCurrentData();
-  void ToAnsi(unsigned char* data) const;
+  void ToAnsi(unsigned char* data, size_t limit = SIZE_MAX) const;
   Code RefreshIfShared();
   bool LockedByOther() const;
   Code WaitForLock(int64_t seconds, int refusal);
@@ -188,6 +195,8 @@ class DatFile : public DriverControl {
   DatKeys keys_;
   MemoFile memo_;
   bool noMemo_ = false;
+  uint32_t prefixNext_ = 0;  // READPREFIX for the next read
+  bool partial_ = false;     // the current record was read in part
   bool skipKeysAtOpen_ = false;
 
   int recoverSeconds_ = 0;

@@ -162,7 +162,7 @@ Code DatFile::Release() {
 
 Code DatFile::Watch() {
   if (!stream_.is_open()) return kErrFileNotOpen;
-  if (!haveCurrent_) return kErrRecordNotAvailable;
+  if (!haveCurrent_ || partial_) return kErrRecordNotAvailable;
   watched_ = current_;
   watchCopy_.assign(currentData_.begin() + kRecordPrefixSize, currentData_.end());
   return 0;

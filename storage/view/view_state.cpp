@@ -112,6 +112,8 @@ Code ViewState::Build() {
     if (!stage.expression) return lang::ErrorCode() ? lang::ErrorCode() : lang::kErrInvalidExpression;
   }
   skipMemo_ = MemoUnused();
+  prefix_ = FilterPrefix();
+  prefixReads_ = prefixPasses_ = 0;
   key_ = view_detail::KeyDeliveringOrder(primary_, items_);
   path_ = items_.empty() ? Path::kRecord : key_ ? Path::kKey : Path::kSorted;
   live_ = false;
@@ -404,9 +406,46 @@ bool ViewState::MemoUnused() const {
   return true;
 }
 
-Code ViewState::PrimaryRead(uint8_t op) {
+// The bytes from the start of the primary record that hold every field the filter reads, when
+// reading records only that far first can pay: the filter alone decides (no joins), the memo is
+// not read, the bytes are few and the driver can read part of a record. 0: records are read
+// whole. The filter's functions read nothing but their arguments.
+uint32_t ViewState::FilterPrefix() {
+  if (!filter_ || !joins_.empty() || (!primary_.memos.empty() && !skipMemo_) ||
+      !primary_.record || primary_.recordSize == 0)
+    return 0;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(primary_.record);
+  const uintptr_t end = begin + primary_.recordSize;
+  uintptr_t last = begin + 1;
+  for (uint32_t i = 0; i < filter_->NodeCount(); ++i) {
+    const lang::ExpressionNode& n = filter_->Node(i);
+    if (n.op != lang::kNodeVariable && n.op != lang::kNodeSubscript) continue;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(n.var.address);
+    const uint64_t span = static_cast<uint64_t>(n.var.size) * n.var.ElementCount();
+    if (at >= end || at + span <= begin) continue;
+    last = std::max<uintptr_t>(last, std::min<uintptr_t>(at + span, end));
+  }
+  const uint32_t bytes = static_cast<uint32_t>(last - begin);
+  if (bytes > primary_.recordSize / 4) return 0;
+  args_.text = kPropertyReadPrefix;
+  if (CallDriver(kOpGetProperty, primary_, args_) != 0 || args_.result != "1") return 0;
+  return bytes;
+}
+
+// The primary record the filter passed after a read in part, read again whole, as the
+// sequence's own read would have read it.
+Code ViewState::ReadWhole() {
+  int rc = CallDriver(kOpPositionFile, primary_, args_);
+  if (rc) return rc;
+  args_.text = args_.result;
+  if (skipMemo_) (void)CallDriver(kOpNoMemo, primary_, args_);
+  return CallDriver(kOpRegetFile, primary_, args_);
+}
+
+Code ViewState::PrimaryRead(uint8_t op, bool inPart) {
   args_.key = path_ == Path::kKey ? key_ : 0;
-  if (skipMemo_) (void)CallDriver(kOpNoMemo, primary_, args_);  // its code is always 0
+  // A read in part reads no memo anyway; its code is always 0.
+  if (skipMemo_ && !inPart) (void)CallDriver(kOpNoMemo, primary_, args_);
   int rc = CallDriver(op, primary_, args_);
   // Drivers watch the record they stand on, so the watch follows the read; of the records a
   // filter passes over, the last one read is the one watched.
@@ -429,7 +468,16 @@ Code ViewState::StepSequence(bool forward) {
         continue;
       }
     }
-    int rc = PrimaryRead(forward ? kOpNext : kOpPrevious);
+    // A filter that passes over most records reads the bytes it needs first (joins and watches
+    // read whole records); the counts follow the records met lately.
+    const bool part = prefix_ && !watch_ && joins_.empty() &&
+                      (prefixReads_ < 16 || prefixPasses_ * 2 < prefixReads_);
+    if (part) {
+      args_.text = kPropertyReadPrefix;
+      args_.number = prefix_;
+      (void)CallDriver(kOpSetProperty, primary_, args_);  // a driver that can't reads whole
+    }
+    int rc = PrimaryRead(forward ? kOpNext : kOpPrevious, part);
     if (rc) {
       havePrimary_ = false;
       endForward_ = forward;
@@ -454,10 +502,23 @@ Code ViewState::StepSequence(bool forward) {
       LoadCombo(combo_);
     }
     resetJoined_.clear();
-    if (Passes()) {
-      watch_ = false;
-      return 0;
+    if (prefix_ && ++prefixReads_ >= 512) {
+      prefixReads_ /= 2;
+      prefixPasses_ /= 2;
     }
+    if (!Passes()) continue;
+    if (prefix_) ++prefixPasses_;
+    if (part) {
+      rc = ReadWhole();
+      if (rc == kErrRecordNotFound) continue;  // another station deleted it in between
+      if (rc) {
+        havePrimary_ = false;
+        return rc;
+      }
+      if (!Passes()) continue;  // or changed it
+    }
+    watch_ = false;
+    return 0;
   }
 }
 

@@ -64,7 +64,9 @@ class ViewState {
   Code ApplyStart(bool forward);
   Code StepSequence(bool forward);
   Code StepSorted(bool forward);
-  Code PrimaryRead(uint8_t op);
+  Code PrimaryRead(uint8_t op, bool inPart = false);
+  uint32_t FilterPrefix();
+  Code ReadWhole();
   bool Passes();
 
   Code ExpandJoins();
@@ -93,6 +95,11 @@ class ViewState {
   std::string filterText_;
   bool skipMemo_ = false;  // reads pass over the memo
   bool MemoUnused() const;
+  // Records are first read up to the last byte the filter reads (0: whole), while that pays:
+  // of the last reads so read, most were passed over.
+  uint32_t prefix_ = 0;
+  uint32_t prefixReads_ = 0;
+  uint32_t prefixPasses_ = 0;
   std::unique_ptr<lang::Expression> filter_;
   uint8_t option_ = 0;
 

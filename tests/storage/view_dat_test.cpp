@@ -540,3 +540,100 @@ INSTANTIATE_TEST_SUITE_P(Orders, ViewDatModelTest,
 
 }  // namespace
 }  // namespace korawin::storage
+
+namespace korawin::storage {
+namespace {
+
+// A wide record whose filter reads only its first bytes: CODE STRING(8), BODY STRING(100), a
+// memo no view here projects; key K_CODE on CODE.
+TEST(ViewReadInPartTest, RecordsThePrefixFilterPassesComeBackWhole) {
+  TempDir dir;
+  constexpr uint32_t kCode = 8, kBody = 100;
+  std::vector<char> record(kCode + kBody, ' '), memo(50, ' ');
+  FileDescriptor fd;
+  fd.driver = &dat::DatDriverEntry;
+  fd.name = dir.File("wide");
+  fd.label = "WIDE";
+  fd.attributes = kFileCreate;
+  fd.recordSize = kCode + kBody;
+  fd.record = record.data();
+  FieldDescriptor code, body;
+  code.type = body.type = kTypeString;
+  code.size = kCode;
+  code.label = "W:CODE";
+  body.offset = kCode;
+  body.size = kBody;
+  body.label = "W:BODY";
+  fd.fields = {code, body};
+  fd.keys = {KeyDescriptor{"", "W:K_CODE", 0, {1}}};
+  MemoDescriptor m;
+  m.label = "W:NOTE";
+  m.size = 50;
+  m.buffer = memo.data();
+  fd.memos = {m};
+  auto call = [&](uint8_t op, int64_t number = 0, const std::string& text = "") {
+    DriverArgs a;
+    a.number = number;
+    a.mode = 0x42;  // read and write, shared with every other open
+    a.text = text;
+    return CallDriver(op, fd, a);
+  };
+  auto put = [&](int i) {
+    std::string c = std::to_string(10000 + i), b = "body of " + c;
+    std::fill(record.begin(), record.end(), ' ');
+    std::memcpy(record.data(), c.data(), c.size());
+    std::memcpy(record.data() + kCode, b.data(), b.size());
+  };
+  auto codeIn = [&] { return std::string(record.data(), 5); };
+  auto bodyIn = [&] { return Slovo::Trim(std::string(record.data() + kCode, kBody)); };
+  ASSERT_EQ(0, call(kOpCreate));
+  ASSERT_EQ(0, call(kOpOpen));
+  const int n = 400;
+  for (int i = 0; i < n; ++i) {
+    put(i);
+    ASSERT_EQ(0, call(kOpAdd));
+  }
+  lang::PUSHSCOPE(1);
+  lang::BIND("W:CODE", lang::Variable::String(record.data(), kCode));
+  lang::BIND("W:BODY", lang::Variable::String(record.data() + kCode, kBody));
+
+  // Few records pass, then most: in both each row is one record, all of it.
+  for (const char* filter : {"instring('7',W:CODE,1)<>0", "instring('7',W:CODE,1)=0"}) {
+    int expected = 0;
+    for (int i = 0; i < n; ++i)
+      expected += (std::to_string(10000 + i).find('7') != std::string::npos) ==
+                  (std::string(filter).find("<>") != std::string::npos);
+    View view(ViewDeclaration{&fd, {1, 2}, {}});
+    ASSERT_EQ(0, CallView(kOpOpen, view));
+    ASSERT_EQ(0, SetProperty(view, kViewPropertyOrder, "W:CODE"));
+    ASSERT_EQ(0, SetProperty(view, kViewPropertyFilter, filter));
+    int rows = 0;
+    std::string last;
+    while (CallView(kOpNext, view) == 0) {
+      ++rows;
+      EXPECT_EQ("body of " + codeIn(), bodyIn()) << filter;
+      EXPECT_LT(last, codeIn());
+      last = codeIn();
+    }
+    EXPECT_EQ(expected, rows) << filter;
+    ASSERT_EQ(0, CallView(kOpClose, view));
+  }
+
+  // The driver's read in part: the bytes asked for are the record's, the rest of the buffer
+  // keeps what it held, and nothing writes that mix until the record is read whole.
+  ASSERT_EQ(0, call(kOpGetFilePtr, 9));
+  ASSERT_EQ(0, call(kOpSetProperty, kCode, kPropertyReadPrefix));
+  ASSERT_EQ(0, call(kOpGetFilePtr, 5));
+  EXPECT_EQ("10004", codeIn());
+  EXPECT_EQ("body of 10008", bodyIn());
+  EXPECT_EQ(kErrRecordNotAvailable, call(kOpPut));
+  EXPECT_EQ(kErrRecordNotAvailable, call(kOpDelete));
+  ASSERT_EQ(0, call(kOpGetFilePtr, 5));  // one read only: this one is whole
+  EXPECT_EQ("body of 10004", bodyIn());
+  EXPECT_EQ(0, call(kOpPut));
+  lang::POPSCOPE();
+  ASSERT_EQ(0, call(kOpClose));
+}
+
+}  // namespace
+}  // namespace korawin::storage
