@@ -195,11 +195,18 @@ Code DatFile::WriteRecord(uint32_t n, uint8_t status, uint32_t link,
   if (!disk || disk->size() != raw.size())
     return stream_.Write(RecordPos(n), raw.data(), raw.size());
   // Bytes the file already holds are not written again (nor journaled, nor flushed): only the
-  // stretch from the first byte that changes to the last.
+  // stretch from the first byte that changes to the last, found a line at a time.
+  const unsigned char* was = disk->data();
+  const unsigned char* now = raw.data();
+  constexpr size_t kLine = 64;
   size_t first = 0, last = raw.size();
-  while (first < last && (*disk)[first] == raw[first]) ++first;
+  while (last - first >= kLine && std::memcmp(was + first, now + first, kLine) == 0)
+    first += kLine;
+  while (first < last && was[first] == now[first]) ++first;
   if (first == last) return 0;
-  while ((*disk)[last - 1] == raw[last - 1]) --last;
+  while (last - first > kLine && std::memcmp(was + last - kLine, now + last - kLine, kLine) == 0)
+    last -= kLine;
+  while (was[last - 1] == now[last - 1]) --last;
   return stream_.Write(RecordPos(n) + first, raw.data() + first, last - first);
 }
 
@@ -546,19 +553,26 @@ Code DatFile::Put(uint32_t record) {
       return kErrRecordChanged;
   }
   const std::vector<char> old = AnsiImage(disk.data() + kRecordPrefixSize);
-  err = keys_.Move(n, old.data(), file_.record);
-  if (err) return err;
+  // Fields that stay as they are leave every key entry where it is.
+  const bool sameFields = std::memcmp(old.data(), file_.record, file_.recordSize) == 0;
+  if (!sameFields) {
+    err = keys_.Move(n, old.data(), file_.record);
+    if (err) return err;
+  }
   // Should the memo or the record not be written, the keys go back to the record on disk.
   auto undoKeys = [&](int code) {
-    (void)keys_.Move(n, file_.record, old.data());  // a failure leaves what the first one left
+    // A failure leaves what the first move left.
+    if (!sameFields) (void)keys_.Move(n, file_.record, old.data());
     return code;
   };
   uint32_t memo = Get32(disk.data() + 1);
   const uint32_t oldMemo = memo;
   // The memo is rewritten in its own chain: keep its text to put back should the record not
-  // be written.
+  // be written (a text this open read and that stays as it was is not written at all).
   std::string oldText;
-  bool restorable = oldMemo == 0 || !HasMemo() || !memo_.is_open() || !file_.memos[0].buffer;
+  bool restorable = oldMemo == 0 || !HasMemo() || !memo_.is_open() || !file_.memos[0].buffer ||
+                    (!shared_ && memo_.Unchanged(oldMemo, file_.memos[0].buffer,
+                                                 file_.memos[0].size));
   if (!restorable) {
     const MemoDescriptor& m = file_.memos[0];
     restorable = memo_.Remembered(oldMemo, m.size, &oldText);

@@ -254,8 +254,7 @@ Code MemoFile::Write(uint32_t currentFirst, const char* buf, size_t n, bool bina
   }
 
   // Decide "unchanged" by the bytes: two texts may share a check value.
-  if (currentFirst != 0 && readFirst_ == currentFirst && SameAsRemembered(buf, n))
-    return 0;
+  if (Unchanged(currentFirst, buf, n)) return 0;
 
   const uint32_t blockCount = BlockCount();
   const size_t needed = (length + kMemoBlockData - 1) / kMemoBlockData;

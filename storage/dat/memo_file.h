@@ -99,6 +99,11 @@ class MemoFile {
   // The text of the chain at first as the last Read or Write left it in a buffer of n bytes;
   // false when that isn't the chain last read or written.
   bool Remembered(uint32_t first, size_t n, std::string* text) const;
+  // Whether Write(first, buf, n) would find the text the chain at first holds, as the last Read
+  // or Write left it, and write nothing.
+  bool Unchanged(uint32_t first, const char* buf, size_t n) const {
+    return first != 0 && readFirst_ == first && SameAsRemembered(buf, n);
+  }
   uint32_t read_first() const { return readFirst_; }
   // The fault found by the last failing Read, Write or Free, in words.
   const std::string& fault() const { return fault_; }

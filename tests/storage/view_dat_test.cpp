@@ -546,7 +546,7 @@ namespace {
 
 // A wide record whose filter reads only its first bytes: CODE STRING(8), BODY STRING(100), a
 // memo no view here projects; key K_CODE on CODE.
-TEST(ViewReadInPartTest, RecordsThePrefixFilterPassesComeBackWhole) {
+TEST(ViewReadInPartTest, WideRecordsReadOrWrittenInPartStayWhole) {
   TempDir dir;
   constexpr uint32_t kCode = 8, kBody = 100;
   std::vector<char> record(kCode + kBody, ' '), memo(50, ' ');
@@ -631,6 +631,19 @@ TEST(ViewReadInPartTest, RecordsThePrefixFilterPassesComeBackWhole) {
   ASSERT_EQ(0, call(kOpGetFilePtr, 5));  // one read only: this one is whole
   EXPECT_EQ("body of 10004", bodyIn());
   EXPECT_EQ(0, call(kOpPut));
+
+  // PUT writes only the stretch from the first byte that changed to the last: both read back.
+  const std::pair<uint32_t, uint32_t> changes[] = {{0, 107}, {8, 40}, {8, 50}, {59, 60}, {3, 99}};
+  for (auto [first, last] : changes) {
+    ASSERT_EQ(0, call(kOpGetFilePtr, 7));
+    record[first] = static_cast<char>('a' + first % 26);
+    record[last] = static_cast<char>('A' + last % 26);
+    const std::vector<char> written = record;
+    ASSERT_EQ(0, call(kOpPut)) << first;
+    std::fill(record.begin(), record.end(), '#');
+    ASSERT_EQ(0, call(kOpGetFilePtr, 7));
+    EXPECT_TRUE(record == written) << first << ".." << last;
+  }
   lang::POPSCOPE();
   ASSERT_EQ(0, call(kOpClose));
 }
