@@ -488,7 +488,8 @@ Code DatFile::Add(bool append) {
     return undo(err);
   }
   if (!append) {
-    err = keys_.Insert(n, file_.record);
+    // Checked above, under the same lock; a record past the old end numbers above every entry.
+    err = keys_.Insert(n, file_.record, /*checkedAndLast=*/!reuse);
     if (err) {
       (void)MemoFree(memo);
       return undo(err);

@@ -182,13 +182,13 @@ Code DatKeys::CheckUnique(const char* image, uint32_t self) {
   return 0;
 }
 
-Code DatKeys::Insert(uint32_t record, const char* image) {
+Code DatKeys::Insert(uint32_t record, const char* image, bool checkedAndLast) {
   std::vector<std::pair<Key*, std::string>> done;
   for (Key& k : keys_) {
     if (!k.file || k.index) continue;
     if (k.layout.opt() && k.layout.IsBlank(image)) continue;
     std::string value = k.layout.Encode(image);
-    Code err = k.file->Insert(Bytes(value), record);
+    Code err = k.file->Insert(Bytes(value), record, {checkedAndLast, checkedAndLast});
     if (err) {
       // Take the entries made so far out again, so that no key names a record never added; the
       // insert's failure is the one reported.

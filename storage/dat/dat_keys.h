@@ -53,7 +53,9 @@ class DatKeys {
   // fails puts back what it changed before, so a failure leaves the keys as they were.
   // 40 when a unique key already holds the image's value for another record than self.
   Code CheckUnique(const char* image, uint32_t self);
-  Code Insert(uint32_t record, const char* image);
+  // checkedAndLast: CheckUnique has just passed for image under the same lock, and record was
+  // added at the end of the data file (see KeyFile::InsertHint).
+  Code Insert(uint32_t record, const char* image, bool checkedAndLast = false);
   Code Move(uint32_t record, const char* oldImage, const char* newImage);
   Code Remove(uint32_t record, const char* image);
 

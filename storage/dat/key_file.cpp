@@ -342,8 +342,13 @@ int KeyFile::LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const {
 // Walks from the root to the leaf position of the first entry not less than (v, r), recording
 // the entry taken at each level. At the end of a leaf the walk goes on into the next one, so
 // the position is either on an entry or past the last entry of the last leaf.
-Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
+Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path, bool lastOfValue) {
   path->assign(h_.levels, Step{0, 0});
+  spineLast_ = nullptr;  // the pages of an earlier descent may have changed since
+  struct Forget {
+    const unsigned char** last;
+    ~Forget() { *last = nullptr; }
+  } forget{&spineLast_};
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
     Page* p;
@@ -372,9 +377,13 @@ Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
       }
       // New records usually come last in their run: try the run's last child first.
       int a = lo, b = end - 1;
-      const unsigned char* runLast = nullptr;
-      KEY_TRY(LastEntryBelow(Get32(Entry(p, end - 1)), level + 1, &runLast));
-      if (CompareEntry(runLast, v, r) < 0) a = b = end;
+      if (lastOfValue) {
+        a = b = end;
+      } else {
+        const unsigned char* runLast = nullptr;
+        KEY_TRY(LastEntryBelow(Get32(Entry(p, end - 1)), level + 1, &runLast));
+        if (CompareEntry(runLast, v, r) < 0) a = b = end;
+      }
       while (a < b) {
         int mid = (a + b) / 2;
         const unsigned char* last = nullptr;
@@ -408,13 +417,22 @@ Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path) {
 
 // The last leaf entry under page, which lies at the given level (0 is the root's).
 Code KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
+  if (spineLast_ && level >= spineFrom_ && static_cast<size_t>(level) < spine_.size() &&
+      spine_[static_cast<size_t>(level)] == page) {
+    *entry = spineLast_;
+    return 0;
+  }
+  spineLast_ = nullptr;
+  spine_.assign(h_.levels, 0);
+  spineFrom_ = level;
   for (;; ++level) {
+    spine_[static_cast<size_t>(level)] = page;
     Page* p;
     KEY_TRY(ReadPage(page, &p));
     int count = Count(p->b);
     if (count == 0) return kErrKeyRebuild;
     if (level + 1 >= h_.levels) {
-      *entry = Entry(p, count - 1);
+      *entry = spineLast_ = Entry(p, count - 1);
       return 0;
     }
     page = Get32(Entry(p, count - 1));
@@ -723,15 +741,15 @@ Code KeyFile::Current(std::string* value, uint32_t* recno) const {
 
 // ---- Changing ------------------------------------------------------------------------------
 
-Code KeyFile::Insert(const unsigned char* value, uint32_t recno) {
+Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint) {
   KEY_TRY(Prepare());
-  if (!shape_.dup()) {
+  if (!shape_.dup() && !hint.checked) {
     bool found = false;
     KEY_TRY(Lookup(value, &found, nullptr));
     if (found) return kErrDuplicateKey;
   }
   Path path;
-  KEY_TRY(Descend(value, recno, &path));
+  KEY_TRY(Descend(value, recno, &path, hint.last));
   Page* leaf;
   KEY_TRY(ReadPage(path.back().page, &leaf));
   if (path.back().idx < Count(leaf->b) &&

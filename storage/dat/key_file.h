@@ -112,9 +112,17 @@ class KeyFile {
   uint32_t PeekRecno(bool forward) const;
   Code Current(std::string* value, uint32_t* recno) const;
 
+  // What the caller of Insert knows: that the key holds no entry of the value yet (a key
+  // without DUP it has just checked under the same lock), and that recno is above every record
+  // number in the key (a record added at the end of its file), so that the entry goes after
+  // every other of its value without looking at their record numbers.
+  struct InsertHint {
+    bool checked;
+    bool last;
+  };
   // Adds an entry. 40 when a key without DUP already holds the value (or the same entry
   // exists); nothing is written then.
-  Code Insert(const unsigned char* value, uint32_t recno);
+  Code Insert(const unsigned char* value, uint32_t recno, InsertHint hint = {});
   // Removes the entry (value, recno); 35 when it is not there.
   Code Remove(const unsigned char* value, uint32_t recno);
 
@@ -163,8 +171,15 @@ class KeyFile {
   unsigned char* Entry(Page* p, int i) const { return p->b + kPageHeaderSize + i * entryLength_; }
   int CompareEntry(const unsigned char* e, const unsigned char* v, uint32_t r) const;
   int LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const;
-  Code Descend(const unsigned char* v, uint32_t r, Path* path);
+  // lastOfValue: (v, r) comes after every entry of the value v (see InsertHint::last).
+  Code Descend(const unsigned char* v, uint32_t r, Path* path, bool lastOfValue = false);
   Code LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
+  // The pages LastEntryBelow last walked, by level (from spineFrom_ on), and the entry it found;
+  // a descent through a long run of equal values asks for the same spine at each level. Valid
+  // within one Descend only (spineLast_ nullptr otherwise).
+  std::vector<uint32_t> spine_;
+  int spineFrom_ = 0;
+  const unsigned char* spineLast_ = nullptr;
   Code MoveRight(Path* path);
   Code MoveRightAt(int level, Path* path);
   Code ShiftRight(int level, const Path& path, const unsigned char* entry, bool* done);
