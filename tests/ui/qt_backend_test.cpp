@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -379,6 +380,43 @@ TEST_F(QtBackendTest, TypingStopsAtTheVariablesWidth) {
   entry->setFocus();
   ASSERT_TRUE(Settle());
   EXPECT_EQ(std::string(memo, sizeof memo), Ansi("Мы\nделаем у "));
+  Runtime::PostToThread(thread, EventKind::CloseDown);
+  EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
+}
+
+// A button pressed without taking the focus (its mnemonic, the default key, assistive
+// technology) finds what was just typed into the entry that keeps the focus.
+TEST_F(QtBackendTest, AButtonPressedWithoutTheFocusSeesTheTextJustTyped) {
+  namespace C = ids::SampleCard;
+  static char word[8];
+  static std::string seen;  // written by the procedure before it sets pressed
+  static std::atomic<bool> pressed;
+  std::memset(word, ' ', sizeof word);
+  pressed = false;
+  int thread = Runtime::StartProcedure([] {
+    auto w = Window::Open(C::kModule, C::kWindow);
+    w->Use(C::I_VERB, lang::Variable::String(word, sizeof word));
+    w->Display();
+    while (w->Accept().kind != EventKind::None) {
+      if (w->EventNow() == EventKind::Accepted && w->Field() == C::OK) {
+        seen.assign(word, sizeof word);
+        pressed = true;
+      }
+      if (w->EventNow() == EventKind::CloseDown) w->Close();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([] { return FindWindow("SampleCard"); }) && Settle());
+  QWidget* card = FindWindow("SampleCard");
+  auto* entry = card->findChild<QLineEdit*>("I_VERB");
+  entry->setFocus();
+  TypeText(entry, "делать");
+  QPushButton* ok = nullptr;
+  for (auto* b : card->findChildren<QPushButton*>())
+    if (b->text() == "OK") ok = b;
+  ASSERT_NE(ok, nullptr);
+  ok->click();
+  ASSERT_TRUE(WaitUntil([] { return pressed.load(); }));
+  EXPECT_EQ(seen, Ansi("делать  "));
   Runtime::PostToThread(thread, EventKind::CloseDown);
   EXPECT_TRUE(WaitUntil([&] { return !Runtime::ThreadRunning(thread); }));
 }

@@ -248,6 +248,21 @@ void Resync(std::vector<ControlView>* views, int window, int feq) {
   ApplyControl(v, *s);
 }
 
+void CommitEdits(std::vector<ControlView>* views, int window) {
+  for (size_t i = 0; i < views->size(); ++i) {
+    const ControlView& v = (*views)[i];
+    if (!v.desc || !v.widget) continue;
+    const int feq = static_cast<int>(i) + 1;
+    if (v.desc->type == ControlType::Entry) {
+      if (auto* e = qobject_cast<QLineEdit*>(v.widget.data()))
+        CommitText(views, window, feq, e->text());
+    } else if (v.desc->type == ControlType::TextBox) {
+      if (auto* box = qobject_cast<QPlainTextEdit*>(v.widget.data()))
+        CommitText(views, window, feq, box->toPlainText());
+    }
+  }
+}
+
 void CommitText(std::vector<ControlView>* views, int window, int feq, const QString& typed) {
   std::string ansi;
   const ControlState* s = Runtime::Model().Control(window, feq);

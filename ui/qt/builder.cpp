@@ -438,6 +438,7 @@ QWidget* WindowBuilder::MakeControl(const ControlDesc& c) {
       auto standard = hooks_.standard;
       StdAction std = c.std;
       QObject::connect(b, &QPushButton::clicked, b, [=] {
+        CommitEdits(views, window);
         if (std != StdAction::None && standard) standard(std);
         gui::Press(window, feq);
       });
@@ -629,7 +630,9 @@ void WindowBuilder::WireAction(const ControlDesc& c, QAction* a) {
   int window = window_, feq = c.feq;
   auto standard = hooks_.standard;
   StdAction std = c.std;
+  auto* views = views_;
   QObject::connect(a, &QAction::triggered, a, [=] {
+    CommitEdits(views, window);
     if (std != StdAction::None && standard) standard(std);
     gui::Press(window, feq);
   });

@@ -44,6 +44,11 @@ void Resync(std::vector<ControlView>* views, int window, int feq);
 // Hands text the user typed into an entry, text box or spin to the runtime, when it differs
 // from what the GUI model holds.
 void CommitText(std::vector<ControlView>* views, int window, int feq, const QString& text);
+// Hands the runtime what the user typed into the window's entries and text boxes and it has not
+// taken yet (an edit goes when its control loses the focus): a button pressed by its mnemonic
+// or shortcut, by the default key or by assistive technology takes no focus, so the edit would
+// otherwise reach the runtime after the press, or never.
+void CommitEdits(std::vector<ControlView>* views, int window);
 // The text a prompt shows: with its "&" mark when it has a buddy to take the mnemonic.
 QString PromptText(const QLabel* label, const QString& text);
 
