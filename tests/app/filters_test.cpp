@@ -61,7 +61,7 @@ class FiltersTest : public GuiFixture {
     EXPECT_TRUE(driver_.Press(constructor, filterButton));
     int shown = driver_.WaitFor(resultCaption);
     EXPECT_NE(shown, 0) << resultCaption;
-    // A taller list reloads at the next event.
+    // A taller list fills its new rows.
     EXPECT_TRUE(driver_.ShowRows(shown, list, 200));
     EXPECT_TRUE(driver_.Scroll(shown, list, ui::EventKind::ScrollTop));
     if (result) *result = shown;

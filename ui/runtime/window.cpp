@@ -542,7 +542,19 @@ const Event& Window::Wait(std::chrono::steady_clock::time_point deadline, bool b
     }
     if (ev.kind == EventKind::None) return event_;  // timed out
     bool internal = ev.kind == EventKind::FocusChanged || ev.kind == EventKind::ListRows;
+    // A list that shows another number of rows while its window keeps its size (the layout
+    // settled after the list was first filled) is filled again as after a resize.
+    const bool rowsChanged =
+        ev.kind == EventKind::ListRows && Has(ev.control) &&
+        std::max(1, ev.value) != visibleRows_[static_cast<size_t>(ev.control - 1)];
     Take(ev);
+    if (rowsChanged) {
+      ev.kind = EventKind::Sized;
+      ev.control = 0;
+      ev.hasValue = false;
+      ev.geometry = Geometry{};
+      internal = false;
+    }
     if (internal) continue;
     event_ = std::move(ev);
     if (event_.kind == EventKind::CloseWindow || event_.kind == EventKind::CloseDown) {
