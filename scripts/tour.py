@@ -86,6 +86,22 @@ def menu(program, *path):
     time.sleep(0.4)
 
 
+def filter_by_fragment(program, lexemes, fragment):
+    """Types a fragment into the lexeme list and opens the list of the lexemes that hold it."""
+    entry = find(lexemes, "text", "Фрагмент", 5) or pyatspi.findDescendant(
+        lexemes, lambda n: n is not None and n.getRoleName() == "text")
+    button = find(lexemes, "push button", "Отфильтровать", 5)
+    if entry is None or button is None:
+        return
+    entry.queryEditableText().setTextContents(fragment)
+    time.sleep(0.3)
+    act(button)
+    if find(program, "internal frame", "Отфильтрованн", 10) or find(program, "frame", "Отфильтрованн", 1):
+        log(f"the lexemes holding {fragment!r} are listed")
+        time.sleep(3)
+        shot("6-filtered-lexemes")
+
+
 def main():
     os.makedirs(SHOTS, exist_ok=True)
     program = app()
@@ -118,6 +134,7 @@ def main():
                 cancel = find(card, "push button", "Cancel", 5)
                 if cancel is not None:
                     act(cancel)
+        filter_by_fragment(program, lexemes, "2 (")
     menu(program, "Регистрация", "Exit")
     log("the program was asked to end")
 
