@@ -3,9 +3,10 @@
 # - on a desktop (DISPLAY set): starts korawin1 on the demo database, which it makes from the
 #   demo cards compiled into it the first time ($XDG_DATA_HOME/korawin1/demo);
 # - without a display (a server): runs korawin1 on a virtual X server, walks through it as a
-#   user would (the word list, the lexeme list and one lexeme's card, opened through the
-#   program's own menus and buttons by way of the accessibility layer), saves a screenshot after
-#   each step in SHOTS (default ./korawin1-screenshots) and says where they are.
+#   user would (the word list, the lexeme list, one lexeme's card and the lexemes holding a
+#   typed fragment, opened through the program's own menus and buttons by way of the
+#   accessibility layer), saves a screenshot after each step in SHOTS (default
+#   ./korawin1-screenshots) and says where they are.
 #   scripts/demo.sh [SHOTS]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -98,7 +98,6 @@ def filter_by_fragment(program, lexemes, fragment):
     act(button)
     if find(program, "internal frame", "Отфильтрованн", 10) or find(program, "frame", "Отфильтрованн", 1):
         log(f"the lexemes holding {fragment!r} are listed")
-        time.sleep(3)
         shot("6-filtered-lexemes")
 
 
