@@ -61,7 +61,7 @@ enum DriverOperation : uint8_t {
 };
 
 // A property a driver may answer to (SET_PROPERTY text, number: bytes): the next record read
-// by key or by number fills only the record buffer's first bytes and reads no memo, which is
+// (in any order, or by number) fills only the record buffer's first bytes and reads no memo, which is
 // all a filter over those bytes needs; REGET then reads the record whole. GET_PROPERTY of it
 // answers "1" where the driver can do so.
 inline constexpr char kPropertyReadPrefix[] = "READPREFIX";

@@ -731,17 +731,17 @@ Code DatFile::SetFilePtr(int64_t record) {
 }
 
 Code DatFile::ReadAt(uint32_t n, bool forward) {
-  prefixNext_ = 0;  // a walk in record order reads whole records
-  std::vector<unsigned char> raw;
+  const uint32_t part = std::exchange(prefixNext_, 0);
+  std::vector<unsigned char>& raw = readBuf_;  // one buffer for every read, as in Get
   for (bool refreshed = false;;) {
     uint32_t records = layout_.header.records;
     while (n >= 1 && n <= records) {
-      int err = ReadRecordRaw(n, &raw);
+      int err = ReadRecordRaw(n, &raw, part);
       if (err) {
         ForgetCurrent();
         return err;
       }
-      if (ignoreStatus_ || !(raw[0] & kStatusDeleted)) return LoadRecord(n, raw);
+      if (ignoreStatus_ || !(raw[0] & kStatusDeleted)) return LoadRecord(n, raw, part);
       n = forward ? n + 1 : n - 1;
     }
     // Another station may have added records since the header was read.

@@ -80,10 +80,10 @@ class DatFile : public DriverControl {
   Code Duplicate(int key, bool* duplicate);   // key 0: any unique key
   Code Build(int key);                        // key 0: every key and index
   Code NoMemo();
-  // The next record read by key or by number loads only the first bytes bytes of the record
-  // buffer (its memo is not read): enough for a filter that reads no further. The rest of the
-  // buffer keeps what it held, so until a whole read (REGET) the record can't be written,
-  // deleted, watched or positioned by key. 0 reads whole records again.
+  // The next record read (along a key, in record order or by number) loads only the first
+  // bytes bytes of the record buffer (its memo is not read): enough for a filter that reads no
+  // further. The rest of the buffer keeps what it held, so until a whole read (REGET) the
+  // record can't be written, deleted, watched or positioned by key. 0 reads it whole.
   Code ReadPrefix(int64_t bytes);
   bool key_order() const { return keys_.in_sequence(); }
   // Verification for the command-line tool: the deleted chain, every key against the data and
