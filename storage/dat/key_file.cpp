@@ -344,11 +344,6 @@ int KeyFile::LeafLowerBound(Page* p, const unsigned char* v, uint32_t r) const {
 // the position is either on an entry or past the last entry of the last leaf.
 Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path, bool lastOfValue) {
   path->assign(h_.levels, Step{0, 0});
-  spineLast_ = nullptr;  // the pages of an earlier descent may have changed since
-  struct Forget {
-    const unsigned char** last;
-    ~Forget() { *last = nullptr; }
-  } forget{&spineLast_};
   uint32_t page = h_.root;
   for (int level = 0; level + 1 < h_.levels; ++level) {
     Page* p;
@@ -417,22 +412,13 @@ Code KeyFile::Descend(const unsigned char* v, uint32_t r, Path* path, bool lastO
 
 // The last leaf entry under page, which lies at the given level (0 is the root's).
 Code KeyFile::LastEntryBelow(uint32_t page, int level, const unsigned char** entry) {
-  if (spineLast_ && level >= spineFrom_ && static_cast<size_t>(level) < spine_.size() &&
-      spine_[static_cast<size_t>(level)] == page) {
-    *entry = spineLast_;
-    return 0;
-  }
-  spineLast_ = nullptr;
-  spine_.assign(h_.levels, 0);
-  spineFrom_ = level;
   for (;; ++level) {
-    spine_[static_cast<size_t>(level)] = page;
     Page* p;
     KEY_TRY(ReadPage(page, &p));
     int count = Count(p->b);
     if (count == 0) return kErrKeyRebuild;
     if (level + 1 >= h_.levels) {
-      *entry = spineLast_ = Entry(p, count - 1);
+      *entry = Entry(p, count - 1);
       return 0;
     }
     page = Get32(Entry(p, count - 1));

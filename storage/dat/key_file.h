@@ -130,7 +130,7 @@ class KeyFile {
   // written in order, levels built bottom-up. For a key without DUP, equal values write the
   // report file at reportPath (when not empty) and give 40, leaving the key file empty;
   // describe turns a record number into the text shown for its value. order, when given, is
-  // builder.SortedOrder() worked out beforehand.
+  // the order SortedOrder or Sort gave, worked out beforehand.
   Code Build(KeyBuilder& builder, const std::string& reportPath,
             const std::function<std::string(uint32_t)>& describe = nullptr,
             std::vector<uint32_t>* order = nullptr);
@@ -174,12 +174,6 @@ class KeyFile {
   // lastOfValue: (v, r) comes after every entry of the value v (see InsertHint::last).
   Code Descend(const unsigned char* v, uint32_t r, Path* path, bool lastOfValue = false);
   Code LastEntryBelow(uint32_t page, int level, const unsigned char** entry);
-  // The pages LastEntryBelow last walked, by level (from spineFrom_ on), and the entry it found;
-  // a descent through a long run of equal values asks for the same spine at each level. Valid
-  // within one Descend only (spineLast_ nullptr otherwise).
-  std::vector<uint32_t> spine_;
-  int spineFrom_ = 0;
-  const unsigned char* spineLast_ = nullptr;
   Code MoveRight(Path* path);
   Code MoveRightAt(int level, Path* path);
   Code ShiftRight(int level, const Path& path, const unsigned char* entry, bool* done);
