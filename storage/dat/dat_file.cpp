@@ -873,6 +873,8 @@ Code DatFile::Stream() {
 
 Code DatFile::Flush() {
   if (!stream_.is_open()) return kErrFileNotOpen;
+  // Held key entries go in first; should that fail, the rest is flushed all the same.
+  const int held = keys_.ApplyHeld();
   streaming_ = false;
   keys_.FlushHeaders(true, shared_);
   int err = 0;
@@ -888,7 +890,7 @@ Code DatFile::Flush() {
   if (!err && !readOnly_) err = stream_.Sync();
   if (!err) err = MemoSync();
   if (!err) err = keys_.Sync();
-  return err;
+  return held ? held : err;
 }
 
 Code DatFile::Send(const std::string& option, std::string* answer) {

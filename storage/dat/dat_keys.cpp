@@ -94,7 +94,10 @@ Code DatKeys::Close() {
   Code result = 0;
   for (Key& k : keys_) {
     if (k.file) {
-      Code left = Journal::Instance().Leave(k.file->stream());
+      // Held entries go in while the journal still watches the file.
+      Code left = k.file->ApplyHeld();
+      if (!result) result = left;
+      left = Journal::Instance().Leave(k.file->stream());
       if (!result) result = left;
     }
     k.file.reset();
@@ -123,7 +126,17 @@ Code DatKeys::JoinJournal(const std::string& dataPath) {
     KeyFile* kf = k.file.get();
     // A header put off by a batch goes to disk first, so the journal saves the true one.
     Code err = kf->WriteWaiting();
-    if (!err) err = Journal::Instance().Join(kf->stream(), dataPath, [kf] { kf->Invalidate(); });
+    if (!err)
+      err = Journal::Instance().Join(kf->stream(), dataPath, [kf] { kf->Invalidate(); }, nullptr,
+                                     [kf] { return kf->ApplyHeld(); });
+    if (err) return err;
+  }
+  return 0;
+}
+
+Code DatKeys::ApplyHeld() {
+  for (Key& k : keys_) {
+    Code err = k.file ? k.file->ApplyHeld() : Code(0);
     if (err) return err;
   }
   return 0;

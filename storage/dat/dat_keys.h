@@ -41,6 +41,8 @@ class DatKeys {
   Code Empty();
   // LOGOUT: the key files take part in the journal of dataPath's transaction.
   Code JoinJournal(const std::string& dataPath);
+  // The entries each key holds in a batch go into its tree (see KeyFile::Insert).
+  Code ApplyHeld();
   // FLUSH: every key file written and flushed.
   Code Sync();
   // The span of the data file's header lock: key headers are read once.

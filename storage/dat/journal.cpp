@@ -279,7 +279,8 @@ Code Journal::OpenJournalLocked() {
 }
 
 Code Journal::Join(DatStream& stream, const std::string& dataPath,
-                   std::function<void()> onRollback, std::function<void()> onSettled) {
+                   std::function<void()> onRollback, std::function<void()> onSettled,
+                   std::function<Code()> beforeCommit) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!journal_.is_open()) {
     Code err = OpenJournalLocked();
@@ -294,6 +295,7 @@ Code Journal::Join(DatStream& stream, const std::string& dataPath,
   p.marker = MarkerPathOf(dataPath);
   p.onRollback = std::move(onRollback);
   p.onSettled = std::move(onSettled);
+  p.beforeCommit = std::move(beforeCommit);
   stream.set_journal_number(p.number);
   stream.set_observer(this);
   participants_.push_back(std::move(p));
@@ -314,6 +316,7 @@ Code Journal::Leave(DatStream& stream) {
       p->stream = nullptr;
       p->onRollback = nullptr;
       p->onSettled = nullptr;
+      p->beforeCommit = nullptr;
     }
     stream.set_observer(nullptr);
   }
@@ -679,6 +682,17 @@ void Journal::EndLocked(bool removeJournal) {
 }
 
 Code Journal::Commit() {
+  std::vector<std::function<Code()>> before;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!journal_.is_open()) return 0;
+    for (const Participant& p : participants_)
+      if (p.stream && p.beforeCommit) before.push_back(p.beforeCommit);
+  }
+  for (auto& f : before) {
+    Code err = f();
+    if (err) return err;
+  }
   std::vector<std::function<void()>> settled;
   Code err = 0;
   {

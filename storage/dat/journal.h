@@ -61,11 +61,14 @@ class Journal : public WriteObserver {
   // dataPath is the data file the stream belongs to (it names the marker). onRollback, when
   // given, runs after a rollback restored the stream (to drop cached headers); onSettled, when
   // given, runs once nothing of the stream is kept in memory any more (after a stage, COMMIT or
-  // ROLLBACK). Codes: 56 when no journal name can be made, 48 when the journal cannot be
-  // created.
+  // ROLLBACK). beforeCommit, when given, runs at COMMIT before anything is staged, outside
+  // the journal's lock, to write what the stream's owner still holds back; its failure is
+  // COMMIT's and leaves the transaction running. Codes: 56 when no journal name can be made,
+  // 48 when the journal cannot be created.
   Code Join(DatStream& stream, const std::string& dataPath,
             std::function<void()> onRollback = nullptr,
-            std::function<void()> onSettled = nullptr);
+            std::function<void()> onSettled = nullptr,
+            std::function<Code()> beforeCommit = nullptr);
   // The stream is about to close: what is kept of it is staged, and the journal keeps its path
   // to flush it at COMMIT or reopen it for a rollback. A stage that fails gives its code; the
   // transaction can only be rolled back then.
@@ -110,6 +113,7 @@ class Journal : public WriteObserver {
     bool registered = false;  // its registration (and marker) is in the journal: it wrote
     std::function<void()> onRollback;
     std::function<void()> onSettled;
+    std::function<Code()> beforeCommit;
     // Writes not yet in the file: start -> bytes, disjoint and not touching.
     std::map<uint64_t, std::string> kept;
     // What the journal already holds for this file: the ranges whose bytes before the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 #include "platform/paths.h"
 
@@ -13,6 +14,8 @@ namespace {
 // Pages kept between calls of a file no other station changes (8 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
 constexpr size_t kCacheLimit = 16384;
+// Bytes of entries a key holds in a batch before they go into its tree (8 MB).
+constexpr size_t kHeldLimit = 4u << 20;
 constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
 
@@ -89,6 +92,7 @@ void KeyFile::SetShape() {
   h_.entriesPerPage = static_cast<uint8_t>(epp_);
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
+  held_ = KeyBuilder(keyLength_);
   DiscardCache();
   cursor_ = Cursor::kNone;
   headerDirty_ = false;
@@ -117,6 +121,7 @@ Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape
   if (rc) return rc;
   path_ = path;
   shape_ = shape;
+  held_ = KeyBuilder(shape.keyLength);
   shared_ = (mode & 0x70) == kShareDenyNone;
   // A file no one else changes is read through the page cache above, which keeps what it
   // reads: a mapping would keep every page read a second time, resident, for as long as the
@@ -140,6 +145,7 @@ Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape
 }
 
 void KeyFile::Close() {
+  if (stream_.is_open()) (void)ApplyHeld();  // a failure shows at the next OPEN
   if (stream_.is_open() && (headerDirty_ || cache_.has_dirty()))
     (void)WriteHeaderNow();  // a failure shows at the next OPEN
   headerDirty_ = false;
@@ -181,17 +187,20 @@ Code KeyFile::ReadHeader() {
 }
 
 void KeyFile::set_flush_headers(bool on, bool defer) {
+  // A failure shows at the next write or Flush.
+  if (on && is_open()) (void)ApplyHeld();
   flushHeaders_ = on;
   deferHeaders_ = !on && defer;
-  // A failure shows at the next write or Flush.
   if (on && (headerDirty_ || cache_.has_dirty())) (void)WriteHeaderNow();
 }
 
 Code KeyFile::WriteWaiting() {
+  KEY_TRY(ApplyHeld());
   return headerDirty_ || cache_.has_dirty() ? WriteHeaderNow() : Code(0);
 }
 
 Code KeyFile::Flush() {
+  KEY_TRY(ApplyHeld());
   if (headerDirty_ || cache_.has_dirty()) KEY_TRY(WriteHeaderNow());
   return stream_.Sync();
 }
@@ -224,6 +233,7 @@ void KeyFile::BeginHeaderCache() {
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
+  held_ = KeyBuilder(shape_.keyLength);
   DiscardCache();
   headerFresh_ = false;
   cursor_ = Cursor::kNone;
@@ -247,6 +257,7 @@ void KeyFile::DiscardCache() { cache_.Clear(); }
 // Called at the start of every public operation.
 Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
+  if (held_.size() != 0) KEY_TRY(ApplyHeld());
   if (shared_ && !(headerCached_ && headerFresh_)) {
     // Another station may have changed the tree since the last call: the header and the pages
     // are read again (from the file's mapping, where it has one, at the cost of a copy).
@@ -712,7 +723,7 @@ Code KeyFile::SeekNth(uint64_t n) {
 
 uint32_t KeyFile::PeekRecno(bool forward) const {
   const Page* p = cache_.Find(curLeaf_);
-  if (cursor_ != Cursor::kOn || curGeneration_ != cache_.generation() || !p) return 0;
+  if (held_.size() != 0 || cursor_ != Cursor::kOn || curGeneration_ != cache_.generation() || !p) return 0;
   int idx = forward ? curIdx_ + 1 : curIdx_ - 1;
   if (idx < 0 || idx >= static_cast<int>(Count(p->b))) return 0;
   return Get32(p->b + kPageHeaderSize + static_cast<size_t>(idx) * entryLength_);
@@ -728,6 +739,14 @@ Code KeyFile::Current(std::string* value, uint32_t* recno) const {
 // ---- Changing ------------------------------------------------------------------------------
 
 Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint) {
+  if (hint.last && shape_.dup() && !flushHeaders_ && deferHeaders_ && !shared_ && is_open()) {
+    held_.Add(value, recno);
+    return held_.size() * (keyLength_ + 4) < kHeldLimit ? Code(0) : ApplyHeld();
+  }
+  return InsertNow(value, recno, hint);
+}
+
+Code KeyFile::InsertNow(const unsigned char* value, uint32_t recno, InsertHint hint) {
   KEY_TRY(Prepare());
   if (!shape_.dup() && !hint.checked) {
     bool found = false;
@@ -761,6 +780,68 @@ Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint
     h_ = saved;
   }
   return rc;
+}
+
+Code KeyFile::ApplyHeld() {
+  if (held_.size() == 0) return 0;
+  KeyBuilder held(keyLength_);
+  std::swap(held, held_);
+  std::vector<uint32_t> order = held.Sort();
+  KEY_TRY(Prepare());
+  const size_t count = held.size();
+  if (count < h_.entries / 8 || cursor_ == Cursor::kOn || cursor_ == Cursor::kBefore) {
+    // A few: one at a time in key order, the path down staying in the cache from one to the
+    // next. Each comes after every entry of its value already in the tree (InsertHint::last).
+    for (size_t i = 0; i < count; ++i)
+      KEY_TRY(InsertNow(held.entry(i), held.recno(i), {true, true}));
+    return 0;
+  }
+  // Many: the tree's entries, read leaf by leaf in key order, are merged with them and the
+  // whole is written as a BUILD lays it out, each page once.
+  if (h_.entries != 0) {
+    held.Reserve(count + h_.entries);
+    uint32_t leaf = 0;
+    KEY_TRY(FirstLeaf(&leaf));
+    // Leaves a BUILD laid out follow each other in the file: while they do, they are read
+    // in growing runs of pages, one read a run.
+    constexpr uint32_t kRunPages = 128;
+    std::vector<unsigned char> run(kRunPages * kPageSize);
+    uint32_t runFrom = 0, runPages = 0, ahead = 1, previous = 0;
+    const unsigned char* b = nullptr;
+    for (uint32_t pages = 0; leaf != 0; previous = leaf, leaf = NextOf(b)) {
+      if (leaf > h_.pages || ++pages > h_.pages) return kErrKeyRebuild;
+      if (const Page* cached = cache_.Find(leaf)) {
+        b = cached->b;
+      } else {
+        if (leaf < runFrom || leaf >= runFrom + runPages) {
+          ahead = leaf == previous + 1 ? std::min(ahead * 2, kRunPages) : 1;
+          runFrom = leaf;
+          runPages = std::min(ahead, h_.pages - leaf + 1);
+          KEY_TRY(stream_.Read(static_cast<uint64_t>(leaf) * kPageSize, run.data(),
+                               static_cast<size_t>(runPages) * kPageSize, kErrKeyRebuild));
+        }
+        b = run.data() + static_cast<size_t>(leaf - runFrom) * kPageSize;
+      }
+      if (Count(b) > epp_) return kErrKeyRebuild;
+      for (int i = 0; i < Count(b); ++i) {
+        const unsigned char* e = b + kPageHeaderSize + static_cast<size_t>(i) * entryLength_;
+        held.Add(e + 4, Get32(e));
+      }
+    }
+    if (held.size() != count + h_.entries) return kErrKeyRebuild;
+    order.resize(held.size());
+    std::iota(order.begin() + static_cast<std::ptrdiff_t>(count), order.end(),
+              static_cast<uint32_t>(count));
+    const size_t stride = keyLength_ + 4;
+    std::inplace_merge(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count),
+                       order.end(), [&](uint32_t x, uint32_t y) {
+                         return std::memcmp(held.entry(x), held.entry(y), stride) < 0;
+                       });
+  }
+  const Cursor at = cursor_;
+  KEY_TRY(Build(held, std::string(), nullptr, &order));
+  cursor_ = at;
+  return 0;
 }
 
 // A full page passes entries on to the pages that follow it on its level, as far as the first
@@ -1058,7 +1139,10 @@ Code KeyFile::Build(KeyBuilder& builder, const std::string& reportPath,
   h_.levels = tree.levels;
   h_.firstFree = 0;
   // What is left of the old file past the new tree goes; the header written last makes it whole.
-  KEY_TRY(stream_.Truncate((static_cast<uint64_t>(tree.pages) + 1) * kPageSize));
+  const uint64_t end = (static_cast<uint64_t>(tree.pages) + 1) * kPageSize;
+  uint64_t size = 0;
+  KEY_TRY(stream_.Size(&size));
+  if (size > end) KEY_TRY(stream_.Truncate(end));
   return WriteHeader();
 }
 

@@ -83,7 +83,8 @@ class KeyFile {
   Code Flush();
   // Writes what a batch put off, without a flush.
   Code WriteWaiting();
-  // Forgets the cached header, pages and position (after a rollback rewrote the file).
+  // Forgets the cached header, pages, position and held entries (after a rollback rewrote the
+  // file).
   void Invalidate();
 
   // The number of entries (RECORDSkey).
@@ -121,8 +122,14 @@ class KeyFile {
     bool last;
   };
   // Adds an entry. 40 when a key without DUP already holds the value (or the same entry
-  // exists); nothing is written then.
+  // exists); nothing is written then. In a batch on a file no other station shares, an entry
+  // of a DUP key known to come last in its run is held in memory instead, with the others
+  // held so far: they go into the tree together, in key order, at the next other operation on
+  // the file (or when they pass a memory bound), an empty tree being written as Build would.
   Code Insert(const unsigned char* value, uint32_t recno, InsertHint hint = {});
+  // Puts the held entries into the tree. A failure loses them: the file then counts fewer
+  // entries than its data file has records, which the next open takes for a key to rebuild.
+  Code ApplyHeld();
   // Removes the entry (value, recno); 35 when it is not there.
   Code Remove(const unsigned char* value, uint32_t recno);
 
@@ -185,6 +192,8 @@ class KeyFile {
   void SetOn(Page* p, uint32_t leaf, int idx);
   Code CrossTo(uint32_t from, uint32_t to, bool forward, Page** page);
 
+  // Insert without holding the entry.
+  Code InsertNow(const unsigned char* value, uint32_t recno, InsertHint hint);
   Code InsertAt(int level, Path& path, const unsigned char* entry);
   Code RaiseKey(int level, const Path& path, const unsigned char* key);
   Code RemoveAt(int level, Path& path);
@@ -210,6 +219,7 @@ class KeyFile {
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
   PageCache cache_;
+  KeyBuilder held_{0};  // entries held in a batch (see Insert), in the order they came
 
   Cursor cursor_ = Cursor::kNone;
   std::string curValue_;

@@ -326,6 +326,32 @@ TEST_F(DatKeyedTest, RollbackInsideABatchKeepsWhatTheBatchWroteBefore) {
   ExpectAgreesWithModel();
 }
 
+// In a batch the entries of the DUP keys wait in memory: an empty key takes them as a BUILD
+// lays them out, and a transaction inside the batch takes them in before its COMMIT ends it.
+TEST_F(DatKeyedTest, EntriesHeldInABatchGoInAtFlushOrCommit) {
+  ASSERT_EQ(0, lex_->Call(kOpStream));
+  for (int i = 0; i < 500; ++i)
+    ASSERT_EQ(0, Add(Numbered("w", i), i % 5 ? Numbered("t", i % 13) : "", (i * 37) % 101));
+  ASSERT_EQ(0, lex_->Call(kOpFlush));
+  ASSERT_EQ(0, lex_->Call(kOpClose));
+  const std::string k2 = testing::ReadAll(dir_.File("lex.K02"));
+  const std::string k3 = testing::ReadAll(dir_.File("lex.K03"));
+  ASSERT_EQ(0, lex_->Call(kOpBuildFile));
+  EXPECT_EQ(k2, testing::ReadAll(dir_.File("lex.K02")));
+  EXPECT_EQ(k3, testing::ReadAll(dir_.File("lex.K03")));
+
+  ASSERT_EQ(0, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+  ASSERT_EQ(0, lex_->Call(kOpStream));
+  ASSERT_EQ(0, lex_->Call(kOpLogout));
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(0, Add(Numbered("x", i), "sight", i % 7));
+  ASSERT_EQ(0, lex_->Call(kOpCommit));
+  // On disk at once: the entry count in the key's header.
+  const std::string header = testing::ReadAll(dir_.File("lex.K03")).substr(0, 8);
+  EXPECT_EQ(700u, Get32(reinterpret_cast<const unsigned char*>(header.data()) + 4));
+  ASSERT_EQ(0, lex_->Call(kOpFlush));
+  ExpectAgreesWithModel();
+}
+
 TEST_F(DatKeyedTest, BrokenKeysAreRefusedAtOpenAndRebuilt) {
   for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add(Numbered("n", i), "t", i % 7));
   ASSERT_EQ(0, lex_->Call(kOpClose));
