@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <string_view>
+#include <unordered_map>
 
 #include "storage/dat/dat_io.h"
 #include "storage/dat/key_codec.h"
@@ -11,6 +13,8 @@
 namespace korawin::storage::dat {
 
 void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
+  if (recno <= lastRecno_ && !data_.empty()) rising_ = false;
+  lastRecno_ = recno;
   size_t at = data_.size();
   data_.resize(at + keyLength_ + 4);
   unsigned char* e = data_.data() + at;
@@ -27,7 +31,40 @@ uint32_t KeyBuilder::recno(size_t i) const {
 }
 
 std::vector<uint32_t> KeyBuilder::SortedOrder() const {
-  std::vector<uint32_t> order(size());
+  const size_t n = size();
+  std::vector<uint32_t> order(n);
+  if (rising_ && n > 1) {
+    // Equal values already stand in record number order: only the distinct values need
+    // sorting (a DUP key has long runs of equal values), and each entry then goes to its
+    // value's place, in the order it came.
+    std::unordered_map<std::string_view, uint32_t> ids;
+    ids.reserve(n);
+    std::vector<uint32_t> idOf(n);
+    std::vector<const unsigned char*> values;
+    for (size_t i = 0; i < n; ++i) {
+      const unsigned char* v = entry(i);
+      auto [it, fresh] = ids.try_emplace(
+          std::string_view(reinterpret_cast<const char*>(v), keyLength_),
+          static_cast<uint32_t>(values.size()));
+      if (fresh) values.push_back(v);
+      idOf[i] = it->second;
+    }
+    std::vector<uint32_t> byValue(values.size());
+    std::iota(byValue.begin(), byValue.end(), 0u);
+    std::sort(byValue.begin(), byValue.end(), [&](uint32_t a, uint32_t b) {
+      return std::memcmp(values[a], values[b], keyLength_) < 0;
+    });
+    // start[id]: where the entries of value id begin in the order.
+    std::vector<uint32_t> count(values.size(), 0), start(values.size());
+    for (uint32_t id : idOf) ++count[id];
+    uint32_t at = 0;
+    for (uint32_t id : byValue) {
+      start[id] = at;
+      at += count[id];
+    }
+    for (size_t i = 0; i < n; ++i) order[start[idOf[i]]++] = static_cast<uint32_t>(i);
+    return order;
+  }
   std::iota(order.begin(), order.end(), 0u);
   const size_t stride = keyLength_ + 4;
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
@@ -44,6 +81,7 @@ std::vector<uint32_t> KeyBuilder::Sort() {
     std::memcpy(sorted.data() + i * stride, entry(order[i]), stride);
   data_.swap(sorted);
   std::iota(order.begin(), order.end(), 0u);
+  rising_ = order.size() <= 1;
   return order;
 }
 

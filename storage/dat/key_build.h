@@ -35,6 +35,8 @@ class KeyBuilder {
  private:
   uint32_t keyLength_;
   std::vector<unsigned char> data_;
+  bool rising_ = true;  // each entry's record number above the one before
+  uint32_t lastRecno_ = 0;
 };
 
 // The report of neighbouring equal values in sorted entries ("" when there are none): for each
