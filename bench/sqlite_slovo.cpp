@@ -33,7 +33,12 @@ SqliteSlovo::SqliteSlovo(const std::string& path) {
   for (const auto& f : decl.file->fields) columns_.push_back(f.label.substr(4));
 }
 
-SqliteSlovo::~SqliteSlovo() { sqlite3_close(db_); }
+SqliteSlovo::~SqliteSlovo() { Close(); }
+
+void SqliteSlovo::Close() {
+  sqlite3_close(db_);
+  db_ = nullptr;
+}
 
 void SqliteSlovo::Exec(const char* sql) {
   char* err = nullptr;

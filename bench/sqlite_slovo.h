@@ -28,6 +28,8 @@ class SqliteSlovo {
   void Reindex();
   // Rows in I_VERB order whose I_VERB contains fragment (all rows when it is empty).
   size_t Filter(const std::string& fragment);
+  // Closes the database; nothing else may be called afterwards.
+  void Close();
 
  private:
   void Exec(const char* sql);
