@@ -48,7 +48,16 @@ bool IsNumberType(uint8_t type) {
 
 std::string_view TrimTrailing(std::string_view text, std::string_view pad) {
   if (pad.size() == 1) {  // the usual case, blanks: no search of the pad per character
+    // A field is mostly pad: pass over it eight bytes at a time.
     size_t n = text.size();
+    uint64_t padWord;
+    std::memset(&padWord, pad[0], sizeof padWord);
+    while (n >= 8) {
+      uint64_t w;
+      std::memcpy(&w, text.data() + n - 8, 8);
+      if (w != padWord) break;
+      n -= 8;
+    }
     while (n > 0 && text[n - 1] == pad[0]) --n;
     return text.substr(0, n);
   }

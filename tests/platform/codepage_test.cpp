@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
+#include "platform/field_codec.h"
 
 namespace korawin::platform {
 namespace {
@@ -40,3 +41,17 @@ TEST(Codepage, OemConversionMapsCyrillic) {
 
 }  // namespace
 }  // namespace korawin::platform
+
+// Blanks are trimmed eight at a time, then one at a time: lengths around those steps.
+TEST(FieldCodec, TrimTrailingStopsAtTheLastNonPadByte) {
+  for (size_t text = 0; text <= 17; ++text) {
+    for (size_t blanks = 0; blanks <= 17; ++blanks) {
+      std::string field = std::string(text, 'x') + std::string(blanks, ' ');
+      if (text > 2) field[(text - 1) / 2] = ' ';  // a blank inside the text stays
+      EXPECT_EQ(field.substr(0, text), korawin::platform::TrimTrailing(field))
+          << text << " + " << blanks;
+    }
+  }
+  EXPECT_EQ("ab", korawin::platform::TrimTrailing(std::string("ab") + std::string(9, '\0'),
+                                                  std::string_view("\0", 1)));
+}
