@@ -93,6 +93,7 @@ void KeyFile::SetShape() {
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
   held_ = KeyBuilder(keyLength_);
+  lost_ = false;
   DiscardCache();
   cursor_ = Cursor::kNone;
   headerDirty_ = false;
@@ -122,6 +123,7 @@ Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape
   path_ = path;
   shape_ = shape;
   held_ = KeyBuilder(shape.keyLength);
+  lost_ = false;
   shared_ = (mode & 0x70) == kShareDenyNone;
   // A file no one else changes is read through the page cache above, which keeps what it
   // reads: a mapping would keep every page read a second time, resident, for as long as the
@@ -214,6 +216,7 @@ Code KeyFile::WriteHeader() {
 }
 
 Code KeyFile::WriteHeaderNow() {
+  if (lost_) return kErrKeyRebuild;
   KEY_TRY(FlushPages());  // the pages first: the header never names pages not yet written
   headerDirty_ = false;
   unsigned char b[KeyFileHeader::kSize];
@@ -234,6 +237,7 @@ void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
   held_ = KeyBuilder(shape_.keyLength);
+  lost_ = false;  // the rollback took the records that lost their entries away too
   DiscardCache();
   headerFresh_ = false;
   cursor_ = Cursor::kNone;
@@ -257,6 +261,7 @@ void KeyFile::DiscardCache() { cache_.Clear(); }
 // Called at the start of every public operation.
 Code KeyFile::Prepare() {
   if (!is_open()) return kErrFileNotOpen;
+  if (lost_) return kErrKeyRebuild;
   if (held_.size() != 0) KEY_TRY(ApplyHeld());
   if (shared_ && !(headerCached_ && headerFresh_)) {
     // Another station may have changed the tree since the last call: the header and the pages
@@ -786,6 +791,18 @@ Code KeyFile::ApplyHeld() {
   if (held_.size() == 0) return 0;
   KeyBuilder held(keyLength_);
   std::swap(held, held_);
+  Code rc = PutIn(held);
+  if (rc) {
+    // The key now lacks entries of records the data file has, which its entry count alone
+    // may not show (an OPT key counts fewer entries than records anyway): it answers 46 from
+    // now on and its header goes, so that the next open asks for a rebuild too.
+    lost_ = true;
+    (void)ClearHeader(/*flush=*/true);
+  }
+  return rc;
+}
+
+Code KeyFile::PutIn(KeyBuilder& held) {
   std::vector<uint32_t> order = held.Sort();
   KEY_TRY(Prepare());
   const size_t count = held.size();

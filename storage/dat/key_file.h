@@ -192,6 +192,8 @@ class KeyFile {
   void SetOn(Page* p, uint32_t leaf, int idx);
   Code CrossTo(uint32_t from, uint32_t to, bool forward, Page** page);
 
+  // Puts the entries of held into the tree (see ApplyHeld).
+  Code PutIn(KeyBuilder& held);
   // Insert without holding the entry.
   Code InsertNow(const unsigned char* value, uint32_t recno, InsertHint hint);
   Code InsertAt(int level, Path& path, const unsigned char* entry);
@@ -220,6 +222,7 @@ class KeyFile {
   bool deferHeaders_ = false;
   PageCache cache_;
   KeyBuilder held_{0};  // entries held in a batch (see Insert), in the order they came
+  bool lost_ = false;   // held entries could not be put in: the key must be rebuilt
 
   Cursor cursor_ = Cursor::kNone;
   std::string curValue_;

@@ -10,4 +10,4 @@ korawin_test(dat_journal_test
   DEPS korawin_dat korawin_fault_fs)
 korawin_test(dat_keyed_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/dat_keyed_test.cpp
-  DEPS korawin_dat)
+  DEPS korawin_dat korawin_fault_fs)

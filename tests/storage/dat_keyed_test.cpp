@@ -8,6 +8,7 @@
 
 #include "storage/dat/journal.h"
 #include "tests/storage/dat_test_util.h"
+#include "tests/support/fault_fs.h"
 
 namespace korawin::storage::dat {
 namespace {
@@ -349,6 +350,28 @@ TEST_F(DatKeyedTest, EntriesHeldInABatchGoInAtFlushOrCommit) {
   const std::string header = testing::ReadAll(dir_.File("lex.K03")).substr(0, 8);
   EXPECT_EQ(700u, Get32(reinterpret_cast<const unsigned char*>(header.data()) + 4));
   ASSERT_EQ(0, lex_->Call(kOpFlush));
+  ExpectAgreesWithModel();
+}
+
+// Held entries that cannot be written leave their key to be rebuilt, never a key that
+// silently lacks them (an OPT key's entry count alone would not tell).
+TEST_F(DatKeyedTest, HeldEntriesThatCannotGoInLeaveTheKeyToRebuild) {
+  ASSERT_EQ(0, lex_->Call(kOpClose));
+  {
+    test::FaultFileSystem faults;
+    test::ScopedFileSystem installed(faults);
+    faults.SetPathFilter([&](const std::string& path) { return path == dir_.File("lex.K02"); });
+    ASSERT_EQ(0, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+    ASSERT_EQ(0, lex_->Call(kOpStream));
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add(Numbered("w", i), "move", i));
+    faults.FailNth(test::FaultOp::kWrite, faults.FilteredCount(test::FaultOp::kWrite) + 2, EIO);
+    EXPECT_EQ(kErrWriteFault, lex_->Call(kOpFlush));
+    EXPECT_EQ(kErrKeyRebuild, lex_->Call(kOpRecordsKey, 2));
+    ASSERT_EQ(0, lex_->Call(kOpClose));
+  }
+  EXPECT_EQ(kErrKeyRebuild, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
+  ASSERT_EQ(0, lex_->Call(kOpBuildFile));
+  ASSERT_EQ(0, lex_->Call(kOpOpen, 0, 0, {}, 0x12));
   ExpectAgreesWithModel();
 }
 
