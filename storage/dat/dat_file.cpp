@@ -571,9 +571,13 @@ Code DatFile::Put(uint32_t record) {
   // The memo is rewritten in its own chain: keep its text to put back should the record not
   // be written (a text this open read and that stays as it was is not written at all).
   std::string oldText;
-  bool restorable = oldMemo == 0 || !HasMemo() || !memo_.is_open() || !file_.memos[0].buffer ||
-                    (!shared_ && memo_.Unchanged(oldMemo, file_.memos[0].buffer,
-                                                 file_.memos[0].size));
+  // A text that stays as this open read it is neither copied nor written.
+  const bool memoKept = !shared_ && oldMemo != 0 && HasMemo() && memo_.is_open() &&
+                        file_.memos[0].buffer &&
+                        memo_.UnchangedText(oldMemo, file_.memos[0].buffer, file_.memos[0].size,
+                                            (file_.memos[0].attributes & kMemoBinary) != 0);
+  bool restorable = memoKept || oldMemo == 0 || !HasMemo() || !memo_.is_open() ||
+                    !file_.memos[0].buffer;
   if (!restorable) {
     const MemoDescriptor& m = file_.memos[0];
     restorable = memo_.Remembered(oldMemo, m.size, &oldText);
@@ -582,7 +586,7 @@ Code DatFile::Put(uint32_t record) {
       restorable = memo_.Read(oldMemo, oldText.data(), m.size) == 0;
     }
   }
-  err = MemoWrite(&memo);
+  if (!memoKept) err = MemoWrite(&memo);
   if (err) return undoKeys(err);
   uint8_t status = static_cast<uint8_t>(disk[0] | kStatusRevised);
   if (held_ == n) status &= static_cast<uint8_t>(~kStatusHeld);

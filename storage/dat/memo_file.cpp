@@ -91,6 +91,14 @@ bool MemoFile::SameAsRemembered(const char* buf, size_t n) const {
          AllBytes(buf + readCopy_.size(), n - readCopy_.size(), readPad_);
 }
 
+bool MemoFile::UnchangedText(uint32_t first, const char* buf, size_t n, bool binary) const {
+  if (!Unchanged(first, buf, n)) return false;
+  // buf is the remembered text followed by the read's pad: its length is the text's, unless
+  // that pad is not the pad of this kind of memo.
+  if (readPad_ != (binary ? '\0' : ' ') && n > readCopy_.size()) return true;
+  return MemoLength(readCopy_.data(), readCopy_.size(), binary) != 0;
+}
+
 Code MemoFile::Create(const std::string& path) {
   Close();
   int err = stream_.Create(path);

@@ -104,6 +104,9 @@ class MemoFile {
   bool Unchanged(uint32_t first, const char* buf, size_t n) const {
     return first != 0 && readFirst_ == first && SameAsRemembered(buf, n);
   }
+  // Unchanged, and the text is not empty, so that Write would find nothing to do at all
+  // (an empty text frees the chain).
+  bool UnchangedText(uint32_t first, const char* buf, size_t n, bool binary) const;
   uint32_t read_first() const { return readFirst_; }
   // The fault found by the last failing Read, Write or Free, in words.
   const std::string& fault() const { return fault_; }
