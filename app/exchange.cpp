@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <unordered_map>
 #include <nlohmann/json.hpp>
 
 #include "platform/codepage.h"
@@ -30,6 +31,19 @@ DeclaredFile& SlovoLayout() {
 }
 
 std::string NameOf(const FieldDescriptor& f) { return f.label.substr(f.label.find(':') + 1); }
+
+// A SLOVO field's place by its name without prefix, or -1: looked up for every field of every
+// card an import reads.
+int SlovoFieldIndex(const std::string& name) {
+  static const std::unordered_map<std::string, int> byName = [] {
+    std::unordered_map<std::string, int> m;
+    const auto& fields = SlovoLayout().fd().fields;
+    for (size_t i = 0; i < fields.size(); ++i) m.emplace(NameOf(fields[i]), static_cast<int>(i));
+    return m;
+  }();
+  auto it = byName.find(name);
+  return it == byName.end() ? -1 : it->second;
+}
 
 std::string DriverMessage(int code, const char* op, const storage::FileDescriptor& fd) {
   return std::string(op) + " " + fd.name + ": error " + std::to_string(code) + " (" +
@@ -106,7 +120,7 @@ int ConvertCard(const Json& card, size_t number, bool numbersAsText, CardImage* 
       dest = out->memo.data();
       width = kSlovoMemoSize;
     } else {
-      int i = layout.FieldIndex(key);
+      int i = SlovoFieldIndex(key);
       if (i < 0) return fail("not a field of SLOVO");
       const FieldDescriptor& f = layout.fd().fields[static_cast<size_t>(i)];
       dest = out->record.data() + f.offset;
@@ -117,7 +131,8 @@ int ConvertCard(const Json& card, size_t number, bool numbersAsText, CardImage* 
     if (type == storage::kTypeString) {
       if (!value.is_string()) return fail("must be a text");
       size_t bad = 0;
-      std::optional<std::string> text = platform::Utf8ToCp1251(value.get<std::string>(), &bad);
+      std::optional<std::string> text =
+          platform::Utf8ToCp1251(value.get_ref<const std::string&>(), &bad);
       if (!text) {
         const std::string& s = value.get_ref<const std::string&>();
         size_t end = bad + 1;
