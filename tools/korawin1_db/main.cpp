@@ -1,4 +1,6 @@
 // korawin1-db: batch work on the database's files from the command line.
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -92,6 +94,11 @@ int LoadEnvironment(const char* command, std::vector<std::string>* args) {
 
 int main(int argc, char** argv) {
   using namespace korawin::tools;
+  // A batch fills and frees buffers of a megabyte and more over and over (the journal's kept
+  // writes, the held key entries): keep them in the heap instead of mapping fresh zeroed
+  // pages from the system for each of them (a 100,000-card import spent 0.2 s on that).
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     Usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
