@@ -14,7 +14,7 @@ namespace {
 // Pages kept between calls of a file no other station changes (8 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
 constexpr size_t kCacheLimit = 16384;
-// Bytes of entries a key holds in a batch before they go into its tree (8 MB).
+// Bytes of entries a key holds in a batch before they go into its tree (4 MB).
 constexpr size_t kHeldLimit = 4u << 20;
 constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
@@ -728,7 +728,9 @@ Code KeyFile::SeekNth(uint64_t n) {
 
 uint32_t KeyFile::PeekRecno(bool forward) const {
   const Page* p = cache_.Find(curLeaf_);
-  if (held_.size() != 0 || cursor_ != Cursor::kOn || curGeneration_ != cache_.generation() || !p) return 0;
+  if (held_.size() != 0 || cursor_ != Cursor::kOn || curGeneration_ != cache_.generation() ||
+      !p)
+    return 0;
   int idx = forward ? curIdx_ + 1 : curIdx_ - 1;
   if (idx < 0 || idx >= static_cast<int>(Count(p->b))) return 0;
   return Get32(p->b + kPageHeaderSize + static_cast<size_t>(idx) * entryLength_);
@@ -820,8 +822,13 @@ Code KeyFile::PutIn(KeyBuilder& held) {
     uint32_t leaf = 0;
     KEY_TRY(FirstLeaf(&leaf));
     // Leaves a BUILD laid out follow each other in the file: while they do, they are read
-    // in growing runs of pages, one read a run.
+    // in growing runs of pages, one read a run. A run stops at the file's end: the pages
+    // past it wait in the cache.
     constexpr uint32_t kRunPages = 128;
+    uint64_t size = 0;
+    KEY_TRY(stream_.Size(&size));
+    const uint32_t inFile = static_cast<uint32_t>(
+        std::min<uint64_t>(h_.pages, size / kPageSize == 0 ? 0 : size / kPageSize - 1));
     std::vector<unsigned char> run(kRunPages * kPageSize);
     uint32_t runFrom = 0, runPages = 0, ahead = 1, previous = 0;
     const unsigned char* b = nullptr;
@@ -833,7 +840,8 @@ Code KeyFile::PutIn(KeyBuilder& held) {
         if (leaf < runFrom || leaf >= runFrom + runPages) {
           ahead = leaf == previous + 1 ? std::min(ahead * 2, kRunPages) : 1;
           runFrom = leaf;
-          runPages = std::min(ahead, h_.pages - leaf + 1);
+          if (leaf > inFile) return kErrKeyRebuild;
+          runPages = std::min(ahead, inFile - leaf + 1);
           KEY_TRY(stream_.Read(static_cast<uint64_t>(leaf) * kPageSize, run.data(),
                                static_cast<size_t>(runPages) * kPageSize, kErrKeyRebuild));
         }

@@ -353,6 +353,20 @@ TEST_F(DatKeyedTest, EntriesHeldInABatchGoInAtFlushOrCommit) {
   ExpectAgreesWithModel();
 }
 
+// Held entries merge with a tree some of whose pages are still only in the cache.
+TEST_F(DatKeyedTest, HeldEntriesMergeWithATreeStillPartlyInTheCache) {
+  ASSERT_EQ(0, lex_->Call(kOpStream));
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(0, Add(Numbered("a", i), "move", i));
+  ASSERT_EQ(400, lex_->Ask(kOpRecordsKey, 2).value);
+  for (int i = 0; i < 20; ++i) {  // one at a time: full pages split, the new ones wait
+    ASSERT_EQ(0, Add(Numbered("b", i), "move", i));
+    ASSERT_EQ(401 + i, lex_->Ask(kOpRecordsKey, 2).value);
+  }
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(0, Add(Numbered("c", i), "move", i));
+  ExpectAgreesWithModel();
+  ASSERT_EQ(0, lex_->Call(kOpFlush));
+}
+
 // Held entries that cannot be written leave their key to be rebuilt, never a key that
 // silently lacks them (an OPT key's entry count alone would not tell).
 TEST_F(DatKeyedTest, HeldEntriesThatCannotGoInLeaveTheKeyToRebuild) {
