@@ -125,10 +125,11 @@ class KeyFile {
   // exists); nothing is written then. In a batch on a file no other station shares, an entry
   // of a DUP key known to come last in its run is held in memory instead, with the others
   // held so far: they go into the tree together, in key order, at the next other operation on
-  // the file (or when they pass a memory bound), an empty tree being written as Build would.
+  // the file (or when they pass a memory bound). Into an empty tree, or one they are a good
+  // part of, they go as Build lays a tree out.
   Code Insert(const unsigned char* value, uint32_t recno, InsertHint hint = {});
-  // Puts the held entries into the tree. A failure loses them: the file then counts fewer
-  // entries than its data file has records, which the next open takes for a key to rebuild.
+  // Puts the held entries into the tree. A failure loses them: the key then answers 46 and
+  // its header is cleared, so that this open and the next ask for a rebuild.
   Code ApplyHeld();
   // Removes the entry (value, recno); 35 when it is not there.
   Code Remove(const unsigned char* value, uint32_t recno);
