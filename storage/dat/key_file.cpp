@@ -208,7 +208,7 @@ Code KeyFile::Flush() {
 }
 
 Code KeyFile::WriteHeader() {
-  if (!flushHeaders_ && !shared_ && !stream_.observer() && deferHeaders_) {
+  if (WriteBack()) {
     headerDirty_ = true;
     return 0;
   }
@@ -746,7 +746,7 @@ Code KeyFile::Current(std::string* value, uint32_t* recno) const {
 // ---- Changing ------------------------------------------------------------------------------
 
 Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint) {
-  if (hint.last && shape_.dup() && !flushHeaders_ && deferHeaders_ && !shared_ && is_open()) {
+  if (hint.last && shape_.dup() && Batch() && is_open()) {
     held_.Add(value, recno);
     return held_.size() * (keyLength_ + 4) < kHeldLimit ? Code(0) : ApplyHeld();
   }

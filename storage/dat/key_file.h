@@ -163,11 +163,10 @@ class KeyFile {
   Page* NewPage(uint32_t n) { return cache_.Fresh(n); }
   Code WritePage(uint32_t n, Page* page);
   Code AllocPage(uint32_t* n);
-  // Whether writes may wait in the cache: a batch on a file no other station shares and no
-  // transaction watches.
-  bool WriteBack() const {
-    return !flushHeaders_ && deferHeaders_ && !shared_ && !stream_.observer();
-  }
+  // A batch on a file no other station shares: key entries may wait in memory.
+  bool Batch() const { return !flushHeaders_ && deferHeaders_ && !shared_; }
+  // Whether writes may wait in the cache: a batch that no transaction watches.
+  bool WriteBack() const { return Batch() && !stream_.observer(); }
   // Writes the pages that wait in the cache, runs of consecutive pages in one write each.
   Code FlushPages();
   // Forgets every cached page; pages that still wait are written first.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "platform/field_codec.h"
 #include "platform/paths.h"
 #include "storage/driver.h"
 
@@ -50,17 +51,7 @@ bool AllBytes(const char* p, size_t n, char c) {
 
 size_t MemoLength(const char* text, size_t n, bool binary) {
   const char pad = binary ? '\0' : ' ';
-  // A memo buffer is mostly pad: pass over it a word at a time.
-  uint64_t padWord;
-  std::memset(&padWord, pad, sizeof padWord);
-  while (n >= 8) {
-    uint64_t w;
-    std::memcpy(&w, text + n - 8, 8);
-    if (w != padWord) break;
-    n -= 8;
-  }
-  while (n > 0 && text[n - 1] == pad) --n;
-  return n;
+  return platform::TrimTrailing(std::string_view(text, n), std::string_view(&pad, 1)).size();
 }
 
 uint16_t MemoFile::read_check() const {
