@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <nlohmann/json.hpp>
 
+#include "app/json_list.h"
 #include "platform/codepage.h"
 #include "platform/field_codec.h"
 
@@ -90,51 +91,71 @@ std::string WhereInStream(std::istream& in, uint64_t offset) {
   return place.Words();
 }
 
-// Converts one card (a JSON object; with numbersAsText, numbers may come as digit strings).
-int ConvertCard(const Json& card, size_t number, bool numbersAsText, CardImage* out,
+// Converts one card (an object; with numbersAsText, numbers may come as digit strings). A
+// name given twice takes its last value, in the place of its first.
+int ConvertCard(const JsonElement& card, size_t number, bool numbersAsText, CardImage* out,
                 std::string* error) {
   DeclaredFile& layout = SlovoLayout();
+  const auto& fields = layout.fd().fields;
   out->name = "card " + std::to_string(number);
-  if (!card.is_object()) {
+  if (!card.object) {
     *error = out->name + ": not an object";
     return kBadCards;
   }
-  auto id = card.find("I_VERB");
-  if (id != card.end() && id->is_string()) out->name += " (" + id->get<std::string>() + ")";
+  // Each member's field (fields.size() for the memo, -1 for a name SLOVO lacks), and for each
+  // field the member that gives its value.
+  thread_local std::vector<int> fieldOf;
+  thread_local std::vector<int> lastOf;
+  fieldOf.resize(card.count);
+  lastOf.assign(fields.size() + 1, -1);
+  for (size_t m = 0; m < card.count; ++m) {
+    const std::string& key = card.members[m].name;
+    int i = key == kMemoName ? static_cast<int>(fields.size()) : SlovoFieldIndex(key);
+    fieldOf[m] = i;
+    if (i >= 0) lastOf[static_cast<size_t>(i)] = static_cast<int>(m);
+  }
+  static const int kIVerb = SlovoFieldIndex("I_VERB");
+  if (int m = lastOf[static_cast<size_t>(kIVerb)]; m >= 0) {
+    const JsonValue& id = card.members[static_cast<size_t>(m)].value;
+    if (id.kind == JsonValue::kText) out->name += " (" + id.text + ")";
+  }
   out->record.assign(kSlovoRecordSize, ' ');
-  for (const FieldDescriptor& f : layout.fd().fields)
+  for (const FieldDescriptor& f : fields)
     if (f.type != storage::kTypeString) std::memset(out->record.data() + f.offset, 0, f.size);
   out->memo.assign(kSlovoMemoSize, ' ');
 
-  for (auto it = card.begin(); it != card.end(); ++it) {
-    const std::string& key = it.key();
-    const Json& value = it.value();
+  thread_local std::vector<bool> seen;
+  seen.assign(fields.size() + 1, false);
+  for (size_t m = 0; m < card.count; ++m) {
+    const std::string& key = card.members[m].name;
     auto fail = [&](const std::string& what) {
       *error = out->name + ": field " + key + ": " + what;
       return kBadCards;
     };
+    const int i = fieldOf[m];
+    if (i < 0) return fail("not a field of SLOVO");
+    if (seen[static_cast<size_t>(i)]) continue;
+    seen[static_cast<size_t>(i)] = true;
+    const JsonValue& value = card.members[static_cast<size_t>(lastOf[static_cast<size_t>(i)])].value;
     char* dest = nullptr;
     size_t width = 0;
     uint8_t type = storage::kTypeString;
-    if (key == kMemoName) {
+    if (static_cast<size_t>(i) == fields.size()) {
       dest = out->memo.data();
       width = kSlovoMemoSize;
     } else {
-      int i = SlovoFieldIndex(key);
-      if (i < 0) return fail("not a field of SLOVO");
-      const FieldDescriptor& f = layout.fd().fields[static_cast<size_t>(i)];
+      const FieldDescriptor& f = fields[static_cast<size_t>(i)];
       dest = out->record.data() + f.offset;
       width = f.size;
       type = f.type;
     }
-    if (value.is_null()) continue;
+    if (value.kind == JsonValue::kNull) continue;
     if (type == storage::kTypeString) {
-      if (!value.is_string()) return fail("must be a text");
+      if (value.kind != JsonValue::kText) return fail("must be a text");
       size_t bad = 0;
-      std::optional<std::string> text =
-          platform::Utf8ToCp1251(value.get_ref<const std::string&>(), &bad);
+      std::optional<std::string> text = platform::Utf8ToCp1251(value.text, &bad);
       if (!text) {
-        const std::string& s = value.get_ref<const std::string&>();
+        const std::string& s = value.text;
         size_t end = bad + 1;
         while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
         return fail("Windows-1251 cannot hold \"" + s.substr(bad, end - bad) + "\"");
@@ -143,10 +164,10 @@ int ConvertCard(const Json& card, size_t number, bool numbersAsText, CardImage* 
       continue;
     }
     int64_t n = 0;
-    if (value.is_number_integer()) {
-      n = value.get<int64_t>();
-    } else if (numbersAsText && value.is_string()) {
-      const std::string& s = value.get_ref<const std::string&>();
+    if (value.kind == JsonValue::kWhole) {
+      n = value.whole;
+    } else if (numbersAsText && value.kind == JsonValue::kText) {
+      const std::string& s = value.text;
       if (!s.empty()) {
         auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
         if (ec != std::errc() || p != s.data() + s.size()) return fail("must be a whole number");
@@ -247,6 +268,7 @@ class CsvReader {
 int ReadCsvCards(std::istream& in, const CardSink& sink, std::string* error) {
   CsvReader reader(in);
   std::vector<std::string> header, row;
+  JsonElement card;
   TextPlace start;
   int more = reader.Next(&header, &start, error);
   if (more <= 0) return more;
@@ -258,8 +280,14 @@ int ReadCsvCards(std::istream& in, const CardSink& sink, std::string* error) {
                " fields, the header has " + std::to_string(header.size());
       return kBadCards;
     }
-    Json card = Json::object();
-    for (size_t c = 0; c < header.size(); ++c) card[header[c]] = std::move(row[c]);
+    card.object = true;
+    card.count = header.size();
+    card.members.resize(header.size());
+    for (size_t c = 0; c < header.size(); ++c) {
+      card.members[c].name = header[c];
+      card.members[c].value.kind = JsonValue::kText;
+      card.members[c].value.text = std::move(row[c]);
+    }
     CardImage image;
     int err = ConvertCard(card, number, true, &image, error);
     if (!err) err = sink(image, error);
@@ -267,118 +295,26 @@ int ReadCsvCards(std::istream& in, const CardSink& sink, std::string* error) {
   }
 }
 
-// Builds each element of the top-level list from the parser's events and hands it on as soon
-// as it is complete; nothing else of the document is kept.
-class CardEvents final : public nlohmann::json_sax<Json> {
- public:
-  CardEvents(const CardSink& sink, std::string* error) : sink_(sink), error_(error) {}
-
-  bool null() override { return Value(nullptr); }
-  bool boolean(bool v) override { return Value(v); }
-  bool number_integer(number_integer_t v) override { return Value(v); }
-  bool number_unsigned(number_unsigned_t v) override { return Value(v); }
-  bool number_float(number_float_t v, const string_t&) override { return Value(v); }
-  bool string(string_t& v) override { return Value(std::move(v)); }
-  bool binary(binary_t& v) override { return Value(Json::binary(std::move(v))); }
-  bool start_object(std::size_t) override { return Open(Json::object()); }
-  bool key(string_t& k) override {
-    key_ = std::move(k);
-    return true;
-  }
-  bool end_object() override { return Close(); }
-  bool start_array(std::size_t) override {
-    if (!inList_ && !listDone_) return inList_ = true;
-    return Open(Json::array());
-  }
-  bool end_array() override {
-    if (open_.empty()) {
-      inList_ = false;
-      listDone_ = true;
-      return true;
-    }
-    return Close();
-  }
-  bool parse_error(std::size_t position, const std::string&,
-                   const nlohmann::detail::exception& e) override {
-    malformedAt_ = position;
-    std::string what = e.what();
-    size_t colon = what.find(": ", what.find("column"));
-    malformed_ = colon == std::string::npos ? what : what.substr(colon + 2);
-    return false;
-  }
-
-  // The parse stopped on malformed text at this byte count (0: it did not).
-  size_t malformedAt() const { return malformedAt_; }
-  const std::string& malformed() const { return malformed_; }
-  // The code that stopped it otherwise (a card that fails, a text that is no list).
-  int code() const { return code_; }
-
- private:
-  bool NotAList() {
-    *error_ = "the cards must be a JSON list of objects";
-    code_ = kBadCards;
-    return false;
-  }
-  // Places v where the parse stands; a container stays open to take what follows.
-  Json* Place(Json v) {
-    if (open_.empty()) {
-      card_ = std::move(v);
-      return &card_;
-    }
-    Json& parent = *open_.back();
-    if (parent.is_array()) {
-      parent.push_back(std::move(v));
-      return &parent.back();
-    }
-    Json& slot = parent[key_];
-    slot = std::move(v);
-    return &slot;
-  }
-  bool Value(Json v) {
-    if (!inList_) return NotAList();
-    Place(std::move(v));
-    return open_.empty() ? Finish() : true;
-  }
-  bool Open(Json v) {
-    if (!inList_) return NotAList();
-    open_.push_back(Place(std::move(v)));
-    return true;
-  }
-  bool Close() {
-    open_.pop_back();
-    return open_.empty() ? Finish() : true;
-  }
-  bool Finish() {
-    CardImage image;
-    code_ = ConvertCard(card_, ++number_, false, &image, error_);
-    if (!code_) code_ = sink_(image, error_);
-    card_ = nullptr;
-    return code_ == 0;
-  }
-
-  const CardSink& sink_;
-  std::string* error_;
-  bool inList_ = false;
-  bool listDone_ = false;
-  std::vector<Json*> open_;  // the containers of the card being read, outermost first
-  Json card_;
-  std::string key_;
-  size_t number_ = 0;
-  int code_ = 0;
-  size_t malformedAt_ = 0;
-  std::string malformed_;
-};
-
 int ReadJsonCards(std::istream& in, const CardSink& sink, std::string* error) {
-  CardEvents events(sink, error);
-  Json::sax_parse(in, &events);
-  if (events.code()) return events.code();
-  if (events.malformedAt()) {
-    *error = "malformed JSON at " + WhereInStream(in, events.malformedAt() - 1) + ": " +
-             events.malformed();
-    return kBadCards;
+  JsonListReader reader(*in.rdbuf());
+  JsonElement card;
+  CardImage image;
+  for (size_t number = 1;; ++number) {
+    switch (reader.Next(&card)) {
+      case JsonListReader::kEnd:
+        return 0;
+      case JsonListReader::kNotAList:
+        *error = "the cards must be a JSON list of objects";
+        return kBadCards;
+      case JsonListReader::kMalformed:
+        *error = "malformed JSON at " + WhereInStream(in, reader.where()) + ": " + reader.why();
+        return kBadCards;
+      case JsonListReader::kElement:
+        break;
+    }
+    if (int err = ConvertCard(card, number, false, &image, error)) return err;
+    if (int err = sink(image, error)) return err;
   }
-  return 0;
 }
 
 void AppendCsvField(std::string* out, std::string_view value) {

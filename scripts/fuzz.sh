@@ -3,13 +3,13 @@
 # its corpus in the repository, so that the run leaves the repository as it was. The targets
 # run one after another.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
-#   targets: lang_fuzz dat_fuzz text_fuzz journal_fuzz
+#   targets: lang_fuzz dat_fuzz text_fuzz journal_fuzz json_list_fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(lang_fuzz dat_fuzz text_fuzz journal_fuzz)
+((${#targets[@]})) || targets=(lang_fuzz dat_fuzz text_fuzz journal_fuzz json_list_fuzz)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORAWIN_FUZZ=ON -DKORAWIN_CORE_ONLY=ON -DKORAWIN_BENCH=OFF -DKORAWIN_WERROR=ON >/dev/null

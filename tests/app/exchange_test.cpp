@@ -62,10 +62,12 @@ TEST(Exchange, JsonImportCutsToWidthsAndExportsInKeyOrder) {
   Folder db;
   db.Create();
   std::string longName = std::string(12, 'N');  // NAME holds 10
-  std::string cards = R"([
+  // A byte order mark, escapes, and a name given twice (the last value holds).
+  std::string cards = "\xEF\xBB\xBF" R"([
     {"I_VERB": "читать 1", "NAME": ")" + longName + R"(", "DATE": 82180, "Q2": 7,
      "TEMA": "восприятие", "EXA_MEMO": "Он читает.\r\nОна читала."},
-    {"I_VERB": "бить 1", "METKA": "*", "ACT41": null}
+    {"VIII": "длинное длинное", "I_VERB": "\u0431ить 1", "METKA": "*", "ACT41": null,
+     "VIII": "кратко"}
   ])";
   std::string error;
   ASSERT_EQ(0, db.Import(cards, CardFormat::kJson, &error)) << error;
@@ -74,6 +76,7 @@ TEST(Exchange, JsonImportCutsToWidthsAndExportsInKeyOrder) {
   EXPECT_EQ("бить 1", out[0]["I_VERB"]);
   EXPECT_EQ("*", out[0]["METKA"]);
   EXPECT_FALSE(out[0].contains("ACT41"));  // blank fields are left out
+  EXPECT_EQ("кратко", out[0]["VIII"]);
   EXPECT_EQ("читать 1", out[1]["I_VERB"]);
   EXPECT_EQ(std::string(10, 'N'), out[1]["NAME"]);
   EXPECT_EQ(82180, out[1]["DATE"]);
@@ -128,6 +131,9 @@ TEST(Exchange, FaultyInputWritesNothingAndSaysWhere) {
        "line 2, column 13"},
       {"[{\"I_VERB\": \"a 1\"}", CardFormat::kJson, kBadCards, "malformed JSON at line 1"},
       {R"({"I_VERB": "a 1"})", CardFormat::kJson, kBadCards, "JSON list"},
+      {R"([{"I_VERB": "a 1"}] x)", CardFormat::kJson, kBadCards, "column 21: text after"},
+      {R"([{"I_VERB": "\ud800 1"}])", CardFormat::kJson, kBadCards,
+       "column 14: a high surrogate"},
       {R"([{"I_VERB": "a 1"}, {"I_VERB": "b 1", "COLOR": "red"}])", CardFormat::kJson, kBadCards,
        "card 2 (b 1): field COLOR"},
       {R"([{"I_VERB": "a 1", "TEMA": "中文"}])", CardFormat::kJson, kBadCards,
