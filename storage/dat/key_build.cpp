@@ -25,6 +25,37 @@ void KeyBuilder::Add(const unsigned char* value, uint32_t recno) {
   e[keyLength_ + 3] = static_cast<unsigned char>(recno);
 }
 
+void HeldEntries::Add(const unsigned char* value, uint32_t recno) {
+  size_t kept = keyLength_;
+  const unsigned char pad = kept ? value[kept - 1] : 0;
+  while (kept > 0 && value[kept - 1] == pad) --kept;
+  const size_t at = data_.size();
+  data_.resize(at + 3 + kept + 4);
+  unsigned char* e = data_.data() + at;
+  e[0] = static_cast<unsigned char>(kept);
+  e[1] = static_cast<unsigned char>(kept >> 8);
+  e[2] = pad;
+  std::memcpy(e + 3, value, kept);
+  std::memcpy(e + 3 + kept, &recno, 4);
+  ++count_;
+}
+
+void HeldEntries::MoveInto(KeyBuilder* builder) {
+  std::vector<unsigned char> value(keyLength_);
+  for (size_t at = 0; at < data_.size();) {
+    const unsigned char* e = data_.data() + at;
+    const size_t kept = e[0] | size_t{e[1]} << 8;
+    std::memcpy(value.data(), e + 3, kept);
+    std::memset(value.data() + kept, e[2], keyLength_ - kept);
+    uint32_t recno;
+    std::memcpy(&recno, e + 3 + kept, 4);
+    builder->Add(value.data(), recno);
+    at += 3 + kept + 4;
+  }
+  data_ = std::vector<unsigned char>();
+  count_ = 0;
+}
+
 uint32_t KeyBuilder::recno(size_t i) const {
   const unsigned char* r = entry(i) + keyLength_;
   return (uint32_t{r[0]} << 24) | (uint32_t{r[1]} << 16) | (uint32_t{r[2]} << 8) | r[3];

@@ -39,6 +39,24 @@ class KeyBuilder {
   uint32_t lastRecno_ = 0;
 };
 
+// Entries that wait to go into a tree, kept short: a value goes without the run of its last
+// byte at its end (the blank padding of a text, mostly), so that a key of long, mostly blank
+// values holds many more entries in the same memory.
+class HeldEntries {
+ public:
+  explicit HeldEntries(uint32_t keyLength) : keyLength_(keyLength) {}
+  void Add(const unsigned char* value, uint32_t recno);
+  size_t size() const { return count_; }
+  size_t bytes() const { return data_.size(); }
+  // Adds every entry, whole, to builder in the order they came, and forgets them.
+  void MoveInto(KeyBuilder* builder);
+
+ private:
+  uint32_t keyLength_;
+  size_t count_ = 0;
+  std::vector<unsigned char> data_;  // per entry: bytes kept (2), pad byte, those bytes, recno
+};
+
 // The report of neighbouring equal values in sorted entries ("" when there are none): for each
 // pair the lines "Duplicate record numbers for:", the value as describe shows the first record
 // (the raw value without describe), and both record numbers.

@@ -14,7 +14,7 @@ namespace {
 // Pages kept between calls of a file no other station changes (8 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
 constexpr size_t kCacheLimit = 16384;
-// Bytes of entries a key holds in a batch before they go into its tree (4 MB).
+// Bytes a key's entries take, held short in a batch, before they go into its tree (4 MB).
 constexpr size_t kHeldLimit = 4u << 20;
 constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
@@ -92,7 +92,7 @@ void KeyFile::SetShape() {
   h_.entriesPerPage = static_cast<uint8_t>(epp_);
   h_.components = shape_.componentCount;
   h_.entryLength = static_cast<uint16_t>(entryLength_);
-  held_ = KeyBuilder(keyLength_);
+  held_ = HeldEntries(keyLength_);
   lost_ = false;
   DiscardCache();
   cursor_ = Cursor::kNone;
@@ -122,7 +122,7 @@ Code KeyFile::Open(const std::string& path, unsigned mode, const KeyShape& shape
   if (rc) return rc;
   path_ = path;
   shape_ = shape;
-  held_ = KeyBuilder(shape.keyLength);
+  held_ = HeldEntries(shape.keyLength);
   lost_ = false;
   shared_ = (mode & 0x70) == kShareDenyNone;
   // A file no one else changes is read through the page cache above, which keeps what it
@@ -236,7 +236,7 @@ void KeyFile::BeginHeaderCache() {
 void KeyFile::EndHeaderCache() { headerCached_ = headerFresh_ = false; }
 
 void KeyFile::Invalidate() {
-  held_ = KeyBuilder(shape_.keyLength);
+  held_ = HeldEntries(shape_.keyLength);
   lost_ = false;  // the rollback took the records that lost their entries away too
   DiscardCache();
   headerFresh_ = false;
@@ -748,7 +748,7 @@ Code KeyFile::Current(std::string* value, uint32_t* recno) const {
 Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint) {
   if (hint.last && shape_.dup() && Batch() && is_open()) {
     held_.Add(value, recno);
-    return held_.size() * (keyLength_ + 4) < kHeldLimit ? Code(0) : ApplyHeld();
+    return held_.bytes() < kHeldLimit ? Code(0) : ApplyHeld();
   }
   return InsertNow(value, recno, hint);
 }
@@ -792,7 +792,8 @@ Code KeyFile::InsertNow(const unsigned char* value, uint32_t recno, InsertHint h
 Code KeyFile::ApplyHeld() {
   if (held_.size() == 0) return 0;
   KeyBuilder held(keyLength_);
-  std::swap(held, held_);
+  held.Reserve(held_.size());
+  held_.MoveInto(&held);
   Code rc = PutIn(held);
   if (rc) {
     // The key now lacks entries of records the data file has, which its entry count alone

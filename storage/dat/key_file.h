@@ -221,7 +221,7 @@ class KeyFile {
   bool headerDirty_ = false;  // a header write put off in a batch
   bool deferHeaders_ = false;
   PageCache cache_;
-  KeyBuilder held_{0};  // entries held in a batch (see Insert), in the order they came
+  HeldEntries held_{0};  // entries held in a batch (see Insert), in the order they came
   bool lost_ = false;   // held entries could not be put in: the key must be rebuilt
 
   Cursor cursor_ = Cursor::kNone;

@@ -311,6 +311,25 @@ TEST_F(KeyFileTest, BuildSortsAndLinksPages) {
   EXPECT_EQ(ReadAll().size(), 1024u);
 }
 
+// Held entries drop the run of their last byte and must come back whole, whatever that byte.
+TEST_F(KeyFileTest, HeldEntriesComeBackWholeInTheOrderTheyCame) {
+  const std::vector<std::string> values = {"abc     ", std::string(8, '\0'), "xxxxxxxx",
+                                           std::string("a\0\0b\0\0\0\0", 8), "12345678",
+                                           "        "};
+  HeldEntries held(8);
+  for (size_t i = 0; i < values.size(); ++i)
+    held.Add(U(values[i]), 1000u * static_cast<uint32_t>(i) + 7);
+  EXPECT_LT(held.bytes(), values.size() * 12);  // shorter than whole entries
+  KeyBuilder b(8);
+  held.MoveInto(&b);
+  EXPECT_EQ(held.size(), 0u);
+  ASSERT_EQ(b.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.entry(i)), 8), values[i]) << i;
+    EXPECT_EQ(b.recno(i), 1000u * i + 7);
+  }
+}
+
 // A Build writes over the old file's bytes: it must come out as a Build into a fresh file does,
 // and until its header lands the file must not open as the old tree.
 TEST_F(KeyFileTest, BuildOverALargerOldFileWritesTheBytesOfAFreshOne) {
