@@ -14,8 +14,10 @@ namespace {
 // Pages kept between calls of a file no other station changes (8 MB). A key of long values
 // holds two entries a page, so its tree is deep and its inner pages are worth keeping.
 constexpr size_t kCacheLimit = 16384;
-// Bytes a key's entries take, held short in a batch, before they go into its tree (4 MB).
+// Bytes a key's entries take, held short in a batch, before they go into its tree (4 MB),
+// and what they take whole once they go (32 MB: blank values are held in a few bytes each).
 constexpr size_t kHeldLimit = 4u << 20;
+constexpr size_t kHeldWholeLimit = 32u << 20;
 constexpr uint64_t kPagesAheadOfFile = 65536;
 constexpr uint16_t kMaxLevels = 64;
 
@@ -748,7 +750,9 @@ Code KeyFile::Current(std::string* value, uint32_t* recno) const {
 Code KeyFile::Insert(const unsigned char* value, uint32_t recno, InsertHint hint) {
   if (hint.last && shape_.dup() && Batch() && is_open()) {
     held_.Add(value, recno);
-    return held_.bytes() < kHeldLimit ? Code(0) : ApplyHeld();
+    const bool room = held_.bytes() < kHeldLimit &&
+                      held_.size() * (keyLength_ + 4) < kHeldWholeLimit;
+    return room ? Code(0) : ApplyHeld();
   }
   return InsertNow(value, recno, hint);
 }
