@@ -140,6 +140,9 @@ TEST(Exchange, FaultyInputWritesNothingAndSaysWhere) {
        "card 1 (a 1): field TEMA: Windows-1251 cannot hold \"中\""},
       {R"([{"I_VERB": "a 1", "DATE": "вчера"}])", CardFormat::kJson, kBadCards, "field DATE"},
       {R"([{"I_VERB": "a 1", "Q1": 256}])", CardFormat::kJson, kBadCards, "field Q1"},
+      // Beyond 64 bits: refused, not wrapped round to -1.
+      {R"([{"I_VERB": "a 1", "DATE": 18446744073709551615}])", CardFormat::kJson, kBadCards,
+       "field DATE: out of the range of a LONG"},
       {R"([{"I_VERB": "  ", "TEMA": "x"}])", CardFormat::kJson, kBadCards, "I_VERB is blank"},
       // The second card's identifier is the first card's (case ignored): the first card is
       // undone with it.
