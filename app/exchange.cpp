@@ -5,6 +5,7 @@
 #include <limits>
 #include <sstream>
 #include <unordered_map>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "app/json_list.h"
@@ -103,7 +104,7 @@ int ConvertCard(const JsonElement& card, size_t number, bool numbersAsText, Card
     return kBadCards;
   }
   // Each member's field (fields.size() for the memo, -1 for a name SLOVO lacks), and for each
-  // field the member that gives its value.
+  // field the member that gives its value (-1 once the field is filled).
   thread_local std::vector<int> fieldOf;
   thread_local std::vector<int> lastOf;
   fieldOf.resize(card.count);
@@ -124,8 +125,6 @@ int ConvertCard(const JsonElement& card, size_t number, bool numbersAsText, Card
     if (f.type != storage::kTypeString) std::memset(out->record.data() + f.offset, 0, f.size);
   out->memo.assign(kSlovoMemoSize, ' ');
 
-  thread_local std::vector<bool> seen;
-  seen.assign(fields.size() + 1, false);
   for (size_t m = 0; m < card.count; ++m) {
     const std::string& key = card.members[m].name;
     auto fail = [&](const std::string& what) {
@@ -134,9 +133,9 @@ int ConvertCard(const JsonElement& card, size_t number, bool numbersAsText, Card
     };
     const int i = fieldOf[m];
     if (i < 0) return fail("not a field of SLOVO");
-    if (seen[static_cast<size_t>(i)]) continue;
-    seen[static_cast<size_t>(i)] = true;
-    const JsonValue& value = card.members[static_cast<size_t>(lastOf[static_cast<size_t>(i)])].value;
+    const int last = std::exchange(lastOf[static_cast<size_t>(i)], -1);
+    if (last < 0) continue;  // a name given again, its last value already in place
+    const JsonValue& value = card.members[static_cast<size_t>(last)].value;
     char* dest = nullptr;
     size_t width = 0;
     uint8_t type = storage::kTypeString;
